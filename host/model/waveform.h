@@ -1,0 +1,34 @@
+// A capture as the reference host and the synthesizer see it: named one-bit
+// signals, each an initial level and the ascending positions where it
+// toggles. File readers produce it, the synthesizer produces it, writers and
+// the capture image consume it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fd::host {
+
+struct Signal {
+    std::string name;
+    uint8_t initialLevel = 0;       // level at position 0, before any change
+    std::vector<uint32_t> changes;  // strictly ascending positions where the level toggles
+};
+
+struct Waveform {
+    std::vector<Signal> signals;
+    uint32_t endPosition = 0;       // last position of the capture
+    double secondsPerPosition = 0;  // sample period; 0 when unknown
+};
+
+// The plug-in's transition list for a signal. The plug-in reads level 1
+// before and from the first listed position, so a signal that starts high
+// gets a leading 0, and one that starts low two leading 0s (the second one
+// makes it read 0 from position 0 on).
+std::vector<uint32_t> ToTransitionList(const Signal& signal);
+
+// Level of a signal at a position under the toggle model (for tests).
+int LevelAt(const Signal& signal, uint32_t position);
+
+}  // namespace fd::host

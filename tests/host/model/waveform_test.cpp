@@ -1,0 +1,30 @@
+// The toggle model of a signal and the plug-in's transition list must give
+// the same level at every position.
+#include "host/model/waveform.h"
+
+#include <gtest/gtest.h>
+
+#include "plugin/capture/capture_access.h"
+
+namespace {
+
+TEST(ToTransitionList, LevelsAgreeWithTheToggleModel) {
+    const fd::host::Signal signals[] = {
+        {"high", 1, {}},         {"low", 0, {}},           {"h", 1, {5, 9, 10}},
+        {"l", 0, {5, 9, 10}},    {"l0", 0, {0, 4}},        {"h0", 1, {0, 4, 6}},
+        {"edge", 0, {1}},
+    };
+    for (const auto& signal : signals) {
+        std::vector<uint32_t> list = fd::host::ToTransitionList(signal);
+        FdTransitionList transitions{};
+        transitions.positions = list.data();
+        transitions.count = static_cast<int32_t>(list.size());
+        FdChannel channel{};
+        channel.transitions = &transitions;
+        for (uint32_t at = 0; at < 16; ++at) {
+            EXPECT_EQ(fd::Level(channel, at), fd::host::LevelAt(signal, at)) << signal.name << " @" << at;
+        }
+    }
+}
+
+}  // namespace
