@@ -114,6 +114,12 @@ std::string FormatSamplerate(uint64_t hz) {
     return std::to_string(hz) + " Hz";
 }
 
+namespace {
+
+Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes);
+
+}  // namespace
+
 Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
     int code = 0;
     ZipPtr zip(zip_open(path.c_str(), ZIP_RDONLY, &code));
@@ -121,6 +127,28 @@ Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
         if (code == ZIP_ER_NOENT || code == ZIP_ER_OPEN) throw CaptureFormatError(path, "", "cannot open the file");
         throw CaptureFormatError(path, "", "not a sigrok session (zip archive): " + ZipErrorText(code));
     }
+    return ReadSession(std::move(zip), path, notes);
+}
+
+Waveform ReadSigrokSession(const void* data, size_t size, const std::string& name, SigrokReadNotes* notes) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
+    if (source == nullptr) throw CaptureFormatError(name, "", "cannot read: " + std::string(zip_error_strerror(&error)));
+    ZipPtr zip(zip_open_from_source(source, ZIP_RDONLY, &error));
+    if (!zip) {
+        zip_source_free(source);
+        std::string text = zip_error_strerror(&error);
+        zip_error_fini(&error);
+        throw CaptureFormatError(name, "", "not a sigrok session (zip archive): " + text);
+    }
+    zip_error_fini(&error);
+    return ReadSession(std::move(zip), name, notes);
+}
+
+namespace {
+
+Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes) {
     std::string version, metadataText;
     if (!ReadSmallMember(zip.get(), path, "metadata", metadataText))
         throw CaptureFormatError(path, "", "no metadata member; not a sigrok session");
@@ -240,6 +268,8 @@ Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
     }
     return waveform;
 }
+
+}  // namespace
 
 void WriteSigrokSession(const Waveform& waveform, const std::string& path, uint64_t samplerate) {
     if (waveform.signals.size() > 32) throw std::runtime_error(path + ": a sigrok session holds at most 32 logic probes here");

@@ -21,6 +21,9 @@ struct SigrokReadNotes {
 // samples are turned into toggle lists chunk by chunk, never held whole.
 // Throws CaptureFormatError.
 Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes = nullptr);
+// The same from a session held in memory; `name` stands for the file in errors.
+Waveform ReadSigrokSession(const void* data, size_t size, const std::string& name,
+                           SigrokReadNotes* notes = nullptr);
 
 // Writes the waveform's samples 0 .. endPosition-1 (at most 32 signals).
 // samplerate in Hz (0: taken from secondsPerPosition, else 1 MHz).
