@@ -134,7 +134,7 @@ struct MemoryStream {
     static size_t FD_CALL Read(void* context, void* data, size_t size) {
         auto& self = *static_cast<MemoryStream*>(context);
         const size_t n = std::min(size, self.bytes.size() - self.readAt);
-        std::memcpy(data, self.bytes.data() + self.readAt, n);
+        if (n > 0) std::memcpy(data, self.bytes.data() + self.readAt, n);
         self.readAt += n;
         return n;
     }
