@@ -67,60 +67,57 @@ struct CycleCase {
     uint32_t value;
 };
 
-void PrintTo(const CycleCase& c, std::ostream* out) { *out << c.name; }
+const CycleCase kCycleCases[] = {
+    {"DataRead", kDataRegister, true, 0, 0x8001, 4002, 0x8001},
+    {"DataWrite", kDataRegister, false, 0, 0xA5C3, 4003, 0xA5C3},
+    {"ErrorRegister", kErrorFeatures, true, 0, 0x8001, 4004, 1},
+    {"Features", kErrorFeatures, false, 0, 0xA5C3, 4005, 0xC3},
+    {"SectorCountRead", kSectorCount, true, 0, 0x1234, 4006, 0x34},
+    {"SectorCountWrite", kSectorCount, false, 0, 0x1201, 4006, 0x01},
+    {"SectorNoRead", kSectorNo, true, 0, 0xFF09, 4007, 0x09},
+    {"SectorNoWrite", kSectorNo, false, 0, 0x0009, 4007, 0x09},
+    {"CylinderLowRead", kCylinderLow, true, 0, 0x0077, 4008, 0x77},
+    {"CylinderLowWrite", kCylinderLow, false, 0, 0x0077, 4008, 0x77},
+    {"CylinderHighRead", kCylinderHigh, true, 0, 0x0066, 4009, 0x66},
+    {"CylinderHighWrite", kCylinderHigh, false, 0, 0x0066, 4009, 0x66},
+    {"CardHeadRead", kCardHead, true, 0, 0xABE0, 4010, 0xE0},
+    {"CardHeadWrite", kCardHead, false, 0, 0x00E0, 4010, 224},
+    {"Status", kStatusCommand, true, 0, 0x0050, 4011, 80},
+    {"Command", kStatusCommand, false, 0, 0x00EC, 4012, 0xEC},
+    {"StatusDuringDmaRequest", kStatusCommand, true, 1, 0x0050, 4011, 80},
+    {"AltStatus", kAltStatusControl, true, 0, 0x0150, 4013, 0x50},
+    {"Control", kAltStatusControl, false, 0, 0x0006, 4014, 0x06},
+    {"DriveAddress", kDriveAddress, true, 0, 0x00FE, 4015, 0xFE},
+    {"DriveAddressDuringDmaRequest", kDriveAddress, true, 1, 0x00FE, 0, 0},
+    {"DriveAddressWrite", kDriveAddress, false, 0, 0x00FE, 0, 0},
+    {"DmaRead", kMultiwordDma, true, 1, 0xBEEF, 4017, 0xBEEF},
+    {"DmaReadAnyAddress", kMultiwordDma + 7, true, 1, 0x0102, 4017, 0x0102},
+    {"DmaWrite", kMultiwordDma + 3, false, 1, 0xCAFE, 4018, 0xCAFE},
+    {"DmaReadWithoutRequest", kMultiwordDma, true, 0, 0xBEEF, 0, 0},
+    {"DmaWriteWithoutRequest", kMultiwordDma, false, 0, 0xBEEF, 0, 0},
+    {"BothSelectsAsserted", 6, true, 0, 0x0050, 0, 0},
+    {"NoSelectWithoutDmack", 63, true, 1, 0x0050, 0, 0},
+        {"Cs1WithLowAddress", 40, false, 0, 0x0050, 0, 0},
+        {"Cs0WithDmack", 23, true, 1, 0x0050, 0, 0},
+};
 
-class CycleCodes : public Decoder, public ::testing::WithParamInterface<CycleCase> {};
-
-TEST_P(CycleCodes, RecordOrNothing) {
-    const CycleCase& c = GetParam();
-    BusScript bus;
-    if (c.dmarq) bus.Set({{kDmarq, 1}});
-    const uint32_t at = c.read ? bus.Read(c.code, c.data) : bus.Write(c.code, c.data);
-    std::vector<Record> expected = {kLead};
-    if (c.fieldId == 4010) {
-        expected.push_back(R(at, c.value, c.fieldId));  // no START for SELECT CARD/HEAD
-    } else if (c.fieldId != 0) {
-        expected.push_back(R(at, 0, kStart));
-        expected.push_back(R(at, c.value, c.fieldId));
+TEST_F(Decoder, EveryCycleCodeRecordsItsRegisterOrNothing) {
+    for (const CycleCase& c : kCycleCases) {
+        SCOPED_TRACE(c.name);
+        fd::ResetDecoder();
+        BusScript bus;
+        if (c.dmarq) bus.Set({{kDmarq, 1}});
+        const uint32_t at = c.read ? bus.Read(c.code, c.data) : bus.Write(c.code, c.data);
+        std::vector<Record> expected = {kLead};
+        if (c.fieldId == 4010) {
+            expected.push_back(R(at, c.value, c.fieldId));  // no START for SELECT CARD/HEAD
+        } else if (c.fieldId != 0) {
+            expected.push_back(R(at, 0, kStart));
+            expected.push_back(R(at, c.value, c.fieldId));
+        }
+        EXPECT_EQ(Decode(bus), expected);
     }
-    EXPECT_EQ(Decode(bus), expected);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Pio, CycleCodes,
-    ::testing::Values(
-        CycleCase{"DataRead", kDataRegister, true, 0, 0x8001, 4002, 0x8001},
-        CycleCase{"DataWrite", kDataRegister, false, 0, 0xA5C3, 4003, 0xA5C3},
-        CycleCase{"ErrorRegister", kErrorFeatures, true, 0, 0x8001, 4004, 1},
-        CycleCase{"Features", kErrorFeatures, false, 0, 0xA5C3, 4005, 0xC3},
-        CycleCase{"SectorCountRead", kSectorCount, true, 0, 0x1234, 4006, 0x34},
-        CycleCase{"SectorCountWrite", kSectorCount, false, 0, 0x1201, 4006, 0x01},
-        CycleCase{"SectorNoRead", kSectorNo, true, 0, 0xFF09, 4007, 0x09},
-        CycleCase{"SectorNoWrite", kSectorNo, false, 0, 0x0009, 4007, 0x09},
-        CycleCase{"CylinderLowRead", kCylinderLow, true, 0, 0x0077, 4008, 0x77},
-        CycleCase{"CylinderLowWrite", kCylinderLow, false, 0, 0x0077, 4008, 0x77},
-        CycleCase{"CylinderHighRead", kCylinderHigh, true, 0, 0x0066, 4009, 0x66},
-        CycleCase{"CylinderHighWrite", kCylinderHigh, false, 0, 0x0066, 4009, 0x66},
-        CycleCase{"CardHeadRead", kCardHead, true, 0, 0xABE0, 4010, 0xE0},
-        CycleCase{"CardHeadWrite", kCardHead, false, 0, 0x00E0, 4010, 224},
-        CycleCase{"Status", kStatusCommand, true, 0, 0x0050, 4011, 80},
-        CycleCase{"Command", kStatusCommand, false, 0, 0x00EC, 4012, 0xEC},
-        CycleCase{"StatusDuringDmaRequest", kStatusCommand, true, 1, 0x0050, 4011, 80},
-        CycleCase{"AltStatus", kAltStatusControl, true, 0, 0x0150, 4013, 0x50},
-        CycleCase{"Control", kAltStatusControl, false, 0, 0x0006, 4014, 0x06},
-        CycleCase{"DriveAddress", kDriveAddress, true, 0, 0x00FE, 4015, 0xFE},
-        CycleCase{"DriveAddressDuringDmaRequest", kDriveAddress, true, 1, 0x00FE, 0, 0},
-        CycleCase{"DriveAddressWrite", kDriveAddress, false, 0, 0x00FE, 0, 0},
-        CycleCase{"DmaRead", kMultiwordDma, true, 1, 0xBEEF, 4017, 0xBEEF},
-        CycleCase{"DmaReadAnyAddress", kMultiwordDma + 7, true, 1, 0x0102, 4017, 0x0102},
-        CycleCase{"DmaWrite", kMultiwordDma + 3, false, 1, 0xCAFE, 4018, 0xCAFE},
-        CycleCase{"DmaReadWithoutRequest", kMultiwordDma, true, 0, 0xBEEF, 0, 0},
-        CycleCase{"DmaWriteWithoutRequest", kMultiwordDma, false, 0, 0xBEEF, 0, 0},
-        CycleCase{"BothSelectsAsserted", 6, true, 0, 0x0050, 0, 0},
-        CycleCase{"NoSelectWithoutDmack", 63, true, 1, 0x0050, 0, 0},
-        CycleCase{"Cs1WithLowAddress", 40, false, 0, 0x0050, 0, 0},
-        CycleCase{"Cs0WithDmack", 23, true, 1, 0x0050, 0, 0}),
-    [](const ::testing::TestParamInfo<CycleCase>& row) { return std::string(row.param.name); });
 
 TEST_F(Decoder, StartOnlyBeforeTheFirstRecordProducingCycle) {
     BusScript bus;
@@ -191,32 +188,29 @@ struct BurstCondition {
     int level;
 };
 
-class UltraDmaConditions : public Decoder, public ::testing::WithParamInterface<BurstCondition> {};
+const BurstCondition kBurstConditions[] = {
+    {"NoRequest", kDmarq, 0}, {"NoAcknowledge", kDmack, 1}, {"Cs0Asserted", kCs0, 0},
+    {"Cs1Asserted", kCs1, 0}, {"StopHigh", kIowr, 1},
+};
 
 // A burst with one condition broken records nothing on either edge.
-TEST_P(UltraDmaConditions, BrokenConditionRecordsNothing) {
-    const BurstCondition& c = GetParam();
-    for (bool out : {false, true}) {
-        fd::ResetDecoder();
-        BusScript bus;
-        const int strobe = out ? kIord : kIordy;
-        const int ready = out ? kIordy : kIord;
-        bus.Set({{kIowr, 0}}).Set({{kDmarq, 1}}).Set({{kDmack, 0}}).Set({{ready, 0}});
-        // With STOP high, IORD falling is a multiword DMA read instead.
-        if (c.line == kIowr && out) continue;
-        bus.Set({{c.line, c.level}});
-        bus.Data(0x1234).Set({{strobe, 0}}).Set({{strobe, 1}});
-        EXPECT_EQ(Decode(bus), std::vector<Record>{kLead}) << (out ? "out" : "in");
+TEST_F(Decoder, UltraDmaWithABrokenConditionRecordsNothing) {
+    for (const BurstCondition& c : kBurstConditions) {
+        SCOPED_TRACE(c.name);
+        for (bool out : {false, true}) {
+            // With STOP high, IORD falling is a multiword DMA read instead.
+            if (c.line == kIowr && out) continue;
+            fd::ResetDecoder();
+            BusScript bus;
+            const int strobe = out ? kIord : kIordy;
+            const int ready = out ? kIordy : kIord;
+            bus.Set({{kIowr, 0}}).Set({{kDmarq, 1}}).Set({{kDmack, 0}}).Set({{ready, 0}});
+            bus.Set({{c.line, c.level}});
+            bus.Data(0x1234).Set({{strobe, 0}}).Set({{strobe, 1}});
+            EXPECT_EQ(Decode(bus), std::vector<Record>{kLead}) << (out ? "out" : "in");
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lines, UltraDmaConditions,
-                         ::testing::Values(BurstCondition{"NoRequest", kDmarq, 0},
-                                           BurstCondition{"NoAcknowledge", kDmack, 1},
-                                           BurstCondition{"Cs0Asserted", kCs0, 0},
-                                           BurstCondition{"Cs1Asserted", kCs1, 0},
-                                           BurstCondition{"StopHigh", kIowr, 1}),
-                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(Decoder, UltraDmaInNeedsTheHostReady) {
     BusScript bus;
@@ -343,43 +337,43 @@ struct WindowCase {
     std::vector<int> decoded;  // which of the three cycles are decoded
 };
 
-class Windows : public Decoder, public ::testing::WithParamInterface<WindowCase> {};
-
-TEST_P(Windows, VisitOnlyPositionsStrictlyInside) {
-    const WindowCase& c = GetParam();
-    BusScript bus(1000, 10);
-    const uint32_t cycle[3] = {bus.Read(kStatusCommand, 1), bus.Read(kStatusCommand, 2),
-                               bus.Read(kStatusCommand, 3)};
-    CaptureImage image = bus.Capture();
-    auto at = [&](int64_t offset) { return static_cast<uint32_t>(int64_t{cycle[0]} + offset); };
-    image.capture()->endPosition = at(c.end);
-    if (c.hasStart) image.SetStart(at(c.start));
-    if (c.hasRange) image.SetRange(at(c.rangeStart), at(c.rangeEnd));
-    std::vector<Record> expected = {kLead};
-    for (size_t i = 0; i < c.decoded.size(); ++i) {
-        const uint32_t p = cycle[c.decoded[i]];
-        if (i == 0) expected.push_back(R(p, 0, kStart));
-        expected.push_back(R(p, static_cast<uint32_t>(c.decoded[i] + 1), 4011));
-    }
-    EXPECT_EQ(Decode(image), expected);
-}
-
 // The cycles fall at offsets 0, 40 and 80; each strobe rises 10 later.
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Windows,
-    ::testing::Values(WindowCase{"Whole", false, 0, false, 0, 0, 500, {0, 1, 2}},
-                      WindowCase{"StartIsExclusive", true, 0, false, 0, 0, 500, {1, 2}},
-                      WindowCase{"StartBefore", true, -1, false, 0, 0, 500, {0, 1, 2}},
-                      WindowCase{"EndIsExclusive", false, 0, false, 0, 0, 80, {0, 1}},
-                      WindowCase{"EndAfter", false, 0, false, 0, 0, 81, {0, 1, 2}},
-                      WindowCase{"RangeEndBeforeStart", true, 30, true, 0, 0, 500, {}},
-                      WindowCase{"RangeStartBelowCaptureStart", true, 0, true, -10, 500, 500, {1, 2}},
-                      WindowCase{"RangeStartAboveCaptureStart", true, -10, true, 0, 500, 500, {1, 2}},
-                      WindowCase{"RangeEndReplacesEnd", false, 0, true, -10, 41, 10, {0, 1}},
-                      WindowCase{"RangeEndBeyondEnd", false, 0, true, -10, 500, 1, {0, 1, 2}},
-                      WindowCase{"EmptyWindow", false, 0, true, 40, 40, 500, {}},
-                      WindowCase{"ReversedWindow", false, 0, true, 80, 0, 500, {}}),
-    [](const auto& row) { return std::string(row.param.name); });
+const WindowCase kWindowCases[] = {
+    {"Whole", false, 0, false, 0, 0, 500, {0, 1, 2}},
+    {"StartIsExclusive", true, 0, false, 0, 0, 500, {1, 2}},
+    {"StartBefore", true, -1, false, 0, 0, 500, {0, 1, 2}},
+    {"EndIsExclusive", false, 0, false, 0, 0, 80, {0, 1}},
+    {"EndAfter", false, 0, false, 0, 0, 81, {0, 1, 2}},
+    {"RangeEndBeforeStart", true, 30, true, 0, 0, 500, {}},
+    {"RangeStartBelowCaptureStart", true, 0, true, -10, 500, 500, {1, 2}},
+    {"RangeStartAboveCaptureStart", true, -10, true, 0, 500, 500, {1, 2}},
+    {"RangeEndReplacesEnd", false, 0, true, -10, 41, 10, {0, 1}},
+    {"RangeEndBeyondEnd", false, 0, true, -10, 500, 1, {0, 1, 2}},
+    {"EmptyWindow", false, 0, true, 40, 40, 500, {}},
+    {"ReversedWindow", false, 0, true, 80, 0, 500, {}},
+};
+
+TEST_F(Decoder, VisitsOnlyPositionsStrictlyInsideTheWindow) {
+    for (const WindowCase& c : kWindowCases) {
+        SCOPED_TRACE(c.name);
+        fd::ResetDecoder();
+        BusScript bus(1000, 10);
+        const uint32_t cycle[3] = {bus.Read(kStatusCommand, 1), bus.Read(kStatusCommand, 2),
+                                   bus.Read(kStatusCommand, 3)};
+        CaptureImage image = bus.Capture();
+        auto at = [&](int64_t offset) { return static_cast<uint32_t>(int64_t{cycle[0]} + offset); };
+        image.capture()->endPosition = at(c.end);
+        if (c.hasStart) image.SetStart(at(c.start));
+        if (c.hasRange) image.SetRange(at(c.rangeStart), at(c.rangeEnd));
+        std::vector<Record> expected = {kLead};
+        for (size_t i = 0; i < c.decoded.size(); ++i) {
+            const uint32_t p = cycle[c.decoded[i]];
+            if (i == 0) expected.push_back(R(p, 0, kStart));
+            expected.push_back(R(p, static_cast<uint32_t>(c.decoded[i] + 1), 4011));
+        }
+        EXPECT_EQ(Decode(image), expected);
+    }
+}
 
 TEST_F(Decoder, PositionsAboveTwoToTheThirtyFirst) {
     for (uint32_t origin : {0x7FFFFFF0u, 0x80000000u, 0xFFFFF000u}) {
