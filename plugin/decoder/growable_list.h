@@ -19,7 +19,7 @@ namespace fd {
 
 // Capacity a list grows to when it must hold `required` elements. With a
 // growth step of 0 (or less) the list grows by an eighth of its count, at
-// least 4 and at most 1024 elements; a positive step is added as it stands.
+// least 4 elements; a positive step is added as it stands.
 // Never less than `required`, never more than `maxElements`.
 int64_t GrownCapacity(int32_t capacity, int32_t count, int32_t growthStep, int64_t required,
                       int64_t maxElements);

@@ -18,13 +18,14 @@ struct GrowthCase {
     int64_t required, grown;
 };
 
-TEST(GrownCapacity, AnEighthOfTheCountBetween4And1024) {
+TEST(GrownCapacity, AnEighthOfTheCountAtLeast4) {
     const GrowthCase cases[] = {
         {0, 0, 0, 1, 4},            // at least 4 more
         {4, 4, 0, 5, 8},            // 4/8 = 0 -> 4
         {40, 40, 0, 41, 45},        // 40/8 = 5
         {8191, 8191, 0, 8192, 9214},  // 8191/8 = 1023
-        {9000, 9000, 0, 9001, 10024}, // capped at 1024 more
+        {9000, 9000, 0, 9001, 10125}, // no cap: appends stay amortised
+        {8000000, 8000000, 0, 8000001, 9000000},
         {10, 2, 0, 11, 14},         // the eighth is of the count, added to the capacity
         {0, 0, 0, 100, 100},        // never less than asked for
         {16, 16, 3, 17, 19},        // a positive growth step is added as it stands
