@@ -1,8 +1,14 @@
 // How the two per-position decoders see the bus: the 26 signal roles bound
 // to capture channels, and the level and edge questions on them. Everything
-// the decoders know of the capture passes through SignalAccess, so a faster
-// way to answer (forward-only cursors instead of a bisection per question)
-// can replace this one without touching the decoders.
+// the decoders know of the capture passes through SignalAccess.
+//
+// The answers are those of the capture access queries (Level, EdgeKind),
+// but each line keeps a cursor on its transition list: the driver visits
+// positions in ascending order, so a question usually finds its transition
+// at or just after the previous one, and the cursor gallops there instead of
+// bisecting the whole list again. Any position may still be asked, in any
+// order; a list out of order gives unspecified levels but every read stays
+// inside the list.
 #pragma once
 
 #include <array>
@@ -26,12 +32,11 @@ using ChannelBinding = std::array<const FdChannel*, kBoundSignals>;
 
 class SignalAccess {
 public:
-    explicit SignalAccess(const ChannelBinding& binding) : binding_(binding) {}
+    explicit SignalAccess(const ChannelBinding& binding);
 
-    int Level(Signal signal, uint32_t position) const { return fd::Level(Channel(signal), position); }
-    int EdgeKind(Signal signal, uint32_t position) const {
-        return fd::EdgeKind(Channel(signal), position);
-    }
+    int Level(Signal signal, uint32_t position) const { return LineLevel(Line(signal), position); }
+    // kEdgeRising, kEdgeFalling or kEdgeNone, as EdgeKind.
+    int EdgeKind(Signal signal, uint32_t position) const;
     bool Falls(Signal signal, uint32_t position) const {
         return EdgeKind(signal, position) == kEdgeFalling;
     }
@@ -52,10 +57,18 @@ public:
     bool InDmaBurst(uint32_t position) const;
 
 private:
-    const FdChannel& Channel(Signal signal) const { return *binding_[static_cast<size_t>(signal)]; }
+    struct Cursor {
+        const uint32_t* positions = nullptr;
+        int32_t count = 0;
+        int32_t at = 0;  // governing transition of the last answer
+    };
+
+    Cursor& Line(Signal signal) const { return lines_[static_cast<size_t>(signal)]; }
+    static int LineLevel(Cursor& line, uint32_t position);
     uint32_t DataBits(uint32_t position, int lines) const;
 
-    const ChannelBinding& binding_;
+    // Moving a cursor does not change any answer.
+    mutable std::array<Cursor, kBoundSignals> lines_;
 };
 
 }  // namespace fd
