@@ -1,11 +1,69 @@
 #include "plugin/decoder/record_store.h"
 
+#include "plugin/decoder/decode_state.h"
+#include "plugin/presentation/field_types.h"
+
 namespace fd {
+
+int64_t GrownCapacity(int32_t capacity, int32_t count, int32_t growthStep, int64_t required,
+                      int64_t maxElements) {
+    int64_t step = growthStep;
+    // The host class library caps this step at 1024 elements; a decode of a
+    // few million records then copies the lists thousands of times over
+    // (minutes instead of a second). Without the cap appends stay amortised
+    // constant time; lists below 8192 elements grow exactly as before.
+    if (step <= 0) step = std::max<int64_t>(count / 8, 4);
+    const int64_t grown = std::max<int64_t>(int64_t{capacity} + step, required);
+    return std::min(grown, std::max(required, maxElements));
+}
+
+const FdRuntimeClass& RootObjectClass() {
+    static constexpr FdRuntimeClass kRoot{"CObject", static_cast<int32_t>(sizeof(void*))};
+    return kRoot;
+}
+
+void RecordStore::Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour) {
+    // Make room in all four lists before touching any count, so a failed
+    // allocation leaves the counts equal.
+    const int64_t required = int64_t{Count()} + 1;
+    ReserveList(positions, required);
+    ReserveList(values, required);
+    ReserveList(fieldIds, required);
+    ReserveList(colours, required);
+    AppendReserved(positions, position);
+    AppendReserved(values, value);
+    AppendReserved(fieldIds, fieldId);
+    AppendReserved(colours, colour);
+}
+
+void RecordStore::Clear() noexcept {
+    ReleaseList(positions);
+    ReleaseList(values);
+    ReleaseList(fieldIds);
+    ReleaseList(colours);
+}
+
 namespace {
 constinit RecordStore store{};
 }
 
 RecordStore& Records() { return store; }
-bool ClearRecords() { return true; }
+
+int AppendRecord(uint32_t position, uint32_t valueLow, uint32_t valueHigh, int fieldId, uint32_t colour) {
+    const uint32_t windowEnd = Window().windowEnd;
+    store.Append(position > windowEnd ? windowEnd : position, (uint64_t{valueHigh} << 32) | valueLow,
+                 static_cast<uint16_t>(fieldId & 0xFFFF), colour);
+    return 0;
+}
+
+bool ClearRecords() noexcept {
+    store.Clear();
+    return true;
+}
+
+void AppendFieldRecord(uint32_t position, int fieldId, uint64_t value) {
+    AppendRecord(position, static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32), fieldId,
+                 FieldColour(fieldId));
+}
 
 }  // namespace fd

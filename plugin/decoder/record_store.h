@@ -1,19 +1,53 @@
-// The decoded record store: four parallel lists the host reads in place.
-// (Placeholder until the decoder lands: the lists stay empty.)
+// The decoded record store: four parallel lists (position, value, field id,
+// colour) that the host reads in place after Decode. The decoders fill it
+// through AppendRecord; Decode and ClearResults empty it with ClearRecords.
 #pragma once
 
+#include <cstdint>
+
+#include "plugin/decoder/growable_list.h"
 #include "plugin/interface/host_abi.h"
 
 namespace fd {
 
 struct RecordStore {
-    FdUInt32List positions;
-    FdUInt64List values;
-    FdUInt16List fieldIds;
-    FdUInt32List colours;
+    using PositionClass = ListClass<FdUInt32List, 0>;
+    using ValueClass = ListClass<FdUInt64List>;
+    using FieldIdClass = ListClass<FdUInt16List>;
+    using ColourClass = ListClass<FdUInt32List, 1>;
+
+    FdUInt32List positions{&PositionClass::kOperations, nullptr, 0, 0, 0};
+    FdUInt64List values{&ValueClass::kOperations, nullptr, 0, 0, 0};
+    FdUInt16List fieldIds{&FieldIdClass::kOperations, nullptr, 0, 0, 0};
+    FdUInt32List colours{&ColourClass::kOperations, nullptr, 0, 0, 0};
+
+    constexpr RecordStore() = default;
+    RecordStore(const RecordStore&) = delete;
+    RecordStore& operator=(const RecordStore&) = delete;
+    ~RecordStore() { Clear(); }
+
+    int32_t Count() const { return positions.count; }
+
+    // Appends one record to all four lists or, when memory runs out
+    // (std::bad_alloc), to none of them.
+    void Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour);
+
+    // Count and capacity 0, element buffers released.
+    void Clear() noexcept;
 };
 
+// The module's store, whose lists the host is handed.
 RecordStore& Records();
-bool ClearRecords();
+
+// Appends a record to the module's store, its position clamped to
+// `windowEnd`. Throws std::bad_alloc, with the store unchanged, when memory
+// runs out. The result is always 0.
+int AppendRecord(uint32_t position, uint32_t valueLow, uint32_t valueHigh, int fieldId, uint32_t colour);
+
+bool ClearRecords() noexcept;
+
+// AppendRecord with the colour the field-type table gives `fieldId`; the
+// 64-bit value is split into its low and high halves.
+void AppendFieldRecord(uint32_t position, int fieldId, uint64_t value);
 
 }  // namespace fd

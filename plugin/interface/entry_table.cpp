@@ -78,23 +78,16 @@ int32_t FD_CALL SetCaptureEntry(int32_t /*ignored*/, FdCapture* capture) {
     return 0;
 }
 
+// True also when the capture has too few channels (the lists then hold the
+// leading record only); false when the decode could not finish because
+// memory ran out, the lists holding the records decoded until then.
 FdBool FD_CALL DecodeEntry(void) {
-    return Guarded<FdBool>(0, [] {
-        FdCapture* capture = CurrentCapture();
-        if (capture == nullptr) return FdBool{0};
-        DecodeCapture();
-        RecordStore& store = Records();
-        capture->positionList = &store.positions;
-        capture->valueList = &store.values;
-        capture->fieldIdList = &store.fieldIds;
-        capture->colourList = &store.colours;
-        return FdBool{1};
-    });
+    FdCapture* capture = CurrentCapture();
+    if (capture == nullptr) return 0;
+    return DecodeAndPublish(*capture) ? 1 : 0;
 }
 
-FdBool FD_CALL ClearResultsEntry(void) {
-    return Guarded<FdBool>(0, [] { return FdBool{ClearRecords()}; });
-}
+FdBool FD_CALL ClearResultsEntry(void) { return ClearRecords() ? 1 : 0; }
 
 void FD_CALL Reserved9Entry(void) {}
 

@@ -110,9 +110,11 @@ enum FdLanguage { FdLanguageEnglish = 0, FdLanguageSimplified = 1, FdLanguageTra
 /*
  * The archive the lists' transfer operation writes to or reads from. The
  * host's class library is not available, so this is our own small stream:
- * `write` and `read` move raw bytes and return how many were moved; `storing`
- * says which direction the transfer runs. Counts are encoded as in the host
- * class library: a 16-bit count, or 0xFFFF followed by a 32-bit count.
+ * `write` and `read` move raw bytes and return how many were moved (fewer
+ * than asked means the stream failed); `storing` is nonzero when the list is
+ * written out, zero when it is read back. Counts are encoded as in the host
+ * class library: a little-endian 16-bit count, or 0xFFFF followed by a
+ * little-endian 32-bit count.
  */
 typedef struct FdArchive {
     uint8_t storing;
@@ -127,11 +129,16 @@ typedef struct FdRuntimeClass {
     int32_t objectSize;
 } FdRuntimeClass;
 
-/* Virtual operations of every list, in slot order. `self` is the list. */
+/*
+ * Virtual operations of every list, in slot order. `self` is the list.
+ * `serialize` returns 1 when the whole transfer succeeded; on failure a
+ * loading list keeps its previous contents. Neither call lets anything
+ * thrown reach the caller.
+ */
 typedef struct FdListOperations {
     const FdRuntimeClass*(FD_CALL* getRuntimeClass)(const void* self);
     void(FD_CALL* destroy)(void* self, uint32_t flags); /* bit 0: release the object too */
-    void(FD_CALL* serialize)(void* self, FdArchive* archive);
+    FdBool(FD_CALL* serialize)(void* self, FdArchive* archive);
 } FdListOperations;
 
 #define FD_DECLARE_LIST(Name, Element)                                                             \

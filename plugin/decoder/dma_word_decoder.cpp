@@ -1,0 +1,63 @@
+#include "plugin/decoder/dma_word_decoder.h"
+
+#include "plugin/decoder/record_store.h"
+#include "plugin/presentation/field_types.h"
+
+namespace fd {
+namespace {
+
+constexpr int kFieldDataRead = 4026;   // DATA(R): card to host
+constexpr int kFieldDataWrite = 4032;  // DATA(W): host to card
+
+}  // namespace
+
+int64_t ComposeSectorAddress(int32_t cardHead, int32_t cylinderHigh, int32_t cylinderLow,
+                             int32_t sectorNumber) {
+    uint32_t address = static_cast<uint32_t>(cardHead);
+    address = address * 256u + static_cast<uint32_t>(cylinderHigh);
+    address = address * 256u + static_cast<uint32_t>(cylinderLow);
+    address = address * 256u + static_cast<uint32_t>(sectorNumber);
+    return static_cast<int32_t>(address);
+}
+
+void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direction, uint32_t word) {
+    const bool toCard = direction == Direction::HostToCard;
+    if (state.wordCount >= kWordsPerSector) {
+        state.sectorNumber = static_cast<int32_t>(static_cast<uint32_t>(state.sectorNumber) + 1u);
+        const int64_t address =
+            ComposeSectorAddress(state.cardHead, state.cylinderHigh, state.cylinderLow, state.sectorNumber);
+        state.wordCount = 0;
+        AppendFieldRecord(position, kFieldCompose, static_cast<uint64_t>(address));
+    }
+    if (state.wordCount == 0) {
+        const int marker = toCard ? kFieldWriteBlock : kFieldReadBlock;
+        AppendFieldRecord(position, marker, static_cast<uint64_t>(marker));
+    }
+    if (state.startPending) {
+        AppendFieldRecord(position, kFieldStart, 0);
+        state.startPending = false;
+    }
+    AppendFieldRecord(position, toCard ? kFieldDataWrite : kFieldDataRead, word);
+    ++state.wordCount;
+}
+
+bool DecodeDmaWord(const SignalAccess& signals, uint32_t position) {
+    // IORD is the host's strobe (words to the card), IORDY the card's; IOWR
+    // is the STOP line and must stay low during the burst.
+    Direction direction;
+    if (signals.Rises(Signal::Iord, position)) {
+        direction = Direction::HostToCard;
+    } else if (signals.Rises(Signal::Iordy, position)) {
+        direction = Direction::CardToHost;
+    } else {
+        return false;
+    }
+    if (signals.Level(Signal::Iowr, position) != 0) return false;
+    // Card to host: the host holds IORD (HDMARDY) low while it is ready.
+    if (direction == Direction::CardToHost && signals.Level(Signal::Iord, position) != 0) return false;
+    if (!signals.InDmaBurst(position)) return false;
+    RecordUltraDmaWord(Transfer(), position, direction, signals.DataWord(position));
+    return true;
+}
+
+}  // namespace fd

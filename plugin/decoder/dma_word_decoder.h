@@ -1,0 +1,31 @@
+// The Ultra DMA data words taken on rising strobe edges (DecodeDmaWord), and
+// the sector bookkeeping every Ultra DMA word goes through, whichever edge
+// carried it (RecordUltraDmaWord, also used by the register-cycle decoder).
+#pragma once
+
+#include <cstdint>
+
+#include "plugin/decoder/decode_state.h"
+#include "plugin/decoder/signal_access.h"
+
+namespace fd {
+
+enum class Direction : uint8_t { HostToCard, CardToHost };
+
+// ((cardHead * 256 + cylinderHigh) * 256 + cylinderLow) * 256 + sectorNumber
+// in wrapping 32-bit arithmetic, sign-extended. No input is cut to a byte, so
+// a sector number past 255 carries into the cylinder bytes. Pure: the
+// caller starts the new sector (wordCount 0).
+int64_t ComposeSectorAddress(int32_t cardHead, int32_t cylinderHigh, int32_t cylinderLow,
+                             int32_t sectorNumber);
+
+// Appends one Ultra DMA word at `position`: COMPOSE when the 256 words of a
+// sector are full, the direction's block marker at a sector's first word,
+// START for the first record of the decode, then the data record.
+void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direction, uint32_t word);
+
+// An Ultra DMA word where IORD (host to card) or IORDY (card to host) rises
+// during a burst. True when a word was recorded.
+bool DecodeDmaWord(const SignalAccess& signals, uint32_t position);
+
+}  // namespace fd

@@ -1,0 +1,101 @@
+#include "plugin/decoder/register_cycle_decoder.h"
+
+#include "plugin/decoder/decode_state.h"
+#include "plugin/decoder/dma_word_decoder.h"
+#include "plugin/decoder/record_store.h"
+#include "plugin/presentation/field_types.h"
+
+namespace fd {
+
+namespace {
+
+constexpr std::array<CycleRow, kCycleCodes> MakeCycleTable() {
+    using enum CycleValue;
+    using enum CycleEffect;
+    std::array<CycleRow, kCycleCodes> table{};
+    // DMACK low, both chip selects high: a multiword DMA cycle; the address
+    // lines do not matter. Only while the card requests DMA.
+    for (int code = 24; code <= 31; ++code) table[static_cast<size_t>(code)] = {4017, 4018, Word, 1, None};
+    // CS1 asserted: the control block.
+    table[46] = {4013, 4014, Byte, -1, None};  // ALT STATUS / CONTROL
+    table[47] = {4015, 0, Byte, 0, None};      // DRIVE ADDRESS, read only, not during DMA
+    // CS0 asserted: the command block.
+    table[48] = {4002, 4003, Word, -1, None};  // DATA
+    table[49] = {4004, 4005, Byte, -1, None};  // ERROR REGISTER / FEATURES
+    table[50] = {4006, 4006, Byte, -1, None};  // SECTOR COUNT
+    table[51] = {4007, 4007, Byte, -1, SectorNumber};
+    table[52] = {4008, 4008, Byte, -1, CylinderLow};
+    table[53] = {4009, 4009, Byte, -1, CylinderHigh};
+    table[54] = {4010, 4010, Byte, -1, SelectCardHead};
+    table[55] = {4011, 4012, Byte, -1, None};  // STATUS / COMMAND
+    return table;
+}
+
+bool RecordRegisterCycle(const SignalAccess& signals, uint32_t position, bool isRead) {
+    const CycleRow& row = kCycleTable[static_cast<size_t>(signals.CycleCode(position))];
+    const int field = isRead ? row.readField : row.writeField;
+    if (field == 0) return false;
+    if (row.requiredDmarq >= 0 && signals.Level(Signal::Dmarq, position) != row.requiredDmarq) return false;
+
+    const uint32_t value =
+        row.value == CycleValue::Word ? signals.DataWord(position) : signals.DataByte(position);
+    TransferState& state = Transfer();
+    const auto byte = static_cast<int32_t>(value);
+
+    if (row.effect == CycleEffect::SelectCardHead) {
+        // A new block: the next DMA word opens a sector with a marker, and
+        // the address counts from the registers written after this one. It
+        // takes the place of the START record.
+        state.cylinderHigh = 0;
+        state.cylinderLow = 0;
+        state.sectorNumber = 0;
+        state.wordCount = 0;
+        AppendFieldRecord(position, field, value);
+        state.cardHead = byte;
+        state.startPending = false;
+        return true;
+    }
+
+    if (state.startPending) {
+        AppendFieldRecord(position, kFieldStart, 0);
+        state.startPending = false;
+    }
+    AppendFieldRecord(position, field, value);
+    switch (row.effect) {
+        case CycleEffect::SectorNumber: state.sectorNumber = byte; break;
+        case CycleEffect::CylinderLow: state.cylinderLow = byte; break;
+        case CycleEffect::CylinderHigh: state.cylinderHigh = byte; break;
+        default: break;
+    }
+    return true;
+}
+
+}  // namespace
+
+constinit const std::array<CycleRow, kCycleCodes> kCycleTable = MakeCycleTable();
+
+bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
+    // A read is IORD falling with IOWR high, a write IOWR falling with IORD
+    // high. During an Ultra DMA burst IOWR is the STOP line (low), IORD the
+    // host's strobe or ready line, IORDY the card's.
+    if (signals.Falls(Signal::Iord, position)) {
+        if (signals.Level(Signal::Iowr, position) == 1) return RecordRegisterCycle(signals, position, true);
+        if (signals.Level(Signal::Iordy, position) != 0 || !signals.InDmaBurst(position)) return false;
+        RecordUltraDmaWord(Transfer(), position, Direction::HostToCard, signals.DataWord(position));
+        return true;
+    }
+    if (signals.Falls(Signal::Iowr, position)) {
+        if (signals.Level(Signal::Iord, position) != 1) return false;
+        return RecordRegisterCycle(signals, position, false);
+    }
+    if (signals.Falls(Signal::Iordy, position)) {
+        if (signals.Level(Signal::Iord, position) != 0 || signals.Level(Signal::Iowr, position) != 0 ||
+            !signals.InDmaBurst(position))
+            return false;
+        RecordUltraDmaWord(Transfer(), position, Direction::CardToHost, signals.DataWord(position));
+        return true;
+    }
+    return false;
+}
+
+}  // namespace fd
