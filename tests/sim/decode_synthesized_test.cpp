@@ -228,10 +228,11 @@ TEST(DecodeSynthesized, FullCommandSequence) {
     EXPECT_EQ(decoded[1].id, 4010);
     EXPECT_EQ(decoded[1].value, 0xA0u);
     const auto commands = Only(decoded, 4012);
-    ASSERT_EQ(commands.size(), 3u);
+    ASSERT_EQ(commands.size(), 4u);
     EXPECT_EQ(commands[0].value, 0xEFu);
     EXPECT_EQ(commands[1].value, 0xECu);
     EXPECT_EQ(commands[2].value, 0xC8u);
+    EXPECT_EQ(commands[3].value, 0xCAu);
     const auto pioReads = Only(decoded, 4002);
     ASSERT_EQ(pioReads.size(), 256u);
     EXPECT_EQ(pioReads[0].value, 0x848Au);
