@@ -20,6 +20,8 @@ constexpr std::string_view kLineNames[] = {
 constexpr uint8_t kIdleLevel[] = {0, 1, 1, 1, 0, 0, 0, 1, 1, 1};
 
 constexpr double kStatusPollGapNs = 100;
+// Room left at the top of the position range for the idle tail and glitches.
+constexpr uint32_t kLastPosition = 0xF0000000u;
 
 }  // namespace
 
@@ -58,6 +60,12 @@ TaskFile TaskFile::Lba(uint32_t lba, uint8_t count, uint8_t features) {
     return file;
 }
 
+void Bus::CheckRoom(uint64_t until) const {
+    if (until > kLastPosition) {
+        throw std::length_error("the capture would run past 2^32 samples; use a longer sample period or less data");
+    }
+}
+
 Bus::Bus(Options options) : options_(std::move(options)), random_(options_.seed) {
     if (!(options_.samplePeriodNs > 0)) throw std::invalid_argument("the sample period must be positive");
     PioMode(options_.pioMode);
@@ -76,7 +84,9 @@ Bus::Bus(Options options) : options_(std::move(options)), random_(options_.seed)
 
 uint32_t Bus::Samples(double ns) const {
     const double samples = std::ceil(ns / options_.samplePeriodNs - 1e-9);
-    return samples < 1 ? 1u : static_cast<uint32_t>(samples);
+    if (samples < 1) return 1;
+    // Saturates; CheckRoom then refuses the capture.
+    return samples > kLastPosition ? kLastPosition : static_cast<uint32_t>(samples);
 }
 
 void Bus::Set(int line, uint32_t position, int level) {
@@ -126,6 +136,7 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     if (finished_) throw std::logic_error("the bus is finished");
     const PioTiming& t = PioMode(options_.pioMode);
     const int strobe = write ? kIowr : kIord;
+    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)});
     const uint32_t start = now_;
     SetAddress(start, reg, true);
     SetData(start, value);
@@ -190,6 +201,7 @@ void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
     const MwdmaTiming& t = MwdmaMode(options_.mwdmaMode);
     const int strobe = write ? kIowr : kIord;
     const int other = write ? kIord : kIowr;
+    CheckRoom(uint64_t{now_} + (words.size() + 4) * (uint64_t{Samples(t.t0)} + Samples(t.tD) + 4));
     Phase phase{write ? PhaseKind::MwdmaOut : PhaseKind::MwdmaIn};
     phase.start = now_;
     Set(kDmarq, now_, 1);
@@ -244,6 +256,8 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
     const uint32_t interlock = Samples(t.tMli);
     const int strobe = write ? kIord : kIordy;
     const int ready = write ? kIordy : kIord;
+    CheckRoom(uint64_t{now_} + (words.size() + 20) * uint64_t{half} +
+              (burst.pauseAfter.size() + 1) * uint64_t{Samples(burst.pauseNs)} + 16 * uint64_t{Samples(t.tRp)});
 
     Phase phase{write ? PhaseKind::UdmaOut : PhaseKind::UdmaIn};
     phase.terminator = burst.terminator;
@@ -357,7 +371,10 @@ void Bus::SetIntrq(bool level) {
     Set(kIntrq, now_, level ? 1 : 0);
 }
 
-void Bus::Idle(double ns) { now_ += Samples(ns); }
+void Bus::Idle(double ns) {
+    CheckRoom(uint64_t{now_} + Samples(ns));
+    now_ += Samples(ns);
+}
 
 void Bus::AddGlitch(int line, uint32_t position, uint32_t width) {
     if (line < 0 || static_cast<size_t>(line) >= tracks_.size()) throw std::invalid_argument("no such line");

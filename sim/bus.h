@@ -13,7 +13,9 @@
 // multiword DMA cycle, before the strobe falls, so a decoder that samples at
 // the falling strobe edge sees it. In Ultra DMA the sender changes the data
 // a hold time after each strobe edge, so every edge (rising and falling)
-// carries the word that was set up before it.
+// carries the word that was set up before it. A data-in burst starts with
+// the host negating STOP and asserting HDMARDY- on the same sample, as a
+// host controller clocks both from one state change.
 #pragma once
 
 #include <cstdint>
@@ -215,6 +217,8 @@ private:
     void Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool write);
     bool NextWordSimultaneous();
     void MarkAt(Phase& phase, Landmark kind, uint32_t position);
+    // Throws std::length_error when a capture would reach beyond 32-bit positions.
+    void CheckRoom(uint64_t until) const;
 
     Options options_;
     std::vector<Track> tracks_;

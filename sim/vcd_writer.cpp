@@ -36,7 +36,19 @@ std::string VcdIdentifier(size_t index) {
 }
 
 void WriteVcd(std::ostream& out, const host::Waveform& waveform, const VcdOptions& options) {
-    const auto oldExceptions = out.exceptions();
+    // A failing stream becomes an exception; the caller's mask is restored
+    // on the way out (setting it cannot throw then: the state is checked
+    // only when the mask is widened).
+    struct MaskGuard {
+        std::ostream& stream;
+        std::ios::iostate mask;
+        ~MaskGuard() {
+            try {
+                stream.exceptions(mask);
+            } catch (...) {
+            }
+        }
+    } guard{out, out.exceptions()};
     out.exceptions(std::ios::failbit | std::ios::badbit);
     const VcdTimescale timescale = ChooseTimescale(waveform.secondsPerPosition);
     const bool exact = timescale.unitsPerSample == std::round(timescale.unitsPerSample);
@@ -102,7 +114,6 @@ void WriteVcd(std::ostream& out, const host::Waveform& waveform, const VcdOption
     const uint64_t endTime = timeOf(waveform.endPosition);
     if (endTime > lastTime) out << '#' << endTime << '\n';
     out.flush();
-    out.exceptions(oldExceptions);
 }
 
 }  // namespace fd::sim

@@ -440,6 +440,13 @@ TEST(Bus, RefusesWhatCannotBeOnTheBus) {
     EXPECT_THROW(named.Finish(), std::invalid_argument);
     bus.Finish();
     EXPECT_THROW(bus.WriteRegister(Reg::Command, 0), std::logic_error);
+
+    // Positions are 32-bit: a capture that would not fit is refused, not wrapped.
+    Options fine;
+    fine.samplePeriodNs = 0.001;
+    Bus tooLong(fine);
+    EXPECT_THROW(ReadSectorsPio(tooLong, 0, std::vector<uint16_t>(256 * 200)), std::length_error);
+    EXPECT_THROW(tooLong.Idle(1e12), std::length_error);
 }
 
 // --- Faults -----------------------------------------------------------------
