@@ -12,6 +12,7 @@
 
 #include "sim/bus.h"
 #include "sim/scenarios.h"
+#include "sim/transcript_writer.h"
 #include "sim/vcd_writer.h"
 
 namespace {
@@ -45,12 +46,15 @@ int main(int argc, char** argv) {
     fd::sim::ScenarioParams params;
     fd::sim::Options options;
     std::string output = "-";
+    std::string transcriptFile;
     app.add_option("scenario", scenario, "What to put on the bus (see Scenarios below)")->required();
     app.add_option("--sectors", params.sectors, "Sectors per data command, 1 to 256")
         ->default_val(params.sectors)
         ->check(CLI::Range(1u, 256u));
     app.add_option("--seed", options.seed, "Seed of the data words and of fault placement")->default_val(options.seed);
     app.add_option("-o,--output", output, "Output file; - is standard output")->default_val(output);
+    app.add_option("--transcript", transcriptFile,
+                   "Also write what was put on the bus, one line per phase, to this file");
     app.add_option("--lba", params.lba, "First sector address (28-bit)")
         ->default_val(params.lba)
         ->check(CLI::Range(0u, 0x0FFFFFFFu));
@@ -84,6 +88,7 @@ int main(int argc, char** argv) {
         return app.exit(error);
     }
 
+    std::string writing = output == "-" ? std::string("standard output") : output;
     try {
         fd::sim::Bus bus(options);
         fd::sim::RunScenario(bus, scenario, params);
@@ -98,9 +103,18 @@ int main(int argc, char** argv) {
             }
             fd::sim::WriteVcd(file, waveform);
         }
+        if (!transcriptFile.empty()) {
+            writing = transcriptFile;
+            std::ofstream file(transcriptFile, std::ios::binary);
+            if (!file) {
+                std::cerr << "cfsim: cannot create " << transcriptFile << "\n";
+                return 1;
+            }
+            fd::sim::WriteTranscript(file, bus.transcript());
+            if (!file.flush()) throw std::ios_base::failure("transcript");
+        }
     } catch (const std::ios_base::failure&) {
-        std::cerr << "cfsim: writing " << (output == "-" ? std::string("standard output") : output)
-                  << " failed\n";
+        std::cerr << "cfsim: writing " << writing << " failed\n";
         return 1;
     } catch (const std::exception& error) {
         std::cerr << "cfsim: " << error.what() << "\n";
