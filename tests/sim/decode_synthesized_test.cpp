@@ -355,6 +355,20 @@ TEST(DecodeSynthesized, ZeroWidthGlitchesAndLowStartsChangeNothing) {
     ExpectSameRecords(run(true), clean);
 }
 
+TEST(DecodeSynthesized, EveryCfsimScenario) {
+    for (const ScenarioInfo& scenario : Scenarios()) {
+        SCOPED_TRACE(scenario.name);
+        Options options;
+        options.intrq = true;  // an extra channel after D15 changes nothing
+        Bus bus(options);
+        ScenarioParams params;
+        params.sectors = 2;
+        params.burstWords = 200;
+        RunScenario(bus, scenario.name, params);
+        ExpectSameRecords(Decode(bus.Finish()), Expectation(bus.transcript()).records());
+    }
+}
+
 TEST(DecodeSynthesized, FirstRecordedCycleGetsStart) {
     Bus bus;
     bus.ReadRegister(Reg::Status, 0x50);
