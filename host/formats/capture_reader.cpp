@@ -5,6 +5,10 @@
 #include <cstdio>
 
 #include "host/formats/vcd_reader.h"
+#if defined(FD_HAVE_FORMATS)
+#include "host/formats/csv_capture.h"
+#include "host/formats/sigrok_session.h"
+#endif
 
 namespace fd::host {
 namespace {
@@ -36,10 +40,23 @@ bool LooksLikeVcd(const std::string& path) {
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
     const std::string extension = LowerExtension(path);
     if (extension == "vcd" || LooksLikeVcd(path)) return ReadVcd(path, options, notes);
+#if defined(FD_HAVE_FORMATS)
+    if (extension == "sr") {
+        if (notes != nullptr) notes->format = "sigrok session";
+        return ReadSigrokSession(path);
+    }
+    if (extension == "csv") {
+        if (notes != nullptr) notes->format = "CSV";
+        return ReadCsvCapture(path);
+    }
+    constexpr const char* kExpected = "expected a VCD file (.vcd), a sigrok session (.sr) or a CSV capture (.csv)";
+#else
+    constexpr const char* kExpected = "expected a VCD file (.vcd)";
+#endif
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe == nullptr) return ReadVcd(path, options, notes);  // reports why it cannot be opened
     std::fclose(probe);
-    throw CaptureFormatError(path, "", "unknown capture format; expected a VCD file (.vcd)");
+    throw CaptureFormatError(path, "", std::string("unknown capture format; ") + kExpected);
 }
 
 }  // namespace fd::host
