@@ -125,7 +125,12 @@ bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
                 fmt::format_to(std::back_inserter(buffer), "\x1b[38;2;{};{};{}m", record.colour & 0xFF,
                                (record.colour >> 8) & 0xFF, (record.colour >> 16) & 0xFF);
             }
-            fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}", record.position, positionWidth, field.name, value);
+            if (value.empty()) {
+                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {}", record.position, positionWidth, field.name);
+            } else {
+                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}", record.position, positionWidth, field.name,
+                               value);
+            }
             if (paint) fmt::format_to(std::back_inserter(buffer), "\x1b[0m");
             buffer.push_back('\n');
             if (!sink.Flush(false)) return false;

@@ -15,7 +15,13 @@ namespace {
 
 constexpr size_t kProgressStep = size_t{8} << 20;
 
-inline bool IsSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v'; }
+// Token scanning is the reader's inner loop: one table load per byte.
+constexpr std::array<bool, 256> kSpace = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\n', '\r', '\t', '\f', '\v'}) table[c] = true;
+    return table;
+}();
+inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
 
 // One $var: the signals of its bits stand at firstSignal .. firstSignal +
 // width - 1, most significant (leftmost in a value) first.
