@@ -192,9 +192,13 @@ private:
         double scale = 0;
         for (const auto& [name, seconds] : kUnits)
             if (unit == name) scale = seconds;
-        if ((number != "1" && number != "10" && number != "100") || scale == 0)
-            FailAt(at, "expected a timescale of 1, 10 or 100 and a unit s, ms, us, ns, ps or fs, found '" + text + "'");
-        waveform_.secondsPerPosition = std::stod(number) * scale;
+        // The standard allows 1, 10 and 100; writers that know their sample
+        // period write others ("41667 ps"), which mean just as much.
+        uint64_t multiple = 0;
+        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), multiple);
+        if (number.empty() || error != std::errc() || end != number.data() + number.size() || multiple == 0 || scale == 0)
+            FailAt(at, "expected a timescale such as 1 ns (a number and s, ms, us, ns, ps or fs), found '" + text + "'");
+        waveform_.secondsPerPosition = static_cast<double>(multiple) * scale;
     }
 
     void ParseVariable() {

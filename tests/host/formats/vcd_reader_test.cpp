@@ -96,6 +96,17 @@ TEST(VcdReader, UnknownValuesReadAsZeroAndAreCounted) {
     EXPECT_EQ(Named(waveform, "v1").changes, (std::vector<uint32_t>{3}));
 }
 
+TEST(VcdReader, TimescalesBeyondTheStandardThree) {
+    const struct {
+        const char* timescale;
+        double seconds;
+    } cases[] = {{"1 s", 1.0}, {"100ms", 0.1}, {"10 us", 1e-5}, {"41667 ps", 41667e-12}, {"1fs", 1e-15}};
+    for (const auto& c : cases) {
+        const std::string text = std::string("$timescale ") + c.timescale + " $end $var wire 1 ! s $end $enddefinitions $end";
+        EXPECT_DOUBLE_EQ(ReadVcdText(text, "t.vcd").secondsPerPosition, c.seconds) << c.timescale;
+    }
+}
+
 TEST(VcdReader, ValuesAtTheFirstTimestampAreStartingLevels) {
     // No $dumpvars, first timestamp above 0: what it sets holds from 0 on,
     // so no edge is made up at the first timestamp.
@@ -173,7 +184,9 @@ TEST(VcdReader, RefusesMalformedFilesNamingTheLine) {
         {"unclosed comment", "$comment\nhello\n", 1, "$comment has no $end"},
         {"var cut short", "$var wire 1 !", 1, "expected a variable name"},
         {"bad size", "$var wire x ! a $end $enddefinitions $end", 1, "variable size"},
-        {"bad timescale", "$timescale 3 ns $end", 1, "timescale"},
+        {"bad timescale unit", "$timescale 1 ks $end", 1, "expected a timescale"},
+        {"timescale without number", "$timescale ns $end", 1, "expected a timescale"},
+        {"zero timescale", "\n$timescale 0ns $end", 2, "expected a timescale"},
         {"text in header", "$var wire 1 ! a $end\nhello\n", 2, "expected a header section"},
         {"unknown code", "$var wire 1 ! a $end $enddefinitions $end\n#0\n1?\n", 3, "unknown identifier code '?'"},
         {"value without code", "$var wire 1 ! a $end $enddefinitions $end\n#0\n1\n", 3, "identifier code"},
