@@ -116,14 +116,17 @@ private:
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
-CaptureImage BuildImage(const Waveform& waveform, const ChannelPlan& plan) {
+// Each signal's changes are released as soon as its transition list is
+// built, so the capture is held about once, not twice.
+CaptureImage BuildImage(Waveform& waveform, const ChannelPlan& plan) {
     std::vector<ChannelSpec> specs;
     specs.reserve(plan.channels.size());
     for (const PlannedChannel& channel : plan.channels) {
         Signal signal;
         if (channel.signal >= 0) {
-            const Signal& source = waveform.signals[static_cast<size_t>(channel.signal)];
+            Signal& source = waveform.signals[static_cast<size_t>(channel.signal)];
             specs.push_back({channel.name, channel.number, ToTransitionList(source)});
+            std::vector<uint32_t>().swap(source.changes);
         } else {
             signal.initialLevel = channel.idleLevel;
             specs.push_back({channel.name, channel.number, ToTransitionList(signal)});
@@ -222,7 +225,6 @@ int Run(const Options& options) {
 
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
-    waveform = Waveform{};  // the image holds its own transition lists now
     const std::vector<DecodedRecord> records = host.Decode(image, window);
     const auto fields = host.Presentation(records);
 
