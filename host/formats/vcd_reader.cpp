@@ -455,13 +455,19 @@ private:
         if (bits.size() > width) bits = bits.substr(bits.size() - width);  // keep the low bits
         const uint32_t pad = width - static_cast<uint32_t>(bits.size());
         // A short value is extended with 0, or with its x or z.
-        const char first = bits[0];
-        const char extension = (first == 'x' || first == 'X' || first == 'z' || first == 'Z') ? first : '0';
+        const char lead = bits[0];
+        const char extension = (lead == 'x' || lead == 'X' || lead == 'z' || lead == 'Z') ? lead : '0';
+        const uint32_t first = variable->firstSignal;
         for (uint32_t bit = 0; bit < width; ++bit) {
             const char c = bit < pad ? extension : bits[bit - pad];
-            const uint8_t level = BitLevel(c);
-            if (level > 1) FailAt(at, "expected binary digits (0, 1, x, z) after 'b', found 'b" + std::string(bits.substr(0, 40)) + "'");
-            SetLevel(variable->firstSignal + bit, level);
+            uint8_t level = static_cast<uint8_t>(c - '0');
+            if (level > 1) {
+                level = BitLevel(c);
+                if (level > 1) FailAt(at, "expected binary digits (0, 1, x, z) after 'b', found 'b" + std::string(bits.substr(0, 40)) + "'");
+            }
+            // Most bits of a bus keep their level from one value to the next.
+            if (levels_[first + bit] == level && !startingLevels_) continue;
+            SetLevel(first + bit, level);
         }
     }
 
