@@ -1,0 +1,448 @@
+#include "sim/bus.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "sim/timing.h"
+
+namespace fd::sim {
+namespace {
+
+constexpr std::string_view kLineNames[] = {
+    "DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2", "IORD", "IOWR", "IORDY",
+    "D0", "D1", "D2", "D3", "D4", "D5", "D6", "D7",
+    "D8", "D9", "D10", "D11", "D12", "D13", "D14", "D15", "INTRQ",
+};
+
+// Idle levels: strobes, chip selects and DMACK negated (high), DMARQ low,
+// IORDY released high.
+constexpr uint8_t kIdleLevel[] = {0, 1, 1, 1, 0, 0, 0, 1, 1, 1};
+
+constexpr double kStatusPollGapNs = 100;
+// Room left at the top of the position range for the idle tail and glitches.
+constexpr uint32_t kLastPosition = 0xF0000000u;
+
+}  // namespace
+
+uint16_t UdmaCrc(std::span<const uint16_t> words) {
+    uint16_t crc = 0x4ABA;
+    for (uint16_t word : words) {
+        for (int bit = 15; bit >= 0; --bit) {
+            const bool feedback = (((crc >> 15) ^ (word >> bit)) & 1) != 0;
+            crc = static_cast<uint16_t>(crc << 1);
+            if (feedback) crc ^= 0x1021;
+        }
+    }
+    return crc;
+}
+
+std::string_view LineName(int line) {
+    if (line < 0 || line > kIntrq) return {};
+    return kLineNames[line];
+}
+
+int LineByName(std::string_view name) {
+    for (int line = 0; line <= kIntrq; ++line) {
+        if (kLineNames[line] == name) return line;
+    }
+    return -1;
+}
+
+TaskFile TaskFile::Lba(uint32_t lba, uint8_t count, uint8_t features) {
+    TaskFile file;
+    file.features = features;
+    file.sectorCount = count;
+    file.sectorNumber = static_cast<uint8_t>(lba);
+    file.cylinderLow = static_cast<uint8_t>(lba >> 8);
+    file.cylinderHigh = static_cast<uint8_t>(lba >> 16);
+    file.cardHead = static_cast<uint8_t>(0xE0 | ((lba >> 24) & 0x0F));
+    return file;
+}
+
+void Bus::CheckRoom(uint64_t until) const {
+    if (until > kLastPosition) {
+        throw std::length_error("the capture would run past 2^32 samples; use a longer sample period or less data");
+    }
+}
+
+Bus::Bus(Options options) : options_(std::move(options)), random_(options_.seed) {
+    if (!(options_.samplePeriodNs > 0)) throw std::invalid_argument("the sample period must be positive");
+    PioMode(options_.pioMode);
+    MwdmaMode(options_.mwdmaMode);
+    UdmaMode(options_.udmaMode);
+    // Start-low signals rise half-way through the lead-in, before any activity.
+    options_.leadInSamples = std::max<uint32_t>(options_.leadInSamples, 4);
+    const int lines = options_.intrq ? kIntrq + 1 : kBusLines;
+    tracks_.resize(static_cast<size_t>(lines));
+    for (int line = 0; line < lines; ++line) {
+        const uint8_t idle = line < kD0 ? kIdleLevel[line] : 0;
+        tracks_[static_cast<size_t>(line)] = Track{idle, idle, {}};
+    }
+    now_ = options_.leadInSamples;
+}
+
+uint32_t Bus::Samples(double ns) const {
+    const double samples = std::ceil(ns / options_.samplePeriodNs - 1e-9);
+    if (samples < 1) return 1;
+    // Saturates; CheckRoom then refuses the capture.
+    return samples > kLastPosition ? kLastPosition : static_cast<uint32_t>(samples);
+}
+
+void Bus::Set(int line, uint32_t position, int level) {
+    Track& track = tracks_[static_cast<size_t>(line)];
+    if (track.level == level) return;
+    if (!track.changes.empty() && position < track.changes.back()) {
+        throw std::logic_error("bus activity out of order on " + std::string(LineName(line)));
+    }
+    // Changing back at the same sample cancels the change: no zero-width
+    // pulses unless a fault asks for them.
+    if (!track.changes.empty() && track.changes.back() == position) {
+        track.changes.pop_back();
+    } else {
+        track.changes.push_back(position);
+    }
+    track.level = static_cast<uint8_t>(level);
+}
+
+void Bus::SetData(uint32_t position, uint16_t value) {
+    for (int bit = 0; bit < 16; ++bit) Set(kD0 + bit, position, (value >> bit) & 1);
+}
+
+uint16_t Bus::DataAt() const {
+    uint16_t value = 0;
+    for (int bit = 0; bit < 16; ++bit) {
+        value = static_cast<uint16_t>(value | (tracks_[static_cast<size_t>(kD0 + bit)].level << bit));
+    }
+    return value;
+}
+
+void Bus::SetAddress(uint32_t position, Reg reg, bool selected) {
+    const auto code = static_cast<unsigned>(reg);
+    const bool block1 = (code & 8) != 0;
+    Set(kCs0, position, selected && !block1 ? 0 : 1);
+    Set(kCs1, position, selected && block1 ? 0 : 1);
+    if (!selected) return;
+    Set(kA0, position, code & 1);
+    Set(kA1, position, (code >> 1) & 1);
+    Set(kA2, position, (code >> 2) & 1);
+}
+
+void Bus::MarkAt(Phase& phase, Landmark kind, uint32_t position) {
+    phase.marks.push_back({kind, position, DataAt()});
+}
+
+Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
+    if (finished_) throw std::logic_error("the bus is finished");
+    const PioTiming& t = PioMode(options_.pioMode);
+    const int strobe = write ? kIowr : kIord;
+    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)});
+    const uint32_t start = now_;
+    SetAddress(start, reg, true);
+    SetData(start, value);
+    const uint32_t fall = start + Samples(t.t1);
+    Set(strobe, fall, 0);
+    const uint32_t rise = fall + Samples(wide ? t.t2Data : t.t2Reg);
+    Set(strobe, rise, 1);
+    const uint32_t release = rise + Samples(t.t9);
+    SetAddress(release, reg, false);
+    cycleEnd_ = release;
+    now_ = std::max({start + Samples(t.t0), release + 1, rise + Samples(t.t2i)});
+    return Transfer{fall, value};
+}
+
+void Bus::WriteRegister(Reg reg, uint16_t value) {
+    Phase phase{PhaseKind::RegisterWrite, reg};
+    phase.start = now_;
+    phase.words.push_back(RegisterCycle(reg, value, true, reg == Reg::Data));
+    phase.end = cycleEnd_;
+    transcript_.phases.push_back(std::move(phase));
+}
+
+uint16_t Bus::ReadRegister(Reg reg, uint16_t answer) {
+    Phase phase{PhaseKind::RegisterRead, reg};
+    phase.start = now_;
+    phase.words.push_back(RegisterCycle(reg, answer, false, reg == Reg::Data));
+    phase.end = cycleEnd_;
+    // Reading STATUS acknowledges the interrupt; ALT STATUS does not.
+    if (reg == Reg::Status && options_.intrq) Set(kIntrq, phase.words[0].position, 0);
+    transcript_.phases.push_back(std::move(phase));
+    return answer;
+}
+
+void Bus::PioDataIn(std::span<const uint16_t> words) {
+    Phase phase{PhaseKind::PioDataIn, Reg::Data};
+    phase.start = now_;
+    for (uint16_t word : words) phase.words.push_back(RegisterCycle(Reg::Data, word, false, true));
+    phase.end = cycleEnd_;
+    transcript_.phases.push_back(std::move(phase));
+}
+
+void Bus::PioDataOut(std::span<const uint16_t> words) {
+    Phase phase{PhaseKind::PioDataOut, Reg::Data};
+    phase.start = now_;
+    for (uint16_t word : words) phase.words.push_back(RegisterCycle(Reg::Data, word, true, true));
+    phase.end = cycleEnd_;
+    transcript_.phases.push_back(std::move(phase));
+}
+
+bool Bus::NextWordSimultaneous() {
+    ++dmaWords_;
+    const uint32_t every = options_.faults.simultaneousEvery;
+    return every != 0 && dmaWords_ % every == 0;
+}
+
+void Bus::MwdmaIn(std::span<const uint16_t> words) { Mwdma(words, false); }
+void Bus::MwdmaOut(std::span<const uint16_t> words) { Mwdma(words, true); }
+
+void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
+    if (finished_) throw std::logic_error("the bus is finished");
+    if (words.empty()) throw std::invalid_argument("a multiword DMA transfer needs at least one word");
+    const MwdmaTiming& t = MwdmaMode(options_.mwdmaMode);
+    const int strobe = write ? kIowr : kIord;
+    const int other = write ? kIord : kIowr;
+    CheckRoom(uint64_t{now_} + (words.size() + 4) * (uint64_t{Samples(t.t0)} + Samples(t.tD) + 4));
+    Phase phase{write ? PhaseKind::MwdmaOut : PhaseKind::MwdmaIn};
+    phase.start = now_;
+    Set(kDmarq, now_, 1);
+    MarkAt(phase, Landmark::DmarqAsserted, now_);
+    const uint32_t dmack = now_ + Samples(t.tM);
+    Set(kDmack, dmack, 0);
+    MarkAt(phase, Landmark::DmackAsserted, dmack);
+    SetData(dmack + 1, words[0]);
+    uint32_t fall = dmack + 2;
+    uint32_t rise = 0;
+    const uint32_t recovery = std::max<uint32_t>(Samples(write ? t.tKW : t.tKR), 2);
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) {
+            fall = std::max(fall + Samples(t.t0), rise + recovery);
+            SetData(rise + 1, words[i]);
+        }
+        const bool simultaneous = NextWordSimultaneous();
+        Set(strobe, fall, 0);
+        rise = fall + Samples(t.tD);
+        Set(strobe, rise, 1);
+        if (simultaneous) {
+            Set(other, fall, 0);
+            Set(other, rise, 1);
+        }
+        phase.words.push_back(Transfer{fall, words[i], false, simultaneous});
+    }
+    // The card drops DMARQ as the last cycle ends; the host then releases DMACK.
+    Set(kDmarq, rise, 0);
+    MarkAt(phase, Landmark::DmarqNegated, rise);
+    const uint32_t release = rise + Samples(t.tJ);
+    Set(kDmack, release, 1);
+    MarkAt(phase, Landmark::DmackNegated, release);
+    phase.end = release;
+    now_ = release + 1;
+    transcript_.phases.push_back(std::move(phase));
+}
+
+void Bus::UdmaIn(std::span<const uint16_t> words, const UdmaBurst& burst) { Udma(words, burst, false); }
+void Bus::UdmaOut(std::span<const uint16_t> words, const UdmaBurst& burst) { Udma(words, burst, true); }
+
+// One Ultra DMA burst. Data-in: the card strobes DSTROBE on IORDY, the host
+// holds HDMARDY- (IORD) low. Data-out: the host strobes HSTROBE on IORD, the
+// card holds DDMARDY- (IORDY) low. IOWR is STOP throughout.
+void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool write) {
+    if (finished_) throw std::logic_error("the bus is finished");
+    if (words.empty()) throw std::invalid_argument("an Ultra DMA burst needs at least one word");
+    const UdmaTiming& t = UdmaMode(options_.udmaMode);
+    // Each strobe phase lasts two samples at least, so data can change
+    // between two edges rather than on one.
+    const uint32_t half = std::max<uint32_t>(Samples(t.halfCycle), 2);
+    const uint32_t hold = std::min(Samples(t.tDvh), half - 1);
+    const uint32_t interlock = Samples(t.tMli);
+    const int strobe = write ? kIord : kIordy;
+    const int ready = write ? kIordy : kIord;
+    CheckRoom(uint64_t{now_} + (words.size() + 20) * uint64_t{half} +
+              (burst.pauseAfter.size() + 1) * uint64_t{Samples(burst.pauseNs)} + 16 * uint64_t{Samples(t.tRp)});
+
+    Phase phase{write ? PhaseKind::UdmaOut : PhaseKind::UdmaIn};
+    phase.terminator = burst.terminator;
+    phase.crc = UdmaCrc(words);
+    phase.start = now_;
+
+    Set(kDmarq, now_, 1);
+    MarkAt(phase, Landmark::DmarqAsserted, now_);
+    const uint32_t dmack = now_ + Samples(t.tAck);
+    // The host drives the first word as soon as it owns the bus.
+    if (write) SetData(dmack, words[0]);
+    Set(kDmack, dmack, 0);
+    MarkAt(phase, Landmark::DmackAsserted, dmack);
+    const uint32_t stop = dmack + Samples(t.tEnv);
+    uint32_t first;
+    if (!write) {
+        // The host negates STOP and asserts HDMARDY- on the same clock.
+        Set(kIowr, stop, 0);
+        Set(kIord, stop, 0);
+        MarkAt(phase, Landmark::StopNegated, stop);
+        MarkAt(phase, Landmark::ReceiverReady, stop);
+        SetData(stop + 1, words[0]);
+        first = stop + 1 + std::max<uint32_t>(Samples(t.tDvs), 1);
+    } else {
+        Set(kIowr, stop, 0);
+        MarkAt(phase, Landmark::StopNegated, stop);
+        const uint32_t ready0 = stop + interlock;
+        Set(kIordy, ready0, 0);
+        MarkAt(phase, Landmark::ReceiverReady, ready0);
+        first = ready0 + std::max<uint32_t>(Samples(t.tDvs), 1);
+    }
+
+    uint32_t edge = first;
+    const uint32_t pause = Samples(burst.pauseNs);
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) {
+            edge += half;
+            if (std::find(burst.pauseAfter.begin(), burst.pauseAfter.end(), i - 1) != burst.pauseAfter.end()) {
+                edge += pause;
+            }
+        }
+        const int level = 1 - tracks_[static_cast<size_t>(strobe)].level;
+        const bool simultaneous = NextWordSimultaneous();
+        Set(strobe, edge, level);
+        if (simultaneous) {
+            // A one-sample pulse whose return edge matches no bus cycle: STOP
+            // while the other side holds its ready line low, or DDMARDY- when
+            // HSTROBE has just risen.
+            const int companion = write && level == 1 ? kIordy : kIowr;
+            Set(companion, edge, 1);
+            Set(companion, edge + 1, 0);
+        }
+        phase.words.push_back(Transfer{edge, words[i], level == 1, simultaneous});
+        if (i + 1 < words.size()) SetData(edge + hold, words[i + 1]);
+    }
+
+    uint32_t at = edge + half;
+    auto step = [&](int line, int level, Landmark mark) {
+        Set(line, at, level);
+        MarkAt(phase, mark, at);
+        at += interlock;
+    };
+    if (burst.terminator == Terminator::Device) {
+        step(kDmarq, 0, Landmark::DmarqNegated);
+        step(kIowr, 1, Landmark::StopAsserted);
+        step(ready, 1, Landmark::ReceiverPaused);
+    } else if (!write) {
+        // The host drops HDMARDY- and waits tRP before asserting STOP.
+        Set(kIord, at, 1);
+        MarkAt(phase, Landmark::ReceiverPaused, at);
+        at += Samples(t.tRp);
+        step(kIowr, 1, Landmark::StopAsserted);
+        step(kDmarq, 0, Landmark::DmarqNegated);
+    } else {
+        step(kIowr, 1, Landmark::StopAsserted);
+        step(kDmarq, 0, Landmark::DmarqNegated);
+        step(kIordy, 1, Landmark::ReceiverPaused);
+    }
+    if (tracks_[static_cast<size_t>(strobe)].level == 0) step(strobe, 1, Landmark::FinalStrobe);
+    SetData(at, phase.crc);
+    at += Samples(t.tAck);
+    Set(kDmack, at, 1);
+    MarkAt(phase, Landmark::DmackNegated, at);
+    phase.end = at;
+    now_ = at + 1;
+    transcript_.phases.push_back(std::move(phase));
+}
+
+void Bus::WriteTaskFile(const TaskFile& file) {
+    WriteRegister(Reg::CardHead, file.cardHead);
+    WriteRegister(Reg::Features, file.features);
+    WriteRegister(Reg::SectorCount, file.sectorCount);
+    WriteRegister(Reg::SectorNumber, file.sectorNumber);
+    WriteRegister(Reg::CylinderLow, file.cylinderLow);
+    WriteRegister(Reg::CylinderHigh, file.cylinderHigh);
+}
+
+void Bus::Command(uint8_t opcode) { WriteRegister(Reg::Command, opcode); }
+
+void Bus::PollStatus(int busyReads, uint8_t final, bool interrupt) {
+    for (int i = 0; i < busyReads; ++i) {
+        ReadRegister(Reg::Status, 0x80);
+        Idle(kStatusPollGapNs);
+    }
+    if (interrupt) SetIntrq(true);
+    ReadRegister(Reg::Status, final);
+}
+
+void Bus::SetIntrq(bool level) {
+    if (!options_.intrq || finished_) return;
+    Set(kIntrq, now_, level ? 1 : 0);
+}
+
+void Bus::Idle(double ns) {
+    CheckRoom(uint64_t{now_} + Samples(ns));
+    now_ += Samples(ns);
+}
+
+void Bus::AddGlitch(int line, uint32_t position, uint32_t width) {
+    if (line < 0 || static_cast<size_t>(line) >= tracks_.size()) throw std::invalid_argument("no such line");
+    if (position == 0) throw std::invalid_argument("a glitch cannot start at position 0");
+    transcript_.glitches.push_back({line, position, width});
+}
+
+host::Waveform Bus::Finish() {
+    if (finished_) throw std::logic_error("the bus is finished");
+    finished_ = true;
+    const uint32_t end = now_ + options_.leadInSamples;
+    const Faults& faults = options_.faults;
+
+    if (faults.glitchCount > 0) {
+        std::vector<int> lines;
+        for (const std::string& name : faults.glitchSignals) {
+            const int line = LineByName(name);
+            if (line < 0 || static_cast<size_t>(line) >= tracks_.size()) {
+                throw std::invalid_argument("no signal named " + name + " to glitch");
+            }
+            lines.push_back(line);
+        }
+        if (lines.empty()) throw std::invalid_argument("glitches need at least one signal");
+        const uint32_t from = options_.leadInSamples;
+        const uint32_t span = std::max<uint32_t>(end - from - faults.glitchWidth - 1, 1);
+        for (uint32_t n = 0; n < faults.glitchCount; ++n) {
+            // A glitch lands where its signal is quiet, so it never merges
+            // with a real edge.
+            for (int attempt = 0; attempt < 1000; ++attempt) {
+                const int line = lines[random_() % lines.size()];
+                const uint32_t position = from + static_cast<uint32_t>(random_() % span);
+                const auto& changes = tracks_[static_cast<size_t>(line)].changes;
+                const auto next = std::lower_bound(changes.begin(), changes.end(), position);
+                if (next != changes.end() && *next <= position + faults.glitchWidth + 1) continue;
+                if (next != changes.begin() && *(next - 1) + 1 >= position) continue;
+                transcript_.glitches.push_back({line, position, faults.glitchWidth});
+                break;
+            }
+        }
+    }
+    for (const Glitch& glitch : transcript_.glitches) {
+        auto& changes = tracks_[static_cast<size_t>(glitch.line)].changes;
+        changes.insert(std::upper_bound(changes.begin(), changes.end(), glitch.position), glitch.position);
+        const uint32_t back = glitch.position + glitch.width;
+        changes.insert(std::upper_bound(changes.begin(), changes.end(), back), back);
+    }
+
+    if (!faults.startLow.empty()) transcript_.startLowUntil = options_.leadInSamples / 2;
+    for (const std::string& name : faults.startLow) {
+        const int line = LineByName(name);
+        if (line < 0 || static_cast<size_t>(line) >= tracks_.size()) {
+            throw std::invalid_argument("no signal named " + name + " to start low");
+        }
+        Track& track = tracks_[static_cast<size_t>(line)];
+        if (track.initial == 0) continue;
+        track.initial = 0;
+        const uint32_t rise = transcript_.startLowUntil;
+        track.changes.insert(std::upper_bound(track.changes.begin(), track.changes.end(), rise), rise);
+    }
+
+    host::Waveform waveform;
+    waveform.endPosition = end;
+    waveform.secondsPerPosition = options_.samplePeriodNs * 1e-9;
+    for (size_t line = 0; line < tracks_.size(); ++line) {
+        waveform.signals.push_back(
+            {std::string(LineName(static_cast<int>(line))), tracks_[line].initial, std::move(tracks_[line].changes)});
+    }
+    return waveform;
+}
+
+}  // namespace fd::sim

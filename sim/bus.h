@@ -1,0 +1,233 @@
+// The CompactFlash True IDE bus synthesizer: a builder that turns bus
+// activity (register cycles, PIO data blocks, multiword DMA, Ultra DMA
+// bursts) into a fd::host::Waveform, with timing from the CF 4.1 mode tables,
+// and keeps a transcript of what it put on the bus. Used by cfsim, by the
+// tests of the decoder and the reference host, and by the benchmarks.
+//
+// Signals, in the plug-in's default positional binding: DMARQ, DMACK, CS1,
+// CS0, A0, A1, A2, IORD, IOWR, IORDY, D0..D15, then INTRQ when asked for.
+// Levels are raw: IORD, IOWR, CS0, CS1 and DMACK are asserted low, DMARQ and
+// INTRQ high.
+//
+// Data placement: the card drives read data from the start of a register or
+// multiword DMA cycle, before the strobe falls, so a decoder that samples at
+// the falling strobe edge sees it. In Ultra DMA the sender changes the data
+// a hold time after each strobe edge, so every edge (rising and falling)
+// carries the word that was set up before it. A data-in burst starts with
+// the host negating STOP and asserting HDMARDY- on the same sample, as a
+// host controller clocks both from one state change.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/model/waveform.h"
+
+namespace fd::sim {
+
+// Signal indexes in the waveform.
+enum Line : int {
+    kDmarq = 0, kDmack, kCs1, kCs0, kA0, kA1, kA2, kIord, kIowr, kIordy, kD0,
+    kIntrq = kD0 + 16,
+};
+inline constexpr int kBusLines = 26;
+
+// Task-file registers: bit 3 set for the CS1 block, bits 2..0 the address.
+// Read and write names of one address share a value.
+enum class Reg : uint8_t {
+    Data = 0,
+    Error = 1, Features = 1,
+    SectorCount = 2,
+    SectorNumber = 3,
+    CylinderLow = 4,
+    CylinderHigh = 5,
+    CardHead = 6,
+    Status = 7, Command = 7,
+    AltStatus = 14, DeviceControl = 14,
+    DriveAddress = 15,
+};
+
+enum class Terminator { Device, Host };
+
+// Faults the synthesizer can put into a capture on purpose.
+struct Faults {
+    // Every Nth DMA data word (N > 0; counted over all multiword and Ultra
+    // DMA words of the bus) gets a second strobe changing at the same
+    // sample. In Ultra DMA it is a one-sample pulse on a strobe line chosen
+    // so that the pulse's end matches no bus cycle; in multiword DMA the
+    // other strobe falls and rises with the cycle's strobe.
+    uint32_t simultaneousEvery = 0;
+    // Glitches at seeded random positions on randomly chosen signals of
+    // glitchSignals: two toggles glitchWidth samples apart (0 = two equal
+    // positions, a glitch of zero width that changes no level).
+    uint32_t glitchCount = 0;
+    uint32_t glitchWidth = 0;
+    std::vector<std::string> glitchSignals = {"IORD", "IOWR", "IORDY"};
+    // Signals that idle high but start low: they rise half-way through the
+    // lead-in, before any bus activity. Signals idling low are unchanged.
+    std::vector<std::string> startLow;
+};
+
+struct Options {
+    double samplePeriodNs = 5;  // 200 MS/s: an Ultra DMA 4 strobe phase is 6 samples
+    int pioMode = 4;
+    int mwdmaMode = 2;
+    int udmaMode = 4;
+    uint32_t seed = 1;
+    bool intrq = false;          // add an INTRQ signal after D15
+    uint32_t leadInSamples = 40;  // idle bus before the first cycle and after the last
+    Faults faults;
+};
+
+// What was put on the bus.
+enum class PhaseKind {
+    RegisterRead, RegisterWrite,   // one cycle of a task-file register (or DATA)
+    PioDataIn, PioDataOut,         // a block of DATA register cycles
+    MwdmaIn, MwdmaOut,             // multiword DMA, one DMARQ/DMACK envelope
+    UdmaIn, UdmaOut,               // one Ultra DMA burst
+};
+
+// One word (or register byte) transferred.
+struct Transfer {
+    uint32_t position;  // the strobe edge that carries it (the falling edge of a cycle)
+    uint16_t value;
+    bool rising = false;        // Ultra DMA: carried by a rising strobe edge
+    bool simultaneous = false;  // a second strobe changes at the same sample (fault)
+};
+
+enum class Landmark {
+    DmarqAsserted, DmackAsserted,
+    StopNegated,       // IOWR falls: the burst may run
+    ReceiverReady,     // HDMARDY- (IORD) or DDMARDY- (IORDY) asserted
+    ReceiverPaused,    // the receiver negates its ready line (host-terminated data-in)
+    StopAsserted,      // IOWR rises
+    DmarqNegated,
+    FinalStrobe,       // the sender returns its strobe high; no data on it
+    DmackNegated,      // the CRC word is on the data lines here
+};
+
+struct Mark {
+    Landmark kind;
+    uint32_t position;
+    uint16_t bus;  // data lines at that position
+};
+
+struct Phase {
+    PhaseKind kind;
+    Reg reg = Reg::Data;  // register phases and PIO data blocks
+    uint32_t start = 0;   // first change of the phase
+    uint32_t end = 0;     // last change of the phase
+    std::vector<Transfer> words{};
+    std::vector<Mark> marks{};  // Ultra DMA and multiword DMA envelopes
+    Terminator terminator = Terminator::Device;
+    uint16_t crc = 0;     // Ultra DMA: CRC of the burst's words
+};
+
+struct Glitch {
+    int line;
+    uint32_t position;
+    uint32_t width;
+};
+
+struct Transcript {
+    std::vector<Phase> phases;
+    std::vector<Glitch> glitches;
+    uint32_t startLowUntil = 0;  // where start-low signals rise (0 if none)
+};
+
+struct UdmaBurst {
+    Terminator terminator = Terminator::Device;
+    std::vector<size_t> pauseAfter;  // the sender stops after these word indexes
+    double pauseNs = 200;
+};
+
+// ATA task file as the host writes it before a command.
+struct TaskFile {
+    uint8_t features = 0;
+    uint8_t sectorCount = 0;
+    uint8_t sectorNumber = 0;
+    uint8_t cylinderLow = 0;
+    uint8_t cylinderHigh = 0;
+    uint8_t cardHead = 0xE0;
+
+    static TaskFile Lba(uint32_t lba, uint8_t count, uint8_t features = 0);
+};
+
+// Ultra DMA CRC: x^16 + x^12 + x^5 + 1, seeded with 4ABAh at burst start.
+uint16_t UdmaCrc(std::span<const uint16_t> words);
+
+// The signal name of a line, and the line of a name (-1 when unknown).
+std::string_view LineName(int line);
+int LineByName(std::string_view name);
+
+class Bus {
+public:
+    explicit Bus(Options options = {});
+
+    // Register level. ReadRegister returns what the card answered.
+    void WriteRegister(Reg reg, uint16_t value);
+    uint16_t ReadRegister(Reg reg, uint16_t answer);
+    void PioDataIn(std::span<const uint16_t> words);
+    void PioDataOut(std::span<const uint16_t> words);
+    void MwdmaIn(std::span<const uint16_t> words);
+    void MwdmaOut(std::span<const uint16_t> words);
+    void UdmaIn(std::span<const uint16_t> words, const UdmaBurst& burst = {});
+    void UdmaOut(std::span<const uint16_t> words, const UdmaBurst& burst = {});
+
+    // Command level.
+    void WriteTaskFile(const TaskFile& taskFile);  // CARD/HEAD first, as hosts select the card
+    void Command(uint8_t opcode);
+    // STATUS reads: busyReads answers of BSY, then `final`, read once after
+    // the card raised INTRQ (when `interrupt`).
+    void PollStatus(int busyReads, uint8_t final, bool interrupt = true);
+    void SetIntrq(bool level);  // no-op without the INTRQ signal
+
+    void Idle(double ns);
+    // An explicit glitch: toggles at position and position + width.
+    void AddGlitch(int line, uint32_t position, uint32_t width = 0);
+
+    uint32_t Now() const { return now_; }
+    const Options& options() const { return options_; }
+    const Transcript& transcript() const { return transcript_; }
+    std::mt19937& random() { return random_; }
+    // Samples for a duration: at least one, rounded up.
+    uint32_t Samples(double ns) const;
+
+    // Closes the capture (idle tail, faults) and returns it. The transcript
+    // stays readable afterwards.
+    host::Waveform Finish();
+
+private:
+    struct Track {
+        uint8_t initial;
+        uint8_t level;
+        std::vector<uint32_t> changes;
+    };
+
+    void Set(int line, uint32_t position, int level);
+    void SetData(uint32_t position, uint16_t value);
+    void SetAddress(uint32_t position, Reg reg, bool selected);
+    uint16_t DataAt() const;
+    Transfer RegisterCycle(Reg reg, uint16_t value, bool write, bool wide);
+    void Mwdma(std::span<const uint16_t> words, bool write);
+    void Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool write);
+    bool NextWordSimultaneous();
+    void MarkAt(Phase& phase, Landmark kind, uint32_t position);
+    // Throws std::length_error when a capture would reach beyond 32-bit positions.
+    void CheckRoom(uint64_t until) const;
+
+    Options options_;
+    std::vector<Track> tracks_;
+    uint32_t now_;
+    uint32_t cycleEnd_ = 0;  // last change of the latest register cycle
+    uint64_t dmaWords_ = 0;
+    std::mt19937 random_;
+    Transcript transcript_;
+    bool finished_ = false;
+};
+
+}  // namespace fd::sim

@@ -1,0 +1,124 @@
+// cfsim: synthesizes CompactFlash True IDE bus captures from built-in
+// scenarios and writes them as VCD, for samples, demos and tests of the
+// reference host.
+//   cfsim SCENARIO [--sectors N] [--seed S] [-o FILE] [timing and fault options]
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "sim/bus.h"
+#include "sim/scenarios.h"
+#include "sim/transcript_writer.h"
+#include "sim/vcd_writer.h"
+
+namespace {
+
+std::string ScenarioHelp() {
+    std::ostringstream text;
+    text << "Scenarios:\n";
+    for (const fd::sim::ScenarioInfo& scenario : fd::sim::Scenarios()) {
+        text << "  " << scenario.name << std::string(14 - scenario.name.size(), ' ') << scenario.description
+             << "\n";
+    }
+    return text.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Synthesizes the bus of a CompactFlash 4.1 card in True IDE mode and writes it as a "
+        "value change dump (VCD). Signals: DMARQ DMACK CS1 CS0 A0 A1 A2 IORD IOWR IORDY D0..D15 "
+        "(and INTRQ with --intrq), raw levels. The same scenario, options and seed always give "
+        "the same file.",
+        "cfsim"};
+    app.footer(ScenarioHelp() +
+               "\nExamples:\n"
+               "  cfsim udma-read --sectors 3 -o read.vcd\n"
+               "  cfsim mixed --seed 7 --udma-mode 6 --sample-period 2 > mixed.vcd\n"
+               "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd");
+
+    std::string scenario;
+    fd::sim::ScenarioParams params;
+    fd::sim::Options options;
+    std::string output = "-";
+    std::string transcriptFile;
+    app.add_option("scenario", scenario, "What to put on the bus (see Scenarios below)")->required();
+    app.add_option("--sectors", params.sectors, "Sectors per data command, 1 to 256")
+        ->default_val(params.sectors)
+        ->check(CLI::Range(1u, 256u));
+    app.add_option("--seed", options.seed, "Seed of the data words and of fault placement")->default_val(options.seed);
+    app.add_option("-o,--output", output, "Output file; - is standard output")->default_val(output);
+    app.add_option("--transcript", transcriptFile,
+                   "Also write what was put on the bus, one line per phase, to this file");
+    app.add_option("--lba", params.lba, "First sector address (28-bit)")
+        ->default_val(params.lba)
+        ->check(CLI::Range(0u, 0x0FFFFFFFu));
+    app.add_option("--burst-words", params.burstWords,
+                   "Words per DMA burst; 0 moves each command's data in one burst")
+        ->default_val(params.burstWords);
+    app.add_option("--sample-period", options.samplePeriodNs, "Sample period in ns")
+        ->default_val(options.samplePeriodNs)
+        ->check(CLI::PositiveNumber);
+    app.add_option("--pio-mode", options.pioMode, "PIO mode 0 to 6")->default_val(options.pioMode)->check(CLI::Range(0, 6));
+    app.add_option("--mwdma-mode", options.mwdmaMode, "Multiword DMA mode 0 to 4")
+        ->default_val(options.mwdmaMode)
+        ->check(CLI::Range(0, 4));
+    app.add_option("--udma-mode", options.udmaMode, "Ultra DMA mode 0 to 6")
+        ->default_val(options.udmaMode)
+        ->check(CLI::Range(0, 6));
+    app.add_flag("--intrq", options.intrq, "Add an INTRQ signal after D15");
+    app.add_option("--simultaneous-every", options.faults.simultaneousEvery,
+                   "Fault: every Nth DMA word has a second strobe changing at the same sample");
+    app.add_option("--glitches", options.faults.glitchCount, "Fault: this many glitches on the strobes");
+    app.add_option("--glitch-width", options.faults.glitchWidth,
+                   "Width of each glitch in samples; 0 gives two changes at one position")
+        ->default_val(options.faults.glitchWidth);
+    app.add_option("--start-low", options.faults.startLow,
+                   "Fault: these signals (e.g. IORD,CS0) start low and rise before the first cycle")
+        ->delimiter(',');
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    }
+
+    std::string writing = output == "-" ? std::string("standard output") : output;
+    try {
+        fd::sim::Bus bus(options);
+        fd::sim::RunScenario(bus, scenario, params);
+        const fd::host::Waveform waveform = bus.Finish();
+        if (output == "-") {
+            fd::sim::WriteVcd(std::cout, waveform);
+        } else {
+            std::ofstream file(output, std::ios::binary);
+            if (!file) {
+                std::cerr << "cfsim: cannot create " << output << "\n";
+                return 1;
+            }
+            fd::sim::WriteVcd(file, waveform);
+        }
+        if (!transcriptFile.empty()) {
+            writing = transcriptFile;
+            std::ofstream file(transcriptFile, std::ios::binary);
+            if (!file) {
+                std::cerr << "cfsim: cannot create " << transcriptFile << "\n";
+                return 1;
+            }
+            fd::sim::WriteTranscript(file, bus.transcript());
+            if (!file.flush()) throw std::ios_base::failure("transcript");
+        }
+    } catch (const std::ios_base::failure&) {
+        std::cerr << "cfsim: writing " << writing << " failed\n";
+        return 1;
+    } catch (const std::exception& error) {
+        std::cerr << "cfsim: " << error.what() << "\n";
+        return 2;
+    }
+    return 0;
+}

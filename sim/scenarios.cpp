@@ -1,0 +1,232 @@
+#include "sim/scenarios.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace fd::sim {
+namespace {
+
+constexpr double kCommandSettleNs = 400;  // a class 1 command sets BSY within 400 ns
+constexpr double kCardLatencyNs = 1000;   // the card reads or writes its flash
+
+// ATA strings: two characters per word, the first in bits 15:8.
+void PutString(std::vector<uint16_t>& block, size_t firstWord, size_t words, std::string text,
+               bool rightJustified) {
+    const size_t chars = words * 2;
+    text.resize(std::min(text.size(), chars));
+    if (rightJustified) text.insert(0, chars - text.size(), ' ');
+    else text.append(chars - text.size(), ' ');
+    for (size_t i = 0; i < words; ++i) {
+        block[firstWord + i] = static_cast<uint16_t>((static_cast<uint8_t>(text[2 * i]) << 8) |
+                                                     static_cast<uint8_t>(text[2 * i + 1]));
+    }
+}
+
+void CheckWholeSectors(std::span<const uint16_t> words) {
+    if (words.empty() || words.size() % kSectorWords != 0) {
+        throw std::invalid_argument("a sector transfer needs a whole number of 256-word sectors");
+    }
+    if (words.size() / kSectorWords > 256) throw std::invalid_argument("one command moves at most 256 sectors");
+}
+
+uint8_t CountRegister(std::span<const uint16_t> words) {
+    return static_cast<uint8_t>(words.size() / kSectorWords);  // 256 sectors are written as 0
+}
+
+void DmaData(Bus& bus, std::span<const uint16_t> words, const DmaPlan& plan, bool write) {
+    const size_t burst = plan.burstWords == 0 ? words.size() : plan.burstWords;
+    for (size_t at = 0; at < words.size(); at += burst) {
+        const auto part = words.subspan(at, std::min(burst, words.size() - at));
+        if (plan.kind == DmaKind::Multiword) {
+            write ? bus.MwdmaOut(part) : bus.MwdmaIn(part);
+        } else {
+            UdmaBurst shape;
+            shape.terminator = plan.terminator;
+            write ? bus.UdmaOut(part, shape) : bus.UdmaIn(part, shape);
+        }
+        bus.Idle(kCardLatencyNs / 4);
+    }
+}
+
+void Dma(Bus& bus, uint8_t opcode, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
+    CheckWholeSectors(words);
+    bus.WriteTaskFile(TaskFile::Lba(lba, CountRegister(words)));
+    bus.Command(opcode);
+    bus.Idle(kCommandSettleNs);
+    bus.PollStatus(1, kStatusDataReady, false);
+    bus.Idle(kCardLatencyNs);
+    DmaData(bus, words, plan, opcode == kWriteDma);
+    bus.PollStatus(0, kStatusReady);
+}
+
+}  // namespace
+
+std::vector<uint16_t> IdentifyData(const IdentifyInfo& info) {
+    std::vector<uint16_t> block(kSectorWords, 0);
+    constexpr uint32_t kHeads = 16, kSectorsPerTrack = 63;
+    const uint32_t cylinders = std::min<uint32_t>(info.sectors / (kHeads * kSectorsPerTrack), 16383);
+    const uint32_t chsSectors = cylinders * kHeads * kSectorsPerTrack;
+    block[0] = 0x848A;  // CompactFlash signature
+    block[1] = static_cast<uint16_t>(cylinders);
+    block[3] = kHeads;
+    block[6] = kSectorsPerTrack;
+    block[7] = static_cast<uint16_t>(info.sectors >> 16);
+    block[8] = static_cast<uint16_t>(info.sectors);
+    PutString(block, 10, 10, info.serial, true);
+    block[22] = 4;  // ECC bytes of READ/WRITE LONG
+    PutString(block, 23, 4, info.firmware, false);
+    PutString(block, 27, 20, info.model, false);
+    block[47] = 0x8001;
+    block[49] = 0x0B00;  // IORDY, LBA, DMA
+    block[51] = 0x0200;
+    block[53] = 0x0007;
+    block[54] = block[1];
+    block[55] = block[3];
+    block[56] = block[6];
+    block[57] = static_cast<uint16_t>(chsSectors);
+    block[58] = static_cast<uint16_t>(chsSectors >> 16);
+    block[59] = 0x0101;
+    block[60] = static_cast<uint16_t>(info.sectors);
+    block[61] = static_cast<uint16_t>(info.sectors >> 16);
+    block[63] = 0x0007;
+    if (info.mwdmaSelected >= 0 && info.mwdmaSelected <= 2) block[63] |= static_cast<uint16_t>(0x100 << info.mwdmaSelected);
+    block[64] = 0x0003;
+    block[65] = block[66] = block[67] = block[68] = 120;
+    block[82] = 0x7020;
+    block[83] = 0x5004;  // CFA feature set, FLUSH CACHE
+    block[84] = 0x4000;
+    block[85] = 0x7020;
+    block[86] = 0x1004;
+    block[87] = 0x4000;
+    block[88] = 0x007F;
+    if (info.udmaSelected >= 0 && info.udmaSelected <= 6) block[88] |= static_cast<uint16_t>(0x100 << info.udmaSelected);
+    block[160] = 0x8100;
+    block[163] = 0x0012;  // PIO 6 and multiword DMA 4
+    // Integrity word: signature A5h, and a checksum byte that makes all 512
+    // bytes sum to zero.
+    uint8_t sum = 0xA5;
+    for (size_t i = 0; i < 255; ++i) sum = static_cast<uint8_t>(sum + (block[i] & 0xFF) + (block[i] >> 8));
+    block[255] = static_cast<uint16_t>((static_cast<uint8_t>(-sum) << 8) | 0xA5);
+    return block;
+}
+
+std::vector<uint16_t> RandomSectors(Bus& bus, size_t count) {
+    std::vector<uint16_t> words(count * kSectorWords);
+    for (uint16_t& word : words) word = static_cast<uint16_t>(bus.random()() >> 16);
+    return words;
+}
+
+void SetFeatures(Bus& bus, uint8_t feature, uint8_t count) {
+    TaskFile file;
+    file.features = feature;
+    file.sectorCount = count;
+    file.cardHead = 0xA0;
+    bus.WriteTaskFile(file);
+    bus.Command(kSetFeatures);
+    bus.Idle(kCommandSettleNs);
+    bus.PollStatus(1, kStatusReady);
+}
+
+void IdentifyByPio(Bus& bus, std::span<const uint16_t> block) {
+    if (block.size() != kSectorWords) throw std::invalid_argument("IDENTIFY DEVICE returns 256 words");
+    TaskFile file;
+    file.cardHead = 0xA0;
+    bus.WriteTaskFile(file);
+    bus.Command(kIdentifyDevice);
+    bus.Idle(kCommandSettleNs);
+    bus.PollStatus(2, kStatusDataReady);
+    bus.PioDataIn(block);
+    bus.ReadRegister(Reg::AltStatus, kStatusReady);
+}
+
+void ReadSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
+    CheckWholeSectors(words);
+    bus.WriteTaskFile(TaskFile::Lba(lba, CountRegister(words)));
+    bus.Command(kReadSectors);
+    bus.Idle(kCommandSettleNs);
+    for (size_t at = 0; at < words.size(); at += kSectorWords) {
+        bus.PollStatus(at == 0 ? 2 : 1, kStatusDataReady);
+        bus.PioDataIn(words.subspan(at, kSectorWords));
+    }
+    bus.ReadRegister(Reg::AltStatus, kStatusReady);
+}
+
+void WriteSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
+    CheckWholeSectors(words);
+    bus.WriteTaskFile(TaskFile::Lba(lba, CountRegister(words)));
+    bus.Command(kWriteSectors);
+    bus.Idle(kCommandSettleNs);
+    // The first block is asked for without an interrupt.
+    bus.PollStatus(1, kStatusDataReady, false);
+    for (size_t at = 0; at < words.size(); at += kSectorWords) {
+        bus.PioDataOut(words.subspan(at, kSectorWords));
+        bus.Idle(kCardLatencyNs);
+        const bool last = at + kSectorWords == words.size();
+        bus.PollStatus(1, last ? kStatusReady : kStatusDataReady);
+    }
+}
+
+void ReadDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
+    Dma(bus, kReadDma, lba, words, plan);
+}
+
+void WriteDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
+    Dma(bus, kWriteDma, lba, words, plan);
+}
+
+namespace {
+
+constexpr ScenarioInfo kScenarios[] = {
+    {"identify", "IDENTIFY DEVICE read by PIO (256 data words)"},
+    {"set-features", "SET FEATURES: select the Ultra DMA mode of --udma-mode"},
+    {"pio-read", "READ SECTORS of --sectors sectors by PIO"},
+    {"pio-write", "WRITE SECTORS of --sectors sectors by PIO"},
+    {"udma-read", "READ DMA of --sectors sectors in Ultra DMA (card to host)"},
+    {"udma-write", "WRITE DMA of --sectors sectors in Ultra DMA (host to card)"},
+    {"mdma", "READ DMA then WRITE DMA of --sectors sectors each in multiword DMA"},
+    {"mixed", "SET FEATURES, IDENTIFY, READ DMA and WRITE DMA in Ultra DMA, a PIO read, "
+              "then READ DMA in multiword DMA"},
+};
+
+}  // namespace
+
+std::span<const ScenarioInfo> Scenarios() { return kScenarios; }
+
+void RunScenario(Bus& bus, std::string_view name, const ScenarioParams& params) {
+    if (params.sectors == 0 || params.sectors > 256) {
+        throw std::invalid_argument("--sectors must be between 1 and 256");
+    }
+    const Options& options = bus.options();
+    DmaPlan ultra{DmaKind::Ultra, params.burstWords};
+    DmaPlan multiword{DmaKind::Multiword, params.burstWords};
+    IdentifyInfo info;
+    info.udmaSelected = options.udmaMode;
+    if (name == "identify") {
+        IdentifyByPio(bus, IdentifyData(info));
+    } else if (name == "set-features") {
+        SetFeatures(bus, kSetTransferMode, static_cast<uint8_t>(0x40 | options.udmaMode));
+    } else if (name == "pio-read") {
+        ReadSectorsPio(bus, params.lba, RandomSectors(bus, params.sectors));
+    } else if (name == "pio-write") {
+        WriteSectorsPio(bus, params.lba, RandomSectors(bus, params.sectors));
+    } else if (name == "udma-read") {
+        ReadDma(bus, params.lba, RandomSectors(bus, params.sectors), ultra);
+    } else if (name == "udma-write") {
+        WriteDma(bus, params.lba, RandomSectors(bus, params.sectors), ultra);
+    } else if (name == "mdma") {
+        ReadDma(bus, params.lba, RandomSectors(bus, params.sectors), multiword);
+        WriteDma(bus, params.lba, RandomSectors(bus, params.sectors), multiword);
+    } else if (name == "mixed") {
+        SetFeatures(bus, kSetTransferMode, static_cast<uint8_t>(0x40 | options.udmaMode));
+        IdentifyByPio(bus, IdentifyData(info));
+        ReadDma(bus, params.lba, RandomSectors(bus, params.sectors), ultra);
+        WriteDma(bus, params.lba + params.sectors, RandomSectors(bus, params.sectors), ultra);
+        ReadSectorsPio(bus, params.lba, RandomSectors(bus, 1));
+        SetFeatures(bus, kSetTransferMode, static_cast<uint8_t>(0x20 | options.mwdmaMode));
+        ReadDma(bus, params.lba, RandomSectors(bus, 1), multiword);
+    } else {
+        throw std::invalid_argument("unknown scenario \"" + std::string(name) + "\"");
+    }
+}
+
+}  // namespace fd::sim

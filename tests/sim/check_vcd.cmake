@@ -1,0 +1,20 @@
+# Checks that a VCD file cfsim wrote has its header, all 26 bus signals and
+# value changes after the definitions.
+file(READ ${FILE} text)
+foreach(needle "$timescale 1 ns $end" "$scope module cf $end" " DMARQ $end" " IORDY $end" " D15 $end"
+               "$enddefinitions $end" "$dumpvars")
+  string(FIND "${text}" "${needle}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${FILE} lacks \"${needle}\"")
+  endif()
+endforeach()
+string(REGEX MATCHALL "\\$var wire 1 " vars "${text}")
+list(LENGTH vars count)
+if(NOT count EQUAL 26)
+  message(FATAL_ERROR "${FILE} declares ${count} signals, not 26")
+endif()
+string(REGEX MATCHALL "\n#[0-9]+\n" times "${text}")
+list(LENGTH times blocks)
+if(blocks LESS 1000)
+  message(FATAL_ERROR "${FILE} has only ${blocks} time blocks")
+endif()

@@ -1,0 +1,386 @@
+// Synthesized captures decoded by the plug-in through its entry table. The
+// expected records come from the synthesizer's transcript (what it put on
+// the bus) and the decoding rules: register and multiword DMA cycles at the
+// falling strobe, Ultra DMA words on both edges counted into 256-word
+// sectors, block markers, COMPOSE at each new sector, START before the first
+// record unless a CARD/HEAD cycle comes first. Nothing here runs decoder code.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "host/model/capture_image.h"
+#include "sim/bus.h"
+#include "sim/scenarios.h"
+#include "tests/support/fresh_plugin.h"
+
+namespace {
+
+using fd::host::CaptureImage;
+using fd::host::Waveform;
+using namespace fd::sim;
+
+struct Record {
+    uint32_t position;
+    uint64_t value;
+    uint16_t id;
+    uint32_t colour;
+    bool operator==(const Record&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Record& r) {
+    return out << "{@" << r.position << " id " << r.id << " value 0x" << std::hex << r.value << " colour 0x"
+               << r.colour << std::dec << "}";
+}
+
+// Record colours with the default settings applied by SetCapture.
+uint32_t Colour(uint16_t id) {
+    static const std::map<uint16_t, uint32_t> colours = {
+        {1, 0x333333},    {4002, 0xFD7D3C}, {4003, 0x5949E6}, {4004, 0x9900CC}, {4005, 0xB77B41},
+        {4006, 0x868686}, {4007, 0xE54E00}, {4008, 0xA0489C}, {4009, 0x89CE8A}, {4010, 0x2DBE73},
+        {4011, 0x5984F4}, {4012, 0x9F7FEF}, {4013, 0xFD7D3C}, {4014, 0x5949E6}, {4015, 0x1D72F9},
+        {4017, 0xFD7D3C}, {4018, 0x5949E6}, {4026, 0x33CC33}, {4032, 0x33CC33},
+    };
+    const auto found = colours.find(id);
+    return found == colours.end() ? 0 : found->second;  // COMPOSE, markers and START are black
+}
+
+constexpr uint16_t kCompose = 3036, kReadBlock = 3100, kWriteBlock = 3101, kStart = 3306;
+constexpr uint16_t kDataRead = 4026, kDataWrite = 4032, kDmaRead = 4017, kDmaWrite = 4018;
+
+// Field id of a register cycle, or nothing for a combination no rule takes.
+std::optional<uint16_t> RegisterField(Reg reg, bool write) {
+    switch (reg) {
+    case Reg::Data: return write ? 4003 : 4002;
+    case Reg::Features: return write ? 4005 : 4004;
+    case Reg::SectorCount: return 4006;
+    case Reg::SectorNumber: return 4007;
+    case Reg::CylinderLow: return 4008;
+    case Reg::CylinderHigh: return 4009;
+    case Reg::CardHead: return 4010;
+    case Reg::Command: return write ? 4012 : 4011;
+    case Reg::AltStatus: return write ? 4014 : 4013;
+    case Reg::DriveAddress: return write ? std::nullopt : std::optional<uint16_t>(4015);
+    }
+    return std::nullopt;
+}
+
+// What the decoding rules make of the transcript.
+class Expectation {
+public:
+    explicit Expectation(const Transcript& transcript) {
+        Add({0, 1, 1, Colour(1)});
+        struct Event {
+            uint32_t position;
+            const Phase* phase;
+            const Transfer* word;  // null for a burst's control edge
+            uint16_t bus;
+        };
+        std::vector<Event> events;
+        for (const Phase& phase : transcript.phases) {
+            for (const Transfer& word : phase.words) {
+                if (!word.simultaneous) events.push_back({word.position, &phase, &word, word.value});
+            }
+            for (const Mark& mark : phase.marks) {
+                // STOP negated while HSTROBE is high reads as a multiword DMA
+                // write cycle; HDMARDY- dropped before STOP (a host ending a
+                // data-in burst) reads as a rising HSTROBE.
+                const bool stopCycle = phase.kind == PhaseKind::UdmaOut && mark.kind == Landmark::StopNegated;
+                const bool hostEnd = phase.kind == PhaseKind::UdmaIn && phase.terminator == Terminator::Host &&
+                                     mark.kind == Landmark::ReceiverPaused;
+                if (stopCycle || hostEnd) events.push_back({mark.position, &phase, nullptr, mark.bus});
+            }
+        }
+        std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.position < b.position; });
+        for (const Event& e : events) {
+            const Phase& phase = *e.phase;
+            switch (phase.kind) {
+            case PhaseKind::RegisterRead:
+            case PhaseKind::RegisterWrite:
+            case PhaseKind::PioDataIn:
+            case PhaseKind::PioDataOut: {
+                const bool write = phase.kind == PhaseKind::RegisterWrite || phase.kind == PhaseKind::PioDataOut;
+                Register(e.position, phase.reg, write, e.bus);
+                break;
+            }
+            case PhaseKind::MwdmaIn: Cycle(e.position, kDmaRead, e.bus); break;
+            case PhaseKind::MwdmaOut: Cycle(e.position, kDmaWrite, e.bus); break;
+            case PhaseKind::UdmaIn:
+                if (e.word) UltraWord(e.position, false, e.bus);
+                else UltraWord(e.position, true, e.bus);  // the host's HDMARDY- edge
+                break;
+            case PhaseKind::UdmaOut:
+                if (e.word) UltraWord(e.position, true, e.bus);
+                else Cycle(e.position, kDmaWrite, e.bus);
+                break;
+            }
+        }
+    }
+
+    const std::vector<Record>& records() const { return records_; }
+
+private:
+    void Add(Record record) { records_.push_back(record); }
+    void Emit(uint32_t at, uint16_t id, uint64_t value) { Add({at, value, id, Colour(id)}); }
+    void StartIfPending(uint32_t at) {
+        if (startPending_) Emit(at, kStart, 0);
+        startPending_ = false;
+    }
+    void Cycle(uint32_t at, uint16_t id, uint64_t value) {
+        StartIfPending(at);
+        Emit(at, id, value);
+    }
+    void Register(uint32_t at, Reg reg, bool write, uint16_t bus) {
+        const auto id = RegisterField(reg, write);
+        if (!id) return;
+        const int byte = bus & 0xFF;
+        if (reg == Reg::CardHead) {
+            Emit(at, *id, static_cast<uint64_t>(byte));
+            cardHead_ = byte;
+            cylinderHigh_ = cylinderLow_ = sectorNumber_ = wordCount_ = 0;
+            startPending_ = false;
+            return;
+        }
+        Cycle(at, *id, reg == Reg::Data ? bus : static_cast<uint64_t>(byte));
+        if (reg == Reg::SectorNumber) sectorNumber_ = byte;
+        if (reg == Reg::CylinderLow) cylinderLow_ = byte;
+        if (reg == Reg::CylinderHigh) cylinderHigh_ = byte;
+    }
+    void UltraWord(uint32_t at, bool hostToCard, uint16_t word) {
+        if (wordCount_ == 256) {
+            ++sectorNumber_;
+            const auto address = static_cast<int32_t>(
+                ((static_cast<uint32_t>(cardHead_) * 256 + static_cast<uint32_t>(cylinderHigh_)) * 256 +
+                 static_cast<uint32_t>(cylinderLow_)) * 256 + static_cast<uint32_t>(sectorNumber_));
+            Emit(at, kCompose, static_cast<uint64_t>(static_cast<int64_t>(address)));
+            wordCount_ = 0;
+        }
+        if (wordCount_ == 0) Emit(at, hostToCard ? kWriteBlock : kReadBlock, hostToCard ? kWriteBlock : kReadBlock);
+        StartIfPending(at);
+        Emit(at, hostToCard ? kDataWrite : kDataRead, word);
+        ++wordCount_;
+    }
+
+    std::vector<Record> records_;
+    bool startPending_ = true;
+    int cardHead_ = 0, cylinderHigh_ = 0, cylinderLow_ = 0, sectorNumber_ = 0, wordCount_ = 0;
+};
+
+std::vector<Record> Decode(const Waveform& waveform) {
+    fd::test::FreshPlugin plugin;
+    const FdEntryTable& table = plugin.table();
+    CaptureImage image = CaptureImage::FromWaveform(waveform);
+    table.SetCapture(0, image.capture());
+    EXPECT_TRUE(table.Decode());
+    const FdCapture& capture = *image.capture();
+    std::vector<Record> records;
+    if (!capture.positionList) return records;
+    const int32_t count = capture.positionList->count;
+    EXPECT_EQ(capture.valueList->count, count);
+    EXPECT_EQ(capture.fieldIdList->count, count);
+    EXPECT_EQ(capture.colourList->count, count);
+    for (int32_t i = 0; i < count; ++i) {
+        records.push_back({capture.positionList->elements[i], capture.valueList->elements[i],
+                           capture.fieldIdList->elements[i], capture.colourList->elements[i]});
+    }
+    return records;
+}
+
+// Record by record, reporting the first few differences with their index.
+void ExpectSameRecords(const std::vector<Record>& actual, const std::vector<Record>& expected) {
+    EXPECT_EQ(actual.size(), expected.size());
+    int reported = 0;
+    for (size_t i = 0; i < std::min(actual.size(), expected.size()) && reported < 10; ++i) {
+        if (actual[i] == expected[i]) continue;
+        ADD_FAILURE() << "record " << i << ": decoded " << actual[i] << ", expected " << expected[i];
+        ++reported;
+    }
+}
+
+std::vector<Record> Only(const std::vector<Record>& records, uint16_t id) {
+    std::vector<Record> found;
+    for (const Record& r : records) {
+        if (r.id == id) found.push_back(r);
+    }
+    return found;
+}
+
+TEST(DecodeSynthesized, FullCommandSequence) {
+    Bus bus;
+    SetFeatures(bus, kSetTransferMode, 0x44);
+    const auto identify = IdentifyData();
+    IdentifyByPio(bus, identify);
+    const auto readData = RandomSectors(bus, 3);
+    ReadDma(bus, 0x0123456, readData);
+    const auto writeData = RandomSectors(bus, 2);
+    WriteDma(bus, 0x0123459, writeData);
+    const Waveform waveform = bus.Finish();
+
+    const auto decoded = Decode(waveform);
+    const Expectation expected(bus.transcript());
+    ExpectSameRecords(decoded, expected.records());
+
+    // The same capture, checked by hand at the places that matter. The first
+    // cycle is a CARD/HEAD write, so no START record appears anywhere.
+    EXPECT_TRUE(Only(decoded, kStart).empty());
+    EXPECT_EQ(decoded[0], (Record{0, 1, 1, 0x333333}));
+    EXPECT_EQ(decoded[1].id, 4010);
+    EXPECT_EQ(decoded[1].value, 0xA0u);
+    const auto commands = Only(decoded, 4012);
+    ASSERT_EQ(commands.size(), 4u);
+    EXPECT_EQ(commands[0].value, 0xEFu);
+    EXPECT_EQ(commands[1].value, 0xECu);
+    EXPECT_EQ(commands[2].value, 0xC8u);
+    EXPECT_EQ(commands[3].value, 0xCAu);
+    const auto pioReads = Only(decoded, 4002);
+    ASSERT_EQ(pioReads.size(), 256u);
+    EXPECT_EQ(pioReads[0].value, 0x848Au);
+    const auto reads = Only(decoded, kDataRead);
+    ASSERT_EQ(reads.size(), readData.size());
+    for (size_t i = 0; i < reads.size(); ++i) ASSERT_EQ(reads[i].value, readData[i]) << i;
+    // Sectors 2 and 3 of the read, sectors 2 of the write: LBA 0x123456 in
+    // CARD/HEAD E0 | 0, cylinder 0x12 0x34, sector 0x56.
+    const auto composed = Only(decoded, kCompose);
+    ASSERT_EQ(composed.size(), 3u);
+    EXPECT_EQ(composed[0].value, 0xFFFFFFFFE0123457u);
+    EXPECT_EQ(composed[1].value, 0xFFFFFFFFE0123458u);
+    EXPECT_EQ(composed[2].value, 0xFFFFFFFFE012345Au);
+    EXPECT_EQ(Only(decoded, kReadBlock).size(), 3u);
+    // Write DMA: its STOP negation reads as one DMA WRITE cycle carrying the
+    // first word; then every word on both HSTROBE edges.
+    const auto dmaWrites = Only(decoded, kDmaWrite);
+    ASSERT_EQ(dmaWrites.size(), 1u);
+    EXPECT_EQ(dmaWrites[0].value, writeData[0]);
+    const auto writes = Only(decoded, kDataWrite);
+    ASSERT_EQ(writes.size(), writeData.size());
+    EXPECT_EQ(writes.back().value, writeData.back());
+    EXPECT_EQ(Only(decoded, kWriteBlock).size(), 2u);
+}
+
+TEST(DecodeSynthesized, MultiwordDma) {
+    Options options;
+    options.mwdmaMode = 4;
+    Bus bus(options);
+    const auto in = RandomSectors(bus, 1);
+    const auto out = RandomSectors(bus, 1);
+    ReadDma(bus, 0x800, in, {DmaKind::Multiword, 100});
+    WriteDma(bus, 0x801, out, {DmaKind::Multiword});
+    const Waveform waveform = bus.Finish();
+    const auto decoded = Decode(waveform);
+    ExpectSameRecords(decoded, Expectation(bus.transcript()).records());
+    const auto reads = Only(decoded, kDmaRead);
+    ASSERT_EQ(reads.size(), 256u);
+    EXPECT_EQ(reads[255].value, in[255]);
+    EXPECT_EQ(Only(decoded, kDmaWrite).size(), 256u);
+    EXPECT_TRUE(Only(decoded, kCompose).empty());  // multiword DMA keeps no sector count
+}
+
+TEST(DecodeSynthesized, LongBurstsCrossSectorsAndDirections) {
+    struct Case {
+        const char* name;
+        int udmaMode;
+        uint32_t lba;
+        Terminator terminator;
+    };
+    const Case cases[] = {
+        {"carry out of the sector byte", 4, 0x00000FF, Terminator::Device},
+        {"host ends the bursts", 6, 0x0ABCDEF, Terminator::Host},
+        {"slow mode", 0, 0x0000010, Terminator::Device},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Options options;
+        options.udmaMode = c.udmaMode;
+        Bus bus(options);
+        bus.WriteTaskFile(TaskFile::Lba(c.lba, 4));
+        bus.Command(kReadDma);
+        const auto words = RandomSectors(bus, 4);
+        UdmaBurst burst;
+        burst.terminator = c.terminator;
+        burst.pauseAfter = {10, 255, 256};
+        const std::span<const uint16_t> all(words);
+        bus.UdmaIn(all.subspan(0, 600), burst);
+        // The direction changes in the middle of the third sector: no new
+        // marker until the fourth starts.
+        bus.UdmaOut(all.subspan(600, 300), burst);
+        bus.UdmaIn(all.subspan(900), burst);
+        const Waveform waveform = bus.Finish();
+        const auto decoded = Decode(waveform);
+        ExpectSameRecords(decoded, Expectation(bus.transcript()).records());
+        const auto composed = Only(decoded, kCompose);
+        ASSERT_GE(composed.size(), 3u);
+        // Sector 0xFF + 1 carries into the cylinder-low byte.
+        const uint32_t next = (0xE0u << 24) + c.lba + 1;
+        EXPECT_EQ(composed[0].value, 0xFFFFFFFF00000000u | next);
+    }
+}
+
+TEST(DecodeSynthesized, SimultaneousStrobesLoseTheirWords) {
+    Options options;
+    options.faults.simultaneousEvery = 7;
+    Bus bus(options);
+    bus.WriteTaskFile(TaskFile::Lba(0x40, 2));
+    const auto words = RandomSectors(bus, 2);
+    const std::span<const uint16_t> all(words);
+    bus.UdmaIn(all.subspan(0, 300));
+    bus.UdmaOut(all.subspan(300, 200));
+    bus.MwdmaIn(all.subspan(500, 12));
+    const Waveform waveform = bus.Finish();
+    const auto decoded = Decode(waveform);
+    ExpectSameRecords(decoded, Expectation(bus.transcript()).records());
+    size_t lost = 0;
+    for (const Phase& phase : bus.transcript().phases) {
+        for (const Transfer& word : phase.words) lost += word.simultaneous;
+    }
+    EXPECT_EQ(lost, 512u / 7);
+    EXPECT_EQ(Only(decoded, kDataRead).size() + Only(decoded, kDataWrite).size() + Only(decoded, kDmaRead).size(),
+              512 - lost);
+}
+
+TEST(DecodeSynthesized, ZeroWidthGlitchesAndLowStartsChangeNothing) {
+    auto run = [](bool faults) {
+        Options options;
+        options.seed = 5;
+        if (faults) {
+            options.faults.glitchCount = 40;
+            options.faults.startLow = {"IORD", "IOWR", "IORDY", "CS0", "DMACK"};
+        }
+        Bus bus(options);
+        RunScenario(bus, "mixed", {});
+        return Decode(bus.Finish());
+    };
+    const auto clean = run(false);
+    ASSERT_GT(clean.size(), 1000u);
+    ExpectSameRecords(run(true), clean);
+}
+
+TEST(DecodeSynthesized, EveryCfsimScenario) {
+    for (const ScenarioInfo& scenario : Scenarios()) {
+        SCOPED_TRACE(scenario.name);
+        Options options;
+        options.intrq = true;  // an extra channel after D15 changes nothing
+        Bus bus(options);
+        ScenarioParams params;
+        params.sectors = 2;
+        params.burstWords = 200;
+        RunScenario(bus, scenario.name, params);
+        ExpectSameRecords(Decode(bus.Finish()), Expectation(bus.transcript()).records());
+    }
+}
+
+TEST(DecodeSynthesized, FirstRecordedCycleGetsStart) {
+    Bus bus;
+    bus.ReadRegister(Reg::Status, 0x50);
+    bus.UdmaOut(std::vector<uint16_t>{0x8001, 2});
+    const auto decoded = Decode(bus.Finish());
+    ExpectSameRecords(decoded, Expectation(bus.transcript()).records());
+    ASSERT_EQ(decoded.size(), 7u);
+    EXPECT_EQ(decoded[1].id, kStart);
+    EXPECT_EQ(decoded[2].id, 4011);
+    EXPECT_EQ(decoded[2].value, 0x50u);
+    EXPECT_EQ(decoded[4].id, kWriteBlock);
+    EXPECT_EQ(decoded[5].value, 0x8001u);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The VCD writer: a small waveform against its expected text, the choice of
+// time unit, and a synthesized capture read back value for value.
+#include "sim/vcd_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "sim/bus.h"
+
+namespace {
+
+using fd::host::Waveform;
+
+TEST(VcdWriter, SmallWaveformMatchesGoldenText) {
+    Waveform waveform;
+    waveform.secondsPerPosition = 10e-9;
+    waveform.endPosition = 20;
+    waveform.signals = {
+        {"IORD", 1, {3, 7}},
+        {"IOWR", 1, {7, 7}},  // a zero-width glitch
+        {"D0", 0, {0, 5}},    // a change at 0 only sets the starting level
+    };
+    std::ostringstream out;
+    fd::sim::WriteVcd(out, waveform);
+    EXPECT_EQ(out.str(),
+              "$version flashdecode cfsim $end\n"
+              "$timescale 10 ns $end\n"
+              "$scope module cf $end\n"
+              "$var wire 1 ! IORD $end\n"
+              "$var wire 1 \" IOWR $end\n"
+              "$var wire 1 # D0 $end\n"
+              "$upscope $end\n"
+              "$enddefinitions $end\n"
+              "#0\n"
+              "$dumpvars\n"
+              "1!\n"
+              "1\"\n"
+              "1#\n"
+              "$end\n"
+              "#3\n"
+              "0!\n"
+              "#5\n"
+              "0#\n"
+              "#7\n"
+              "1!\n"
+              "0\"\n"
+              "1\"\n"
+              "#20\n");
+}
+
+TEST(VcdWriter, TimescaleIsTheLargestUnitThatDividesThePeriod) {
+    struct Case {
+        double period;
+        const char* text;
+        double units;
+    };
+    const Case cases[] = {
+        {5e-9, "1 ns", 5}, {10e-9, "10 ns", 1}, {2.5e-9, "100 ps", 25}, {1e-6, "1 us", 1},
+        {4e-9, "1 ns", 4}, {1.0, "1 s", 1},     {0, "1 ns", 1},         {250e-12, "10 ps", 25},
+    };
+    for (const Case& c : cases) {
+        const auto timescale = fd::sim::ChooseTimescale(c.period);
+        EXPECT_EQ(timescale.text, c.text) << c.period;
+        EXPECT_DOUBLE_EQ(timescale.unitsPerSample, c.units) << c.period;
+    }
+}
+
+TEST(VcdWriter, IdentifiersAreShortAndDistinct) {
+    EXPECT_EQ(fd::sim::VcdIdentifier(0), "!");
+    EXPECT_EQ(fd::sim::VcdIdentifier(93), "~");
+    EXPECT_EQ(fd::sim::VcdIdentifier(94).size(), 2u);
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < 20000; ++i) {
+        const std::string code = fd::sim::VcdIdentifier(i);
+        for (char c : code) ASSERT_TRUE(c >= '!' && c <= '~');
+        ASSERT_TRUE(seen.emplace(code, i).second) << i << " repeats " << seen[code];
+    }
+}
+
+// Reads back what WriteVcd writes (one scope, 1-bit wires, no vectors).
+Waveform ReadBack(const std::string& text, double unitsPerSample) {
+    std::istringstream in(text);
+    Waveform waveform;
+    std::map<std::string, size_t> byCode;
+    std::string token;
+    uint64_t time = 0;
+    bool dumpvars = false;
+    while (in >> token && token != "$enddefinitions") {
+        if (token == "$var") {
+            std::string type, width, code, name, end;
+            in >> type >> width >> code >> name >> end;
+            byCode[code] = waveform.signals.size();
+            waveform.signals.push_back({name, 0, {}});
+        }
+    }
+    while (in >> token) {
+        if (token == "$var") {
+            std::string type, width, code, name, end;
+            in >> type >> width >> code >> name >> end;
+            byCode[code] = waveform.signals.size();
+            waveform.signals.push_back({name, 0, {}});
+        } else if (token == "$dumpvars") {
+            dumpvars = true;
+        } else if (token == "$end") {
+            dumpvars = false;
+        } else if (token[0] == '#') {
+            time = std::stoull(token.substr(1));
+            waveform.endPosition = static_cast<uint32_t>(time / static_cast<uint64_t>(unitsPerSample));
+        } else if (token[0] == '0' || token[0] == '1') {
+            auto& signal = waveform.signals.at(byCode.at(token.substr(1)));
+            if (dumpvars) signal.initialLevel = static_cast<uint8_t>(token[0] - '0');
+            else signal.changes.push_back(static_cast<uint32_t>(time / static_cast<uint64_t>(unitsPerSample)));
+        }
+    }
+    return waveform;
+}
+
+TEST(VcdWriter, SynthesizedBurstReadsBackUnchanged) {
+    fd::sim::Options options;
+    options.samplePeriodNs = 4;
+    options.intrq = true;
+    fd::sim::Bus bus(options);
+    bus.WriteRegister(fd::sim::Reg::Command, 0xC8);
+    bus.UdmaIn(std::vector<uint16_t>{1, 0xFFFF, 0x8001, 0x1234, 0x5555});
+    bus.AddGlitch(fd::sim::kIordy, bus.Now() + 3, 0);
+    bus.Idle(40);
+    const Waveform waveform = bus.Finish();
+    std::ostringstream out;
+    fd::sim::WriteVcd(out, waveform);
+    const Waveform back = ReadBack(out.str(), 4);
+    ASSERT_EQ(back.signals.size(), waveform.signals.size());
+    for (size_t i = 0; i < back.signals.size(); ++i) {
+        EXPECT_EQ(back.signals[i].name, waveform.signals[i].name);
+        EXPECT_EQ(back.signals[i].initialLevel, waveform.signals[i].initialLevel) << i;
+        EXPECT_EQ(back.signals[i].changes, waveform.signals[i].changes) << waveform.signals[i].name;
+    }
+    EXPECT_EQ(back.endPosition, waveform.endPosition);
+}
+
+TEST(VcdWriter, FailingStreamThrows) {
+    Waveform waveform;
+    waveform.signals = {{"IORD", 1, {3}}};
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);
+    EXPECT_THROW(fd::sim::WriteVcd(out, waveform), std::ios_base::failure);
+}
+
+}  // namespace
