@@ -251,26 +251,34 @@ int main(int argc, char** argv) {
         "plug-in, loaded exactly as a host application loads it, and prints the decoded records.\n\n"
         "Signals are matched to the bus roles by name (DMARQ, DMACK-, CS0-/-CE1, CS1-/-CE2, A0-A2/DA0-DA2,\n"
         "IORD-/DIOR-, IOWR-/DIOW-, IORDY, D0-D15/DD0-DD15; any case, with or without -, #, _n); vectors\n"
-        "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units.",
+        "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units.\n",
         "cfdecode"};
-    app.add_option("capture", options.capture, "Capture file: a value change dump (.vcd)")->required();
-    app.add_option("--plugin", options.plugin, "Plug-in library to load (default: the one built beside cfdecode)");
+    app.add_option("capture", options.capture, "Capture file: a value change dump (.vcd)")->required()->type_name("FILE");
+    app.add_option("--plugin", options.plugin, "Plug-in library to load (default: the one built beside cfdecode)")
+        ->type_name("PATH");
     app.add_option("--settings", options.settings,
-                   "440-byte decoder settings record: read before decoding if it exists, written back after");
+                   "440-byte decoder settings record: read before decoding if it exists, written back after")
+        ->type_name("FILE");
     app.add_flag("--reset-settings", options.resetSettings, "Start from the plug-in's default settings");
     app.add_option("--map", options.maps,
-                   "ROLE=SIGNAL[,...]: carry a role on the named signal, e.g. --map IORD=ch7,IOWR=ch8")
+                   "Carry a role on the named signal; a list, or repeated: --map IORD=ch7,IOWR=ch8")
+        ->type_name("ROLE=SIGNAL")
+        ->allow_extra_args(false)  // one value per --map, so the capture after it stays the capture
         ->take_all();
     app.add_option("--format", options.format, "Output: text (an aligned table), csv or json (one object per line)")
+        ->type_name("FORMAT")
         ->check(CLI::IsMember({"text", "csv", "json"}));
     app.add_option("--color,--colour", options.colour, "Colour the text table: auto (when stdout is a terminal), always, never")
+        ->type_name("WHEN")
         ->check(CLI::IsMember({"auto", "always", "never"}));
     app.add_flag("--all", options.all, "Text: also print the kinds the plug-in does not show (markers)");
-    app.add_option("--range", options.range, "START:END: decode only between these positions");
-    app.add_option("--start", options.start, "The capture's start position: decode after it");
+    app.add_option("--range", options.range, "Decode only between these positions")->type_name("START:END");
+    app.add_option("--start", options.start, "The capture's start position: decode after it")->type_name("POSITION");
     app.add_option("--offset", options.offset,
-                   "Subtract this from every timestamp (for captures whose times pass 2^32)");
+                   "Subtract this from every timestamp (for captures whose times pass 2^32)")
+        ->type_name("N");
     app.add_option("--language", options.language, "The capture's language: en, zh-CN or zh-TW")
+        ->type_name("LANGUAGE")
         ->check(CLI::IsMember({"en", "zh-CN", "zh-TW"}));
     app.add_flag("-q,--quiet", options.quiet, "No warnings and no progress bar on stderr");
     app.footer(

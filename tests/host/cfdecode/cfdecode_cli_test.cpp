@@ -141,6 +141,15 @@ TEST(CfdecodeCommandLine, ACleanCaptureLeavesStderrEmpty) {
     EXPECT_EQ(result.out.rfind("position,field_id,name,value,colour\n", 0), 0u) << result.out;
 }
 
+TEST(CfdecodeCommandLine, MapOptionsBeforeAndAfterTheCapture) {
+    TemporaryFile capture(".vcd", BusVcd());
+    // Swapped strobes: each --map takes one value, the capture stays the capture.
+    const ProgramResult result =
+        RunCfdecode({"--map", "IORD=DIOW-", capture.path(), "--map", "IOWR=DIOR-,IORDY=IORDY", "--format", "csv"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+}
+
 TEST(CfdecodeCommandLine, WarnsAboutMissingRolesAndUnknownValues) {
     const std::string text = "$var wire 1 ! DIOR- $end $var wire 1 \" DIOW- $end $enddefinitions $end #0 x! 1\" #5";
     TemporaryFile capture(".vcd", text);
