@@ -1,0 +1,144 @@
+#include "host/cfdecode/record_output.h"
+
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+
+namespace fd::host {
+namespace {
+
+constexpr uint16_t kComposeId = 3036;
+constexpr size_t kFlushSize = 1 << 16;
+
+const FieldPresentation& Lookup(const std::map<uint16_t, FieldPresentation>& fields, uint16_t id) {
+    static const FieldPresentation kNone{};
+    const auto found = fields.find(id);
+    return found != fields.end() ? found->second : kNone;
+}
+
+std::string CsvQuoted(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+class Sink {
+public:
+    explicit Sink(std::FILE* out) : out_(out) {}
+    fmt::memory_buffer& buffer() { return buffer_; }
+    bool Flush(bool force) {
+        if (!force && buffer_.size() < kFlushSize) return ok_;
+        if (ok_ && buffer_.size() > 0 && std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size()) ok_ = false;
+        buffer_.clear();
+        if (force && ok_ && std::fflush(out_) != 0) ok_ = false;
+        return ok_;
+    }
+
+private:
+    std::FILE* out_;
+    fmt::memory_buffer buffer_;
+    bool ok_ = true;
+};
+
+}  // namespace
+
+std::string ColourHex(uint32_t colour) {
+    return fmt::format("#{:02X}{:02X}{:02X}", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+std::string FormatValue(int64_t value, uint16_t fieldId, const FieldPresentation& field) {
+    int width = field.width;
+    if (width == 0) {
+        // Markers carry a constant; only the composed sector address is
+        // worth showing, as the 32-bit address it is.
+        if (fieldId != kComposeId) return "";
+        width = 32;
+    }
+    const uint64_t mask = width >= 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1;
+    const uint64_t bits = static_cast<uint64_t>(value) & mask;
+    switch (field.radix) {
+    case FdRadixBinary:
+        return fmt::format("{:0{}b}", bits, width);
+    case FdRadixDecimal:
+        return fmt::format("{}", bits);
+    case FdRadixAscii: {
+        // Bytes in bus order: D0-D7 first.
+        std::string text = "'";
+        for (int byte = 0; byte < width / 8; ++byte) {
+            const auto c = static_cast<char>((bits >> (8 * byte)) & 0xFF);
+            text += (c >= 0x20 && c < 0x7F) ? c : '.';
+        }
+        return text + "'";
+    }
+    default:
+        return fmt::format("0x{:0{}X}", bits, (width + 3) / 4);
+    }
+}
+
+bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
+                  const std::map<uint16_t, FieldPresentation>& fields, const OutputOptions& options) {
+    Sink sink(out);
+    auto& buffer = sink.buffer();
+    switch (options.format) {
+    case OutputFormat::Csv: {
+        std::map<uint16_t, std::string> names;
+        for (const auto& [id, field] : fields) names.emplace(id, CsvQuoted(field.name));
+        fmt::format_to(std::back_inserter(buffer), "position,field_id,name,value,colour\n");
+        for (const DecodedRecord& record : records) {
+            auto name = names.find(record.fieldId);
+            if (name == names.end()) name = names.emplace(record.fieldId, CsvQuoted(Lookup(fields, record.fieldId).name)).first;
+            fmt::format_to(std::back_inserter(buffer), "{},{},{},{},{}\n", record.position, record.fieldId, name->second,
+                           record.value, ColourHex(record.colour));
+            if (!sink.Flush(false)) return false;
+        }
+        break;
+    }
+    case OutputFormat::Json: {
+        std::map<uint16_t, std::string> names;
+        for (const auto& [id, field] : fields) names.emplace(id, nlohmann::json(field.name).dump());
+        for (const DecodedRecord& record : records) {
+            auto name = names.find(record.fieldId);
+            if (name == names.end())
+                name = names.emplace(record.fieldId, nlohmann::json(Lookup(fields, record.fieldId).name).dump()).first;
+            fmt::format_to(std::back_inserter(buffer),
+                           "{{\"position\":{},\"field_id\":{},\"name\":{},\"value\":{},\"colour\":\"{}\"}}\n",
+                           record.position, record.fieldId, name->second, record.value, ColourHex(record.colour));
+            if (!sink.Flush(false)) return false;
+        }
+        break;
+    }
+    case OutputFormat::Text: {
+        uint32_t widest = 0;
+        for (const DecodedRecord& record : records) widest = std::max(widest, record.position);
+        const size_t positionWidth = std::max<size_t>(8, fmt::formatted_size("{}", widest));
+        fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}\n", "position", positionWidth, "kind", "value");
+        for (const DecodedRecord& record : records) {
+            const FieldPresentation& field = Lookup(fields, record.fieldId);
+            if (!field.shown && !options.all) continue;
+            const std::string value = FormatValue(record.value, record.fieldId, field);
+            const bool paint = options.colour && record.colour != 0;
+            if (paint) {
+                fmt::format_to(std::back_inserter(buffer), "\x1b[38;2;{};{};{}m", record.colour & 0xFF,
+                               (record.colour >> 8) & 0xFF, (record.colour >> 16) & 0xFF);
+            }
+            if (value.empty()) {
+                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {}", record.position, positionWidth, field.name);
+            } else {
+                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}", record.position, positionWidth, field.name,
+                               value);
+            }
+            if (paint) fmt::format_to(std::back_inserter(buffer), "\x1b[0m");
+            buffer.push_back('\n');
+            if (!sink.Flush(false)) return false;
+        }
+        break;
+    }
+    }
+    return sink.Flush(true);
+}
+
+}  // namespace fd::host

@@ -1,0 +1,33 @@
+// Writes decoded records as cfdecode prints them: an aligned text table
+// (optionally coloured), CSV or JSON lines. Used by cfdecode; the formats
+// are documented in the README.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/cfdecode/plugin_host.h"
+
+namespace fd::host {
+
+enum class OutputFormat { Text, Csv, Json };
+
+struct OutputOptions {
+    OutputFormat format = OutputFormat::Text;
+    bool colour = false;  // 24-bit ANSI colours in the text table
+    bool all = false;     // text: also the kinds the plug-in says are not shown
+};
+
+// "#RRGGBB" from a stored 0x00BBGGRR colour.
+std::string ColourHex(uint32_t colour);
+// A record's value as the text table shows it, in the field's radix.
+std::string FormatValue(int64_t value, uint16_t fieldId, const FieldPresentation& field);
+
+// Returns false when writing failed (a closed pipe, a full disk).
+bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
+                  const std::map<uint16_t, FieldPresentation>& fields, const OutputOptions& options);
+
+}  // namespace fd::host

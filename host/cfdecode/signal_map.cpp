@@ -1,0 +1,240 @@
+#include "host/cfdecode/signal_map.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace fd::host {
+namespace {
+
+struct RoleNames {
+    const char* role;
+    std::vector<std::string_view> names;  // normalised: upper case, no active-low mark
+};
+
+// The True IDE names, the ATA names (DIOR-, DA0, DD0 ...), the Ultra DMA
+// names of the shared pins and the CF card-side names (-CE1, -CE2).
+const RoleNames kControlRoles[10] = {
+    {"DMARQ", {"DMARQ", "DRQ", "DMAREQ"}},
+    {"DMACK", {"DMACK", "DACK"}},
+    {"CS1", {"CS1", "CE2", "CS3FX"}},
+    {"CS0", {"CS0", "CE1", "CS1FX"}},
+    {"A0", {"A0", "DA0"}},
+    {"A1", {"A1", "DA1"}},
+    {"A2", {"A2", "DA2"}},
+    {"IORD", {"IORD", "DIOR", "HDMARDY", "HSTROBE"}},
+    {"IOWR", {"IOWR", "DIOW", "STOP"}},
+    {"IORDY", {"IORDY", "DDMARDY", "DSTROBE"}},
+};
+
+// Bus signals the decoder does not use. They never stand in for a role.
+const std::string_view kOtherBusSignals[] = {
+    "INTRQ", "IREQ", "INT", "RESET", "RST", "CSEL", "PDIAG", "DASP", "IOCS16", "IOIS16", "INPACK", "REG",
+    "WE", "OE", "CD1", "CD2", "VS1", "VS2", "WAIT", "BVD1", "BVD2", "A3", "A4", "A5", "A6", "A7", "A8",
+    "A9", "A10", "SPKR", "STSCHG", "CLK", "CLOCK"};
+
+// Idle level of each control role as the wire shows it: strobes, chip
+// selects and DMACK are asserted low, DMARQ high, IORDY idles ready.
+constexpr uint8_t kIdleLevel[10] = {0, 1, 1, 1, 0, 0, 0, 1, 1, 1};
+
+std::string Upper(std::string_view text) {
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper;
+}
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() > suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// Upper case, without a scope path and without the marks of an active-low
+// signal: "top.dut.dior_n" and "-IORD" become "DIOR" and "IORD".
+std::string Normalise(std::string_view name) {
+    if (const size_t dot = name.find_last_of('.'); dot != std::string_view::npos && dot + 1 < name.size())
+        name = name.substr(dot + 1);
+    std::string text = Upper(name);
+    while (!text.empty() && std::string_view("-/~!#*").find(text.front()) != std::string_view::npos) text.erase(0, 1);
+    for (bool trimmed = true; trimmed && !text.empty();) {
+        trimmed = false;
+        for (std::string_view suffix : {"-", "#", "*", "~", "_N", "_B", "_L", "_"}) {
+            if (EndsWith(text, suffix)) {
+                text.resize(text.size() - suffix.size());
+                trimmed = true;
+            }
+        }
+    }
+    return text;
+}
+
+std::optional<int> RoleForPart(const std::string& name) {
+    for (int role = 0; role < 10; ++role) {
+        for (std::string_view alias : kControlRoles[role].names)
+            if (name == alias) return role;
+    }
+    for (std::string_view prefix : {"DD", "DATA", "D"}) {
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string digits = name.substr(prefix.size());
+        if (digits.size() > 2 || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+            continue;
+        const int bit = std::stoi(digits);
+        if (bit < 16) return 10 + bit;
+    }
+    return std::nullopt;
+}
+
+bool IsOtherBusSignal(std::string_view name) {
+    const std::string normal = Normalise(name);
+    return std::find(std::begin(kOtherBusSignals), std::end(kOtherBusSignals), normal) != std::end(kOtherBusSignals);
+}
+
+std::string RoleList(const std::vector<int>& roles) {
+    std::string text;
+    for (int role : roles) text += (text.empty() ? "" : ", ") + RoleName(role);
+    return text;
+}
+
+}  // namespace
+
+std::string RoleName(int role) {
+    if (role >= 0 && role < 10) return kControlRoles[role].role;
+    return "D" + std::to_string(role - 10);
+}
+
+std::optional<int> RoleForSignalName(std::string_view name) {
+    const std::string normal = Normalise(name);
+    if (normal.empty()) return std::nullopt;
+    if (auto role = RoleForPart(normal)) return role;
+    // Datasheets join the names of a shared pin: "DIOR-:HDMARDY-:HSTROBE".
+    std::optional<int> found;
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && name[i] != ':' && name[i] != '/') continue;
+        if (i > start) {
+            const std::string part = Normalise(name.substr(start, i - start));
+            const auto role = RoleForPart(part);
+            if (role && found && *found != *role) return std::nullopt;
+            if (role) found = role;
+        }
+        start = i + 1;
+    }
+    return found;
+}
+
+std::vector<RoleOverride> ParseRoleOverrides(const std::vector<std::string>& options) {
+    std::vector<RoleOverride> overrides;
+    for (const std::string& option : options) {
+        size_t start = 0;
+        while (start <= option.size()) {
+            size_t comma = option.find(',', start);
+            if (comma == std::string::npos) comma = option.size();
+            const std::string entry = option.substr(start, comma - start);
+            start = comma + 1;
+            if (entry.empty()) continue;
+            const size_t equals = entry.find('=');
+            if (equals == std::string::npos || equals == 0 || equals + 1 == entry.size())
+                throw MappingError("--map " + entry + ": expected ROLE=SIGNAL, e.g. IORD=ch7");
+            const std::string roleText = entry.substr(0, equals);
+            const auto role = RoleForSignalName(roleText);
+            if (!role) {
+                throw MappingError("--map " + entry + ": unknown role '" + roleText +
+                                   "'; expected DMARQ, DMACK, CS1, CS0, A0, A1, A2, IORD, IOWR, IORDY or D0 to D15");
+            }
+            overrides.push_back({*role, entry.substr(equals + 1)});
+        }
+    }
+    return overrides;
+}
+
+ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides) {
+    const auto& signals = waveform.signals;
+    std::vector<bool> used(signals.size(), false);
+    std::array<int, kRoleCount> roleSignal;
+    roleSignal.fill(-1);
+    ChannelPlan plan;
+
+    for (const RoleOverride& entry : overrides) {
+        int found = -1;
+        for (size_t i = 0; i < signals.size() && found < 0; ++i)
+            if (signals[i].name == entry.signal) found = static_cast<int>(i);
+        for (size_t i = 0; i < signals.size() && found < 0; ++i)
+            if (Upper(signals[i].name) == Upper(entry.signal)) found = static_cast<int>(i);
+        if (found < 0) {
+            throw MappingError("--map " + RoleName(entry.role) + "=" + entry.signal + ": the capture has no signal named '" +
+                               entry.signal + "'");
+        }
+        if (roleSignal[static_cast<size_t>(entry.role)] >= 0) used[static_cast<size_t>(roleSignal[static_cast<size_t>(entry.role)])] = false;
+        roleSignal[static_cast<size_t>(entry.role)] = found;
+        used[static_cast<size_t>(found)] = true;
+    }
+    std::array<bool, kRoleCount> overridden{};
+    for (const RoleOverride& entry : overrides) overridden[static_cast<size_t>(entry.role)] = true;
+
+    for (size_t i = 0; i < signals.size(); ++i) {
+        if (used[i]) continue;
+        const auto role = RoleForSignalName(signals[i].name);
+        if (!role || overridden[static_cast<size_t>(*role)]) continue;
+        int& slot = roleSignal[static_cast<size_t>(*role)];
+        if (slot >= 0) {
+            plan.notes.push_back("signals " + signals[static_cast<size_t>(slot)].name + " and " + signals[i].name +
+                                 " both name " + RoleName(*role) + "; using " + signals[static_cast<size_t>(slot)].name);
+            continue;
+        }
+        slot = static_cast<int>(i);
+        used[i] = true;
+    }
+
+    for (int role = 0; role < kRoleCount; ++role)
+        if (roleSignal[static_cast<size_t>(role)] < 0) plan.missingRoles.push_back(role);
+
+    // A role without a named signal takes the next signal whose name means
+    // nothing to us, as the plug-in's own positional binding would; when
+    // none is left it gets a stand-in that holds the role's idle level.
+    std::string stoodIn;
+    size_t nextUnnamed = 0;
+    for (int role = 0; role < kRoleCount; ++role) {
+        PlannedChannel channel;
+        channel.number = role;
+        const int signal = roleSignal[static_cast<size_t>(role)];
+        if (signal >= 0) {
+            channel.signal = signal;
+            channel.name = signals[static_cast<size_t>(signal)].name;
+        } else {
+            while (nextUnnamed < signals.size() &&
+                   (used[nextUnnamed] || IsOtherBusSignal(signals[nextUnnamed].name) ||
+                    RoleForSignalName(signals[nextUnnamed].name)))
+                ++nextUnnamed;
+            if (nextUnnamed < signals.size()) {
+                channel.signal = static_cast<int>(nextUnnamed);
+                channel.name = signals[nextUnnamed].name;
+                used[nextUnnamed] = true;
+            } else {
+                channel.idleLevel = role < 10 ? kIdleLevel[role] : 0;
+                channel.name = "(" + RoleName(role) + " idle)";
+            }
+            stoodIn += (stoodIn.empty() ? "" : ", ") + RoleName(role) + "=" +
+                       (channel.signal >= 0 ? channel.name : std::string(channel.idleLevel ? "idle high" : "idle low"));
+        }
+        plan.channels.push_back(std::move(channel));
+    }
+    for (size_t i = 0; i < signals.size(); ++i) {
+        if (used[i]) continue;
+        PlannedChannel channel;
+        channel.number = static_cast<int32_t>(plan.channels.size());
+        channel.signal = static_cast<int>(i);
+        channel.name = signals[i].name;
+        plan.channels.push_back(std::move(channel));
+    }
+
+    for (int role = 0; role < 10; ++role)
+        plan.settingsChannels[static_cast<size_t>(role)] = roleSignal[static_cast<size_t>(role)] >= 0 ? role : -1;
+    const bool allData = std::all_of(roleSignal.begin() + 10, roleSignal.end(), [](int s) { return s >= 0; });
+    plan.settingsChannels[10] = allData ? 10 : -1;
+
+    if (!plan.missingRoles.empty()) {
+        plan.notes.push_back("no signal named for " + RoleList(plan.missingRoles) + "; bound by list position: " + stoodIn +
+                             " (name them with --map ROLE=SIGNAL)");
+    }
+    return plan;
+}
+
+}  // namespace fd::host

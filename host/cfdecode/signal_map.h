@@ -1,0 +1,63 @@
+// Which capture signal carries which bus role, and the channel list the
+// plug-in is given for it. cfdecode builds the plan; the tests check the
+// name rules and the fallback.
+//
+// The host numbers the channels: the 26 roles take numbers 0 to 25 in the
+// plug-in's binding order (so D0 + n is Dn), further signals follow.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/model/waveform.h"
+
+namespace fd::host {
+
+constexpr int kRoleCount = 26;  // DMARQ, DMACK, CS1, CS0, A0, A1, A2, IORD, IOWR, IORDY, D0 .. D15
+
+// "DMARQ", ..., "IORDY", "D0", ..., "D15": the binding order.
+std::string RoleName(int role);
+// The role a signal name stands for, by the usual ATA and CF names, any
+// case, with or without an active-low mark ("DIOR-", "-CE1", "IORD#",
+// "dmack_n"); nullopt when it names none.
+std::optional<int> RoleForSignalName(std::string_view name);
+
+class MappingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "IORD=ch3,IOWR=ch4" (also repeated options); throws MappingError for an
+// entry that is not ROLE=SIGNAL or names no role.
+struct RoleOverride {
+    int role = 0;
+    std::string signal;
+};
+std::vector<RoleOverride> ParseRoleOverrides(const std::vector<std::string>& options);
+
+struct PlannedChannel {
+    std::string name;
+    int32_t number = 0;
+    int signal = -1;         // index into the waveform's signals; -1 for an idle stand-in
+    uint8_t idleLevel = 0;   // the stand-in's constant level
+};
+
+struct ChannelPlan {
+    std::vector<PlannedChannel> channels;  // in list order; number == index
+    // The eleven channel fields of the decoder settings: DMARQ .. IORDY,
+    // then D0. A role without a signal gets -1, which makes the plug-in
+    // bind by list position.
+    std::array<int32_t, 11> settingsChannels{};
+    std::vector<int> missingRoles;         // roles no signal is named for
+    std::vector<std::string> notes;        // one line each, for stderr
+};
+
+// Throws MappingError when an override names a signal the capture lacks.
+ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides);
+
+}  // namespace fd::host

@@ -1,0 +1,62 @@
+#include "host/formats/capture_reader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "host/formats/vcd_reader.h"
+#if defined(FD_HAVE_FORMATS)
+#include "host/formats/csv_capture.h"
+#include "host/formats/sigrok_session.h"
+#endif
+
+namespace fd::host {
+namespace {
+
+std::string LowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+// A VCD file opens with a $keyword (after optional blank space).
+bool LooksLikeVcd(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    int c = 0;
+    int read = 0;
+    while ((c = std::fgetc(file)) != EOF && std::isspace(c) && ++read < 4096) {
+    }
+    std::fclose(file);
+    return c == '$';
+}
+
+}  // namespace
+
+Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
+    const std::string extension = LowerExtension(path);
+    if (extension == "vcd" || LooksLikeVcd(path)) return ReadVcd(path, options, notes);
+#if defined(FD_HAVE_FORMATS)
+    if (extension == "sr") {
+        if (notes != nullptr) notes->format = "sigrok session";
+        return ReadSigrokSession(path);
+    }
+    if (extension == "csv") {
+        if (notes != nullptr) notes->format = "CSV";
+        return ReadCsvCapture(path);
+    }
+    constexpr const char* kExpected = "expected a VCD file (.vcd), a sigrok session (.sr) or a CSV capture (.csv)";
+#else
+    constexpr const char* kExpected = "expected a VCD file (.vcd)";
+#endif
+    std::FILE* probe = std::fopen(path.c_str(), "rb");
+    if (probe == nullptr) return ReadVcd(path, options, notes);  // reports why it cannot be opened
+    std::fclose(probe);
+    throw CaptureFormatError(path, "", std::string("unknown capture format; ") + kExpected);
+}
+
+}  // namespace fd::host

@@ -1,0 +1,35 @@
+// The common front of the capture readers: ReadCapture picks the reader by
+// the file's extension or, failing that, by its first bytes, and gives back
+// a Waveform. cfdecode and the tests read captures through it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "host/formats/format_error.h"
+#include "host/model/waveform.h"
+
+namespace fd::host {
+
+struct CaptureReadOptions {
+    // Subtracted from every timestamp; what lies before it only sets the
+    // starting levels. Lets a capture whose times run past 32 bits be read.
+    uint64_t offset = 0;
+    // Called now and then with bytes read and the file's size.
+    std::function<void(uint64_t done, uint64_t total)> progress;
+};
+
+// What a reader noticed without refusing the file.
+struct CaptureReadNotes {
+    std::string format;           // "VCD"
+    uint64_t unknownValues = 0;   // x and z bits, read as 0
+    uint32_t ignoredVariables = 0;  // real, string and event variables
+    uint32_t aliases = 0;         // variables sharing another's identifier code
+};
+
+// Throws CaptureFormatError naming the file, the line and what was expected.
+Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options = {},
+                     CaptureReadNotes* notes = nullptr);
+
+}  // namespace fd::host

@@ -1,0 +1,512 @@
+#include "host/formats/vcd_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+#include <vector>
+
+#include "host/formats/mapped_file.h"
+
+namespace fd::host {
+namespace {
+
+constexpr size_t kProgressStep = size_t{8} << 20;
+
+// Token scanning is the reader's inner loop: one table load per byte.
+constexpr std::array<bool, 256> kSpace = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\n', '\r', '\t', '\f', '\v'}) table[c] = true;
+    return table;
+}();
+inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+// One $var: the signals of its bits stand at firstSignal .. firstSignal +
+// width - 1, most significant (leftmost in a value) first.
+struct Variable {
+    uint32_t firstSignal = 0;
+    uint32_t width = 0;
+    bool ignored = false;  // real, string, event: values are skipped
+};
+
+struct TransparentHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// Identifier codes are short printable strings; the one- and two-character
+// codes that almost every writer uses are looked up in flat tables.
+class IdentifierTable {
+public:
+    IdentifierTable() : one_(kSpan, -1), two_(kSpan * kSpan, -1) {}
+
+    int32_t Find(std::string_view code) const {
+        if (code.size() == 1 && Printable(code[0])) return one_[Index(code[0])];
+        if (code.size() == 2 && Printable(code[0]) && Printable(code[1]))
+            return two_[Index(code[0]) * kSpan + Index(code[1])];
+        const auto found = others_.find(code);
+        return found == others_.end() ? -1 : found->second;
+    }
+    void Add(std::string_view code, int32_t variable) {
+        if (code.size() == 1 && Printable(code[0])) {
+            one_[Index(code[0])] = variable;
+        } else if (code.size() == 2 && Printable(code[0]) && Printable(code[1])) {
+            two_[Index(code[0]) * kSpan + Index(code[1])] = variable;
+        } else {
+            others_.emplace(std::string(code), variable);
+        }
+    }
+
+private:
+    static constexpr size_t kSpan = 94;  // '!' .. '~'
+    static bool Printable(char c) { return c >= '!' && c <= '~'; }
+    static size_t Index(char c) { return static_cast<size_t>(c - '!'); }
+    std::vector<int32_t> one_;
+    std::vector<int32_t> two_;
+    std::unordered_map<std::string, int32_t, TransparentHash, std::equal_to<>> others_;
+};
+
+class VcdParser {
+public:
+    VcdParser(std::string_view text, const std::string& name, const CaptureReadOptions& options,
+              MappedFile* file)
+        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), name_(name),
+          options_(options), file_(file) {}
+
+    Waveform Parse(CaptureReadNotes* notes) {
+        if (SkipSpace() == end_) Fail("empty file; expected a VCD header ($timescale, $var, $enddefinitions)");
+        ParseHeader();
+        ParseChanges();
+        waveform_.endPosition = haveTime_ ? Position(lastTime_) : 0;
+        for (size_t i = 0; i < waveform_.signals.size(); ++i) {
+            Signal& signal = waveform_.signals[i];
+            signal.changes.shrink_to_fit();
+            if (!signal.changes.empty() && signal.changes.back() > waveform_.endPosition)
+                waveform_.endPosition = signal.changes.back();
+        }
+        if (notes != nullptr) {
+            notes->format = "VCD";
+            notes->unknownValues = unknownValues_;
+            notes->ignoredVariables = ignoredVariables_;
+            notes->aliases = aliases_;
+        }
+        return std::move(waveform_);
+    }
+
+private:
+    // ---- errors -----------------------------------------------------------
+
+    [[noreturn]] void Fail(const std::string& problem) const { FailAt(p_, problem); }
+    [[noreturn]] void FailAt(const char* at, const std::string& problem) const {
+        const size_t line = 1 + static_cast<size_t>(std::count(begin_, std::min(at, end_), '\n'));
+        throw CaptureFormatError(name_, "line " + std::to_string(line), problem);
+    }
+
+    // ---- tokens -----------------------------------------------------------
+
+    const char* SkipSpace() {
+        while (p_ != end_ && IsSpace(*p_)) ++p_;
+        return p_;
+    }
+    // The next whitespace-delimited token; empty at the end of the text.
+    std::string_view Token() {
+        SkipSpace();
+        const char* start = p_;
+        while (p_ != end_ && !IsSpace(*p_)) ++p_;
+        return {start, static_cast<size_t>(p_ - start)};
+    }
+    std::string_view Expect(const char* what) {
+        const std::string_view token = Token();
+        if (token.empty()) Fail(std::string("unexpected end of file; expected ") + what);
+        return token;
+    }
+    // Collects the tokens up to $end, joined by single spaces.
+    std::string UntilEnd(std::string_view keyword) {
+        const char* start = p_;
+        std::string text;
+        for (;;) {
+            const std::string_view token = Token();
+            if (token.empty()) FailAt(start, "unexpected end of file; " + std::string(keyword) + " has no $end");
+            if (token == "$end") return text;
+            if (!text.empty()) text += ' ';
+            text.append(token);
+        }
+    }
+    void SkipToEnd(std::string_view keyword) {
+        const char* start = p_;
+        for (;;) {
+            const std::string_view token = Token();
+            if (token.empty()) FailAt(start, "unexpected end of file; " + std::string(keyword) + " has no $end");
+            if (token == "$end") return;
+        }
+    }
+
+    // ---- header -----------------------------------------------------------
+
+    void ParseHeader() {
+        for (;;) {
+            SkipSpace();
+            const char* at = p_;
+            const std::string_view keyword = Token();
+            if (keyword.empty()) Fail("unexpected end of file; expected $enddefinitions");
+            if (keyword == "$var") {
+                ParseVariable();
+            } else if (keyword == "$scope") {
+                Expect("a scope type");
+                const std::string_view scope = Expect("a scope name");
+                if (scope == "$end") FailAt(at, "$scope needs a type and a name");
+                scopes_.emplace_back(scope);
+                if (Expect("$end") != "$end") FailAt(at, "expected $end after the scope name");
+            } else if (keyword == "$upscope") {
+                if (!scopes_.empty()) scopes_.pop_back();
+                if (Expect("$end") != "$end") FailAt(at, "expected $end after $upscope");
+            } else if (keyword == "$timescale") {
+                ParseTimescale(at, UntilEnd(keyword));
+            } else if (keyword == "$enddefinitions") {
+                SkipToEnd(keyword);
+                break;
+            } else if (keyword[0] == '$' && keyword != "$end") {
+                SkipToEnd(keyword);  // $date, $version, $comment and writers' own sections
+            } else {
+                FailAt(at, "expected a header section ($var, $scope, $timescale, $enddefinitions), found '" +
+                               std::string(keyword.substr(0, 40)) + "'");
+            }
+        }
+        if (variables_.empty() || waveform_.signals.empty()) Fail("the header declares no signals ($var)");
+        NameSignals();
+        levels_.assign(waveform_.signals.size(), 0);
+    }
+
+    void ParseTimescale(const char* at, const std::string& text) {
+        std::string compact;
+        for (char c : text)
+            if (!IsSpace(c)) compact += c;
+        size_t digits = 0;
+        while (digits < compact.size() && compact[digits] >= '0' && compact[digits] <= '9') ++digits;
+        const std::string number = compact.substr(0, digits);
+        const std::string unit = compact.substr(digits);
+        static const std::pair<const char*, double> kUnits[] = {
+            {"s", 1.0}, {"ms", 1e-3}, {"us", 1e-6}, {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15}};
+        double scale = 0;
+        for (const auto& [name, seconds] : kUnits)
+            if (unit == name) scale = seconds;
+        // The standard allows 1, 10 and 100; writers that know their sample
+        // period write others ("41667 ps"), which mean just as much.
+        uint64_t multiple = 0;
+        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), multiple);
+        if (number.empty() || error != std::errc() || end != number.data() + number.size() || multiple == 0 || scale == 0)
+            FailAt(at, "expected a timescale such as 1 ns (a number and s, ms, us, ns, ps or fs), found '" + text + "'");
+        waveform_.secondsPerPosition = static_cast<double>(multiple) * scale;
+    }
+
+    void ParseVariable() {
+        const char* at = p_;
+        const std::string_view type = Expect("a variable type");
+        const std::string_view sizeText = Expect("a variable size");
+        const std::string_view code = Expect("an identifier code");
+        const std::string_view reference = Expect("a variable name");
+        if (reference == "$end") FailAt(at, "$var needs a type, a size, an identifier code and a name");
+        std::string index;
+        for (;;) {
+            const std::string_view token = Expect("$end closing $var");
+            if (token == "$end") break;
+            index.append(token);
+        }
+        uint32_t width = 0;
+        const auto [end, error] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), width);
+        if (error != std::errc() || end != sizeText.data() + sizeText.size() || width == 0 || width > 4096)
+            FailAt(at, "expected a variable size from 1 to 4096, found '" + std::string(sizeText) + "'");
+
+        if (identifiers_.Find(code) >= 0) {
+            // Another name for a signal already declared (a port seen from
+            // a submodule): the first name is kept.
+            ++aliases_;
+            return;
+        }
+        Variable variable;
+        variable.width = width;
+        variable.firstSignal = static_cast<uint32_t>(waveform_.signals.size());
+        variable.ignored = type == "real" || type == "realtime" || type == "string" || type == "event";
+        identifiers_.Add(code, static_cast<int32_t>(variables_.size()));
+        variables_.push_back(variable);
+        if (variable.ignored) {
+            ++ignoredVariables_;
+            return;
+        }
+
+        // "D[15:0]" and "D [15:0]" name the same vector.
+        std::string base(reference);
+        if (index.empty()) {
+            const size_t bracket = base.find('[');
+            if (bracket != std::string::npos && bracket > 0 && base.back() == ']') {
+                index = base.substr(bracket);
+                base.resize(bracket);
+            }
+        }
+        long msb = static_cast<long>(width) - 1, lsb = 0;
+        bool indexed = false;
+        if (index.size() > 2 && index.front() == '[' && index.back() == ']') {
+            const std::string inner = index.substr(1, index.size() - 2);
+            long first = 0, second = 0;
+            const size_t colon = inner.find(':');
+            if (ParseLong(inner.substr(0, colon), first) &&
+                (colon == std::string::npos ? (second = first, true) : ParseLong(inner.substr(colon + 1), second)) &&
+                static_cast<unsigned long>(std::labs(first - second)) + 1 == width) {
+                msb = first;
+                lsb = second;
+                indexed = true;
+            }
+        }
+        if (!indexed && !index.empty()) base += index;  // keep an index we cannot use as part of the name
+        const std::string path = ScopePath();
+        for (uint32_t bit = 0; bit < width; ++bit) {
+            Signal signal;
+            if (width == 1 && !indexed) {
+                signal.name = base;
+            } else {
+                const long number = msb >= lsb ? msb - static_cast<long>(bit) : msb + static_cast<long>(bit);
+                signal.name = base + std::to_string(number);
+            }
+            waveform_.signals.push_back(std::move(signal));
+            scopePaths_.push_back(path);
+        }
+    }
+
+    static bool ParseLong(const std::string& text, long& value) {
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return !text.empty() && error == std::errc() && end == text.data() + text.size();
+    }
+
+    std::string ScopePath() const {
+        std::string path;
+        for (const std::string& scope : scopes_) path += scope + ".";
+        return path;
+    }
+
+    // Leaf names are what users and the role mapping know; where two
+    // signals share one, both get their scope path.
+    void NameSignals() {
+        std::unordered_map<std::string, int> uses;
+        for (const Signal& signal : waveform_.signals) ++uses[signal.name];
+        for (size_t i = 0; i < waveform_.signals.size(); ++i) {
+            Signal& signal = waveform_.signals[i];
+            if (uses[signal.name] > 1) signal.name = scopePaths_[i] + signal.name;
+        }
+        scopePaths_.clear();
+        scopePaths_.shrink_to_fit();
+    }
+
+    // ---- value changes ----------------------------------------------------
+
+    uint32_t Position(uint64_t time) const {
+        return time <= options_.offset ? 0 : static_cast<uint32_t>(time - options_.offset);
+    }
+
+    void ParseChanges() {
+        size_t nextProgress = kProgressStep;
+        bool inDumpSection = false;
+        const char* dumpStart = nullptr;
+        for (;;) {
+            SkipSpace();
+            if (p_ == end_) break;
+            if (static_cast<size_t>(p_ - begin_) >= nextProgress) {
+                nextProgress += kProgressStep;
+                if (options_.progress) options_.progress(static_cast<uint64_t>(p_ - begin_), static_cast<uint64_t>(end_ - begin_));
+                if (file_ != nullptr) file_->Release(static_cast<size_t>(p_ - begin_));
+            }
+            const char c = *p_;
+            switch (c) {
+            case '#':
+                ParseTimestamp();
+                break;
+            case '0': case '1': case 'x': case 'X': case 'z': case 'Z': {
+                const char* at = p_++;
+                const std::string_view code = Token();
+                if (code.empty()) FailAt(at, "expected an identifier code after the value '" + std::string(1, c) + "'");
+                ApplyScalar(at, c, code);
+                break;
+            }
+            case 'b': case 'B': {
+                const char* at = p_++;
+                const std::string_view bits = Token();
+                const std::string_view code = Token();
+                if (bits.empty() || code.empty()) FailAt(at, "expected a binary value and an identifier code after 'b'");
+                ApplyVector(at, bits, code);
+                break;
+            }
+            case 'r': case 'R': case 's': case 'S': {
+                const char* at = p_++;
+                Token();
+                const std::string_view code = Token();
+                if (code.empty()) FailAt(at, "expected an identifier code after the value");
+                Lookup(at, code);  // real and string values are not kept, but the code must exist
+                break;
+            }
+            case '$': {
+                const char* at = p_;
+                const std::string_view keyword = Token();
+                if (keyword == "$dumpvars" || keyword == "$dumpall" || keyword == "$dumpon" || keyword == "$dumpoff") {
+                    inDumpSection = true;
+                    dumpStart = at;
+                } else if (keyword == "$end") {
+                    if (!inDumpSection) FailAt(at, "$end without an open section");
+                    inDumpSection = false;
+                } else {
+                    SkipToEnd(keyword);  // $comment and writers' own sections
+                }
+                break;
+            }
+            default:
+                Fail("expected a timestamp (#) or a value change (0, 1, x, z, b, r), found '" +
+                     std::string(Token().substr(0, 40)) + "'");
+            }
+        }
+        if (inDumpSection) FailAt(dumpStart, "unexpected end of file; this section has no $end (truncated file?)");
+    }
+
+    void ParseTimestamp() {
+        const char* at = p_++;
+        const std::string_view digits = Token();
+        uint64_t time = 0;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), time);
+        if (digits.empty() || error == std::errc::result_out_of_range) {
+            if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char d) { return d >= '0' && d <= '9'; }))
+                FailAt(at, "timestamp #" + std::string(digits) + " is too large");
+            FailAt(at, "expected a timestamp after '#'");
+        }
+        if (error != std::errc() || end != digits.data() + digits.size())
+            FailAt(at, "expected a timestamp after '#', found '#" + std::string(digits.substr(0, 40)) + "'");
+        if (haveTime_ && time < lastTime_)
+            FailAt(at, "timestamp #" + std::to_string(time) + " goes back from #" + std::to_string(lastTime_));
+        if (time > options_.offset && time - options_.offset > std::numeric_limits<uint32_t>::max()) {
+            FailAt(at, "timestamp #" + std::to_string(time) +
+                           " lies beyond 32 bits of positions; shift the capture with --offset (at least " +
+                           std::to_string(time - std::numeric_limits<uint32_t>::max()) + ")");
+        }
+        if (!haveTime_) {
+            haveTime_ = true;
+            firstTime_ = time;
+        }
+        lastTime_ = time;
+        // Values given at the first timestamp, or before the offset, are
+        // where the signals start; only later ones are changes.
+        startingLevels_ = time == firstTime_ || Position(time) == 0;
+        position_ = Position(time);
+    }
+
+    const Variable* Lookup(const char* at, std::string_view code) {
+        const int32_t index = identifiers_.Find(code);
+        if (index < 0) FailAt(at, "unknown identifier code '" + std::string(code.substr(0, 40)) + "' (not declared by a $var)");
+        const Variable& variable = variables_[static_cast<size_t>(index)];
+        return variable.ignored ? nullptr : &variable;
+    }
+
+    void SetLevel(uint32_t signalIndex, uint8_t level) {
+        if (startingLevels_) {
+            levels_[signalIndex] = level;
+            waveform_.signals[signalIndex].initialLevel = level;
+            return;
+        }
+        if (levels_[signalIndex] == level) return;
+        levels_[signalIndex] = level;
+        std::vector<uint32_t>& changes = waveform_.signals[signalIndex].changes;
+        // Two changes at one timestamp leave the level where it was.
+        if (!changes.empty() && changes.back() == position_) {
+            changes.pop_back();
+        } else {
+            changes.push_back(position_);
+        }
+    }
+
+    uint8_t BitLevel(char c) {
+        switch (c) {
+        case '0': return 0;
+        case '1': return 1;
+        case 'x': case 'X': case 'z': case 'Z': case 'u': case 'U': case 'w': case 'W': case '-':
+        case 'l': case 'L': case 'h': case 'H':
+            // Nine-valued logic from VHDL writers: the weak levels keep
+            // their level, the unknown ones read as 0.
+            if (c == 'h' || c == 'H') return 1;
+            if (c == 'l' || c == 'L') return 0;
+            ++unknownValues_;
+            return 0;
+        default:
+            return 2;
+        }
+    }
+
+    void ApplyScalar(const char* at, char value, std::string_view code) {
+        const Variable* variable = Lookup(at, code);
+        if (variable == nullptr) return;
+        const uint8_t level = BitLevel(value);
+        // A one-character value given to a vector sets its low bit, the
+        // rest read as 0.
+        const uint32_t last = variable->firstSignal + variable->width - 1;
+        for (uint32_t s = variable->firstSignal; s < last; ++s) SetLevel(s, 0);
+        SetLevel(last, level);
+    }
+
+    void ApplyVector(const char* at, std::string_view bits, std::string_view code) {
+        const Variable* variable = Lookup(at, code);
+        if (variable == nullptr) return;
+        const uint32_t width = variable->width;
+        if (bits.size() > width) bits = bits.substr(bits.size() - width);  // keep the low bits
+        const uint32_t pad = width - static_cast<uint32_t>(bits.size());
+        // A short value is extended with 0, or with its x or z.
+        const char lead = bits[0];
+        const char extension = (lead == 'x' || lead == 'X' || lead == 'z' || lead == 'Z') ? lead : '0';
+        const uint32_t first = variable->firstSignal;
+        for (uint32_t bit = 0; bit < width; ++bit) {
+            const char c = bit < pad ? extension : bits[bit - pad];
+            uint8_t level = static_cast<uint8_t>(c - '0');
+            if (level > 1) {
+                level = BitLevel(c);
+                if (level > 1) FailAt(at, "expected binary digits (0, 1, x, z) after 'b', found 'b" + std::string(bits.substr(0, 40)) + "'");
+            }
+            // Most bits of a bus keep their level from one value to the next.
+            if (levels_[first + bit] == level && !startingLevels_) continue;
+            SetLevel(first + bit, level);
+        }
+    }
+
+    const char* begin_;
+    const char* p_;
+    const char* end_;
+    const std::string& name_;
+    const CaptureReadOptions& options_;
+    MappedFile* file_;
+
+    Waveform waveform_;
+    std::vector<Variable> variables_;
+    IdentifierTable identifiers_;
+    std::vector<std::string> scopes_;
+    std::vector<std::string> scopePaths_;  // per signal, while the header is read
+    std::vector<uint8_t> levels_;          // per signal, the current level
+
+    bool haveTime_ = false;
+    bool startingLevels_ = true;  // before the first timestamp, values set starting levels
+    uint64_t firstTime_ = 0;
+    uint64_t lastTime_ = 0;
+    uint32_t position_ = 0;
+    uint64_t unknownValues_ = 0;
+    uint32_t ignoredVariables_ = 0;
+    uint32_t aliases_ = 0;
+};
+
+}  // namespace
+
+Waveform ReadVcdText(std::string_view text, const std::string& name, const CaptureReadOptions& options,
+                     CaptureReadNotes* notes) {
+    return VcdParser(text, name, options, nullptr).Parse(notes);
+}
+
+Waveform ReadVcd(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
+    MappedFile file(path);
+    Waveform waveform = VcdParser(file.bytes(), path, options, &file).Parse(notes);
+    if (options.progress) options.progress(file.bytes().size(), file.bytes().size());
+    return waveform;
+}
+
+}  // namespace fd::host

@@ -1,0 +1,261 @@
+// The VCD reader on small hand-written dumps: names, starting levels,
+// changes, the file's oddities it must accept, and the errors it must give
+// (with the line) for the files it must refuse.
+#include "host/formats/vcd_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace {
+
+using fd::host::CaptureFormatError;
+using fd::host::CaptureReadNotes;
+using fd::host::CaptureReadOptions;
+using fd::host::ReadVcdText;
+using fd::host::Signal;
+using fd::host::Waveform;
+
+const Signal& Named(const Waveform& waveform, const std::string& name) {
+    for (const Signal& signal : waveform.signals)
+        if (signal.name == name) return signal;
+    ADD_FAILURE() << "no signal " << name;
+    static const Signal kNone{};
+    return kNone;
+}
+
+std::vector<std::string> Names(const Waveform& waveform) {
+    std::vector<std::string> names;
+    for (const Signal& signal : waveform.signals) names.push_back(signal.name);
+    return names;
+}
+
+TEST(VcdReader, ScalarsVectorsAndStartingLevels) {
+    const char* text = R"($date Mon $end
+$version sigrok-cli $end
+$comment
+  Acquisition with 3/3 channels $end
+$timescale 10 ns $end
+$scope module cf $end
+$var wire 1 ! IORD- $end
+$var wire 1 " IOWR $end
+$var wire 4 # D [3:0] $end
+$var wire 2 $% A[0:1] $end
+$upscope $end
+$enddefinitions $end
+#0
+$dumpvars
+1!
+0"
+b1010 #
+b01 $%
+$end
+#5
+0!
+b11 #
+#7
+1!
+1"
+#12
+)";
+    CaptureReadNotes notes;
+    const Waveform waveform = ReadVcdText(text, "fixture.vcd", {}, &notes);
+    EXPECT_EQ(Names(waveform), (std::vector<std::string>{"IORD-", "IOWR", "D3", "D2", "D1", "D0", "A0", "A1"}));
+    EXPECT_DOUBLE_EQ(waveform.secondsPerPosition, 10e-9);
+    EXPECT_EQ(waveform.endPosition, 12u);
+    EXPECT_EQ(notes.unknownValues, 0u);
+
+    EXPECT_EQ(Named(waveform, "IORD-").initialLevel, 1);
+    EXPECT_EQ(Named(waveform, "IORD-").changes, (std::vector<uint32_t>{5, 7}));
+    EXPECT_EQ(Named(waveform, "IOWR").initialLevel, 0);
+    EXPECT_EQ(Named(waveform, "IOWR").changes, (std::vector<uint32_t>{7}));
+    // 1010 then 0011 (a short value is extended with 0).
+    EXPECT_EQ(Named(waveform, "D3").initialLevel, 1);
+    EXPECT_EQ(Named(waveform, "D3").changes, (std::vector<uint32_t>{5}));
+    EXPECT_EQ(Named(waveform, "D2").changes, (std::vector<uint32_t>{}));
+    EXPECT_EQ(Named(waveform, "D1").changes, (std::vector<uint32_t>{}));
+    EXPECT_EQ(Named(waveform, "D1").initialLevel, 1);
+    EXPECT_EQ(Named(waveform, "D0").changes, (std::vector<uint32_t>{5}));
+    // [0:1]: the leftmost bit is A0.
+    EXPECT_EQ(Named(waveform, "A0").initialLevel, 0);
+    EXPECT_EQ(Named(waveform, "A1").initialLevel, 1);
+}
+
+TEST(VcdReader, UnknownValuesReadAsZeroAndAreCounted) {
+    const char* text = "$var wire 1 a x $end $var wire 4 b v $end $enddefinitions $end\n"
+                       "#0 xa bz b\n#3 1a b1x b\n#4 za\n";
+    CaptureReadNotes notes;
+    const Waveform waveform = ReadVcdText(text, "x.vcd", {}, &notes);
+    // bz extends to zzzz (4), x (1), then b1x -> 001x (1), z (1).
+    EXPECT_EQ(notes.unknownValues, 7u);
+    EXPECT_EQ(Named(waveform, "x").initialLevel, 0);
+    EXPECT_EQ(Named(waveform, "x").changes, (std::vector<uint32_t>{3, 4}));
+    EXPECT_EQ(Named(waveform, "v1").changes, (std::vector<uint32_t>{3}));
+}
+
+TEST(VcdReader, TimescalesBeyondTheStandardThree) {
+    const struct {
+        const char* timescale;
+        double seconds;
+    } cases[] = {{"1 s", 1.0}, {"100ms", 0.1}, {"10 us", 1e-5}, {"41667 ps", 41667e-12}, {"1fs", 1e-15}};
+    for (const auto& c : cases) {
+        const std::string text = std::string("$timescale ") + c.timescale + " $end $var wire 1 ! s $end $enddefinitions $end";
+        EXPECT_DOUBLE_EQ(ReadVcdText(text, "t.vcd").secondsPerPosition, c.seconds) << c.timescale;
+    }
+}
+
+TEST(VcdReader, ValuesAtTheFirstTimestampAreStartingLevels) {
+    // No $dumpvars, first timestamp above 0: what it sets holds from 0 on,
+    // so no edge is made up at the first timestamp.
+    const Waveform waveform = ReadVcdText("$var wire 1 ! s $end $enddefinitions $end #40 1! #50 0! #60 1! #60 0! #70",
+                                          "late.vcd");
+    const Signal& s = Named(waveform, "s");
+    EXPECT_EQ(s.initialLevel, 1);
+    // The two changes at #60 leave the level where it was.
+    EXPECT_EQ(s.changes, (std::vector<uint32_t>{50}));
+    EXPECT_EQ(waveform.endPosition, 70u);
+}
+
+TEST(VcdReader, OffsetShiftsTimesAndFoldsEarlierValuesIntoTheStart) {
+    CaptureReadOptions options;
+    options.offset = 0x100000000ull;
+    const Waveform waveform = ReadVcdText(
+        "$var wire 1 ! s $end $enddefinitions $end #0 0! #4294967300 1! #4294967306 0! #8589934590\n", "big.vcd", options);
+    const Signal& s = Named(waveform, "s");
+    EXPECT_EQ(s.initialLevel, 0);
+    EXPECT_EQ(s.changes, (std::vector<uint32_t>{4, 10}));
+    EXPECT_EQ(waveform.endPosition, 0xFFFFFFFEu);
+}
+
+TEST(VcdReader, TimestampsNearTheTopOfTheRange) {
+    const Waveform waveform = ReadVcdText(
+        "$var wire 1 ! s $end $enddefinitions $end #0 0! #4294967290 1! #4294967295 0!", "sparse.vcd");
+    EXPECT_EQ(Named(waveform, "s").changes, (std::vector<uint32_t>{4294967290u, 4294967295u}));
+    EXPECT_EQ(waveform.endPosition, 4294967295u);
+}
+
+TEST(VcdReader, ScopesAliasesAndIgnoredVariables) {
+    const char* text = R"($scope module tb $end
+$var wire 1 ! IORD $end
+$var real 64 " vcc $end
+$var wire 1 # clk $end
+$scope module dut $end
+$var wire 1 ! dior_n $end
+$var wire 1 $ clk $end
+$upscope $end
+$upscope $end
+$enddefinitions $end
+#0 1! r3.3 " 0# 1$
+#2 0!
+)";
+    CaptureReadNotes notes;
+    const Waveform waveform = ReadVcdText(text, "sim.vcd", {}, &notes);
+    // dior_n shares IORD's code and is dropped; the two clk get their scope.
+    EXPECT_EQ(Names(waveform), (std::vector<std::string>{"IORD", "tb.clk", "tb.dut.clk"}));
+    EXPECT_EQ(notes.aliases, 1u);
+    EXPECT_EQ(notes.ignoredVariables, 1u);
+    EXPECT_EQ(Named(waveform, "IORD").changes, (std::vector<uint32_t>{2}));
+}
+
+TEST(VcdReader, SingleBitSelectsAndLongIdentifierCodes) {
+    const char* text = "$var wire 1 ab% cs [1] $end $var wire 1 abcdefghij cs [0] $end $enddefinitions $end\n"
+                       "#0 1ab% 0abcdefghij #9 0ab% 1abcdefghij\n";
+    const Waveform waveform = ReadVcdText(text, "bits.vcd");
+    EXPECT_EQ(Names(waveform), (std::vector<std::string>{"cs1", "cs0"}));
+    EXPECT_EQ(Named(waveform, "cs0").changes, (std::vector<uint32_t>{9}));
+}
+
+struct BadCase {
+    const char* label;
+    const char* text;
+    int line;
+    const char* expected;  // part of the message
+};
+
+TEST(VcdReader, RefusesMalformedFilesNamingTheLine) {
+    const BadCase cases[] = {
+        {"empty", "", 1, "empty file"},
+        {"blank", " \n\n ", 3, "empty file"},
+        {"no definitions end", "$var wire 1 ! a $end\n", 2, "expected $enddefinitions"},
+        {"no signals", "$enddefinitions $end\n#0\n", 1, "declares no signals"},
+        {"unclosed comment", "$comment\nhello\n", 1, "$comment has no $end"},
+        {"var cut short", "$var wire 1 !", 1, "expected a variable name"},
+        {"bad size", "$var wire x ! a $end $enddefinitions $end", 1, "variable size"},
+        {"bad timescale unit", "$timescale 1 ks $end", 1, "expected a timescale"},
+        {"timescale without number", "$timescale ns $end", 1, "expected a timescale"},
+        {"zero timescale", "\n$timescale 0ns $end", 2, "expected a timescale"},
+        {"text in header", "$var wire 1 ! a $end\nhello\n", 2, "expected a header section"},
+        {"unknown code", "$var wire 1 ! a $end $enddefinitions $end\n#0\n1?\n", 3, "unknown identifier code '?'"},
+        {"value without code", "$var wire 1 ! a $end $enddefinitions $end\n#0\n1\n", 3, "identifier code"},
+        {"vector cut short", "$var wire 2 ! a $end $enddefinitions $end\n#0\nb01", 3, "binary value"},
+        {"bad vector digit", "$var wire 2 ! a $end $enddefinitions $end\n#0\nb0q !\n", 3, "binary digits"},
+        {"bad timestamp", "$var wire 1 ! a $end $enddefinitions $end\n#1x\n", 2, "expected a timestamp"},
+        {"empty timestamp", "$var wire 1 ! a $end $enddefinitions $end\n#\n", 2, "expected a timestamp"},
+        {"time goes back", "$var wire 1 ! a $end $enddefinitions $end\n#5\n#4\n", 3, "goes back"},
+        {"beyond 32 bits", "$var wire 1 ! a $end $enddefinitions $end\n#0\n#4294967296\n", 3, "--offset"},
+        {"huge timestamp", "$var wire 1 ! a $end $enddefinitions $end\n#99999999999999999999999\n", 2, "too large"},
+        {"truncated dumpvars", "$var wire 1 ! a $end $enddefinitions $end\n#0\n$dumpvars\n1!\n", 3, "truncated"},
+        {"garbage", "$var wire 1 ! a $end $enddefinitions $end\n#0\n@@@\n", 3, "expected a timestamp (#) or a value"},
+        {"stray end", "$var wire 1 ! a $end $enddefinitions $end\n$end\n", 2, "$end without"},
+    };
+    for (const BadCase& c : cases) {
+        try {
+            ReadVcdText(c.text, "bad.vcd");
+            ADD_FAILURE() << c.label << ": accepted";
+        } catch (const CaptureFormatError& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find("bad.vcd: line " + std::to_string(c.line) + ": "), std::string::npos)
+                << c.label << ": " << message;
+            EXPECT_NE(message.find(c.expected), std::string::npos) << c.label << ": " << message;
+            EXPECT_EQ(message.find('\n'), std::string::npos) << c.label;
+        }
+    }
+}
+
+// Random bytes and random cuts of a good file are refused or read; never a
+// crash (the asan preset watches this).
+TEST(VcdReader, SurvivesCutsAndNoise) {
+    const std::string good = "$timescale 1ns $end $scope module a $end $var wire 8 ! bus [7:0] $end "
+                             "$var wire 1 \" s $end $upscope $end $enddefinitions $end\n"
+                             "#0 $dumpvars b0 ! 0\" $end\n#10 b10110 ! 1\"\n#20 bx1 ! 0\"\n#30\n";
+    std::mt19937 random(7);
+    for (size_t cut = 0; cut <= good.size(); ++cut) {
+        try {
+            ReadVcdText(std::string_view(good).substr(0, cut), "cut.vcd");
+        } catch (const CaptureFormatError&) {
+        }
+    }
+    for (int round = 0; round < 2000; ++round) {
+        std::string noisy = good;
+        for (int flips = 0; flips < 3; ++flips)
+            noisy[random() % noisy.size()] = static_cast<char>(random() % 128);
+        try {
+            ReadVcdText(noisy, "noisy.vcd");
+        } catch (const CaptureFormatError&) {
+        }
+    }
+}
+
+TEST(ReadCapture, ReadsAFileAndNamesAMissingOne) {
+    namespace fs = std::filesystem;
+    const fs::path path = fs::temp_directory_path() / ("vcd-reader-" + std::to_string(std::random_device{}()) + ".dump");
+    {
+        std::ofstream out(path);
+        out << "\n  $var wire 1 ! s $end $enddefinitions $end #0 1! #3 0! #9\n";
+    }
+    // Found by its content: the extension is not .vcd.
+    const Waveform waveform = fd::host::ReadCapture(path.string());
+    EXPECT_EQ(Named(waveform, "s").changes, (std::vector<uint32_t>{3}));
+    fs::remove(path);
+    try {
+        fd::host::ReadCapture(path.string());
+        ADD_FAILURE() << "read a missing file";
+    } catch (const CaptureFormatError& e) {
+        EXPECT_NE(std::string(e.what()).find(path.string() + ": cannot open"), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace
