@@ -360,18 +360,38 @@ INT_PTR CALLBACK CPropertyPage::PageProc(HWND hwnd, UINT message, WPARAM wParam,
 
 namespace {
 thread_local CPropertySheet* t_sheetBeingCreated = nullptr;
+thread_local HHOOK t_initHook = nullptr;
+
+void Unhook() {
+    if (t_initHook != nullptr) UnhookWindowsHookEx(t_initHook);
+    t_initHook = nullptr;
 }
+}  // namespace
 
 int CALLBACK CPropertySheet::SheetCallback(HWND hwnd, UINT message, LPARAM) {
-    if (message != PSCB_INITIALIZED || t_sheetBeingCreated == nullptr) return 0;
-    CPropertySheet* self = t_sheetBeingCreated;
-    t_sheetBeingCreated = nullptr;
-    self->Attach(hwnd);
-    try {
-        self->OnInitDialog();
-    } catch (...) {
-    }
+    // The sheet window exists: subclass it now, so it sees its buttons.
+    if (message == PSCB_INITIALIZED && t_sheetBeingCreated != nullptr) t_sheetBeingCreated->Attach(hwnd);
     return 0;
+}
+
+// The sheet's own initialisation runs once the framework has finished its
+// WM_INITDIALOG (which creates the first page and resets the buttons),
+// before the sheet is shown.
+LRESULT CALLBACK CPropertySheet::InitHook(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    CPropertySheet* self = t_sheetBeingCreated;
+    if (code == HC_ACTION && call->message == WM_INITDIALOG && self != nullptr && self->hwnd_ != nullptr &&
+        call->hwnd == self->hwnd_) {
+        t_sheetBeingCreated = nullptr;
+        const LRESULT next = CallNextHookEx(t_initHook, code, wParam, lParam);
+        Unhook();
+        try {
+            self->OnInitDialog();
+        } catch (...) {
+        }
+        return next;
+    }
+    return CallNextHookEx(t_initHook, code, wParam, lParam);
 }
 
 INT_PTR CPropertySheet::DoModal() {
@@ -392,7 +412,9 @@ INT_PTR CPropertySheet::DoModal() {
 
     result_ = IDCANCEL;
     t_sheetBeingCreated = this;
+    t_initHook = SetWindowsHookExW(WH_CALLWNDPROCRET, InitHook, nullptr, GetCurrentThreadId());
     PropertySheetW(&header);
+    Unhook();
     t_sheetBeingCreated = nullptr;
     return result_;
 }

@@ -23,8 +23,9 @@
 //   WINUI_END_MESSAGE_MAP(CMyDlg, winui::CDialog)
 //
 // - Dialogs pass `this` through DialogBoxParam, pages through the page's
-//   lParam; both keep it in DWLP_USER. The sheet is subclassed when it is
-//   initialised. Attached controls are subclassed so their own message maps
+//   lParam; both keep it in DWLP_USER. The sheet is subclassed from its
+//   PSCB_INITIALIZED callback; its OnInitDialog runs when the framework's
+//   WM_INITDIALOG has returned (a thread hook for the time of creation). Attached controls are subclassed so their own message maps
 //   see mouse and enable messages.
 // - A message handler returns true when it handled the message and leaves its
 //   result in Msg::result; the layer returns it the way the dialog manager
@@ -332,11 +333,13 @@ public:
     DWORD& sheetFlags() { return flags_; }
 
 protected:
-    // Runs once the sheet window exists, before the first page is created.
+    // Runs after the framework's own initialisation (first page created),
+    // before the sheet is shown.
     virtual BOOL OnInitDialog() { return TRUE; }
 
 private:
     static int CALLBACK SheetCallback(HWND hwnd, UINT message, LPARAM lParam);
+    static LRESULT CALLBACK InitHook(int code, WPARAM wParam, LPARAM lParam);
 
     std::wstring caption_;
     HWND parent_;
