@@ -41,7 +41,9 @@ BOOL CCFSetup1::OnInitDialog() {
 }
 
 bool CCFSetup1::OnPaint(winui::Msg&) {
-    ValidateRect(hwnd_, nullptr);  // the page draws nothing of its own
+    PAINTSTRUCT paint;  // the page draws nothing of its own
+    BeginPaint(hwnd_, &paint);
+    EndPaint(hwnd_, &paint);
     return true;
 }
 
