@@ -95,30 +95,32 @@ bool ChooseThroughChooser(Driver& d, HWND button, uint32_t colour, bool* sunkenW
 // --- refusal -----------------------------------------------------------------
 
 TEST_F(SettingsDialog, FewerThan26ChannelsRefusesInTheCapturesLanguageAndOpensNoSheet) {
-    struct Case { int32_t language; const wchar_t* text; };
+    struct Case { int32_t language; const wchar_t *text, *title; };
     const Case cases[] = {
-        {0, L"The subitem must be more than twenty-five of the protocol analyzer"},
-        {3, L"The subitem must be more than twenty-five of the protocol analyzer"},
-        {1, L"并行协定的子项必须大于25"},
-        {2, L"並列協定的子項必須大於25"},
+        {0, L"The subitem must be more than twenty-five of the protocol analyzer", L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
+        {3, L"The subitem must be more than twenty-five of the protocol analyzer", L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
+        {1, L"并行协定的子项必须大于25", L"并行协定CF4.1分析:CF4.1"},
+        {2, L"並列協定的子項必須大於25", L"並列協定CF4.1分析:CF4.1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.language);
         CaptureImage capture = MakeCapture(25, c.language);
         Open(capture);
         const std::vector<uint8_t> before = Bytes();
-        std::wstring text;
+        std::wstring text, title;
         bool sheetSeen = false;
         Show([&](Driver& d) {
             HWND box = d.WaitForMessageBox();
             if (box == nullptr) return;
             text = ItemText(box, 0xFFFF);
+            title = Text(box);
             for (HWND w : d.Windows()) sheetSeen = sheetSeen || Driver::IsSheet(w);
             EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
             EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
             PostClick(box, IDOK);
         });
         EXPECT_EQ(text, c.text);
+        EXPECT_EQ(title, c.title);
         EXPECT_FALSE(sheetSeen);
         EXPECT_EQ(Bytes(), before);
     }
