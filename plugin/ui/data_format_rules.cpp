@@ -1,7 +1,7 @@
 // The Data Format page's decisions; see data_format_rules.h.
 #include "plugin/ui/data_format_rules.h"
 
-namespace fd {
+namespace fd::ui {
 
 DataFormatState LoadDataFormat(const FdDecoderSettings& settings) {
     return {settings.customRadixDisplay != 0, settings.taskFileRadix, settings.dataRadix};
@@ -37,4 +37,4 @@ void SaveDataFormat(const DataFormatState& state, bool activateChecked, FdDecode
     settings.customRadixDisplay = activateChecked ? 1 : 0;
 }
 
-}  // namespace fd
+}  // namespace fd::ui

@@ -8,7 +8,7 @@
 
 #include "plugin/interface/host_abi.h"
 
-namespace fd {
+namespace fd::ui {
 
 inline constexpr int kActivateId = 10002;
 // Radio buttons of each row in radix order: Binary, Decimal, Hexadecimal, ASCII.
@@ -46,4 +46,4 @@ DataFormatChange ApplyDataFormatClick(DataFormatState& state, int controlId);
 // `activateChecked` is the check box as it stands.
 void SaveDataFormat(const DataFormatState& state, bool activateChecked, FdDecoderSettings& settings);
 
-}  // namespace fd
+}  // namespace fd::ui

@@ -2,7 +2,7 @@
 // packet_page_rows.h.
 #include "plugin/ui/packet_page_rows.h"
 
-namespace fd {
+namespace fd::ui {
 
 void LoadPacketItems(PacketPageValues& values) {
     for (size_t row = 0; row < values.colour.size(); ++row) {
@@ -29,4 +29,4 @@ void RestorePacketColours(PacketPageValues& values) {
 
 void CheckAllPacketItems(PacketPageValues& values) { values.check.fill(1); }
 
-}  // namespace fd
+}  // namespace fd::ui

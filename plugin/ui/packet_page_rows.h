@@ -9,7 +9,7 @@
 
 #include "plugin/presentation/display_queries.h"
 
-namespace fd {
+namespace fd::ui {
 
 struct PacketRow {
     const char* label;
@@ -56,4 +56,4 @@ void RestorePacketColours(PacketPageValues& values);
 // Every row checked; the packet item table is not touched.
 void CheckAllPacketItems(PacketPageValues& values);
 
-}  // namespace fd
+}  // namespace fd::ui

@@ -5,7 +5,7 @@
 
 #include "plugin/interface/strings.h"
 
-namespace fd {
+namespace fd::ui {
 
 std::vector<PinChannel> ListPinChannels(const FdCapture* capture) {
     std::vector<PinChannel> channels;
@@ -86,4 +86,4 @@ PinVerdict ValidatePinChoice(const PinPositions& positions, int lastDataPosition
     return verdict;
 }
 
-}  // namespace fd
+}  // namespace fd::ui

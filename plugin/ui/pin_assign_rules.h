@@ -15,7 +15,7 @@
 
 #include "plugin/interface/host_abi.h"
 
-namespace fd {
+namespace fd::ui {
 
 // The eleven stored roles, in the order of the settings' channel fields
 // (FdChannelField): DMARQ .. IORDY, then D0.
@@ -79,4 +79,4 @@ struct PinVerdict {
 PinVerdict ValidatePinChoice(const PinPositions& positions, int lastDataPosition,
                              std::span<const int32_t> itemData);
 
-}  // namespace fd
+}  // namespace fd::ui

@@ -12,7 +12,7 @@
 
 namespace {
 
-using fd::PinPositions;
+using fd::ui::PinPositions;
 
 // `count` channel numbers starting at `first`, one apart.
 std::vector<int32_t> Numbers(int count, int32_t first = 0) {
@@ -50,7 +50,7 @@ TEST(ListPinChannels, WalksOnlyTheEntriesThatExist) {
     };
     for (const Case& c : cases) {
         CaptureFixture f(c.listCount, c.channelCount);
-        const auto channels = fd::ListPinChannels(&f.capture);
+        const auto channels = fd::ui::ListPinChannels(&f.capture);
         ASSERT_EQ(channels.size(), c.expected) << c.listCount << " listed, " << c.channelCount << " claimed";
         for (size_t i = 0; i < channels.size(); ++i) {
             EXPECT_EQ(channels[i].name, "CH" + std::to_string(i));
@@ -63,39 +63,39 @@ TEST(ListPinChannels, StopsAtAMissingChannelAndShowsANamelessOne) {
     CaptureFixture f(26, 26);
     f.channels[3].name = nullptr;
     f.pointers[5] = nullptr;
-    const auto channels = fd::ListPinChannels(&f.capture);
+    const auto channels = fd::ui::ListPinChannels(&f.capture);
     ASSERT_EQ(channels.size(), 5u);  // entry i stays list position i
     EXPECT_EQ(channels[3].name, "");
     EXPECT_EQ(channels[3].number, 103);
 
     f.list.channels = nullptr;
-    EXPECT_TRUE(fd::ListPinChannels(&f.capture).empty());
+    EXPECT_TRUE(fd::ui::ListPinChannels(&f.capture).empty());
     f.capture.channelList = nullptr;
-    EXPECT_TRUE(fd::ListPinChannels(&f.capture).empty());
-    EXPECT_TRUE(fd::ListPinChannels(nullptr).empty());
+    EXPECT_TRUE(fd::ui::ListPinChannels(&f.capture).empty());
+    EXPECT_TRUE(fd::ui::ListPinChannels(nullptr).empty());
 }
 
 TEST(InitialPinPositions, FindsEachRoleByNumberOrFallsBackToDefaults) {
-    const PinPositions defaults = fd::DefaultPinPositions();
+    const PinPositions defaults = fd::ui::DefaultPinPositions();
     EXPECT_EQ(defaults, (PinPositions{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 
     // The default settings (DMARQ -1) on channels numbered 0..25: DMARQ is
     // missing, so every role starts at its default, DMARQ on the first channel.
-    EXPECT_EQ(fd::InitialPinPositions(Numbers(26), fd::kDefaultChannels), defaults);
+    EXPECT_EQ(fd::ui::InitialPinPositions(Numbers(26), fd::kDefaultChannels), defaults);
 
     // Every number present: each role on its channel's position.
-    const int32_t stored[fd::kPinRoleCount] = {130, 131, 132, 133, 100, 101, 102, 103, 104, 105, 110};
-    EXPECT_EQ(fd::InitialPinPositions(Numbers(40, 100), stored),
+    const int32_t stored[fd::ui::kPinRoleCount] = {130, 131, 132, 133, 100, 101, 102, 103, 104, 105, 110};
+    EXPECT_EQ(fd::ui::InitialPinPositions(Numbers(40, 100), stored),
               (PinPositions{30, 31, 32, 33, 0, 1, 2, 3, 4, 5, 10}));
 
     // A number that occurs twice selects the later channel.
     std::vector<int32_t> twice = Numbers(40, 100);
     twice[35] = 132;
-    EXPECT_EQ(fd::InitialPinPositions(twice, stored)[FdChannelCs1], 35);
+    EXPECT_EQ(fd::ui::InitialPinPositions(twice, stored)[FdChannelCs1], 35);
 
     // One role missing resets all eleven, not only the missing one.
-    EXPECT_EQ(fd::InitialPinPositions(Numbers(31, 100), stored), defaults);  // 131..133 absent
-    EXPECT_EQ(fd::InitialPinPositions({}, stored), defaults);
+    EXPECT_EQ(fd::ui::InitialPinPositions(Numbers(31, 100), stored), defaults);  // 131..133 absent
+    EXPECT_EQ(fd::ui::InitialPinPositions({}, stored), defaults);
 }
 
 TEST(LastDataPosition, FollowsD0FifteenOnOrStopsAtTheLastEntry) {
@@ -104,7 +104,7 @@ TEST(LastDataPosition, FollowsD0FifteenOnOrStopsAtTheLastEntry) {
         {-1, 0, -1},  {0, 1, 0},    {120, 150, 135},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(fd::LastDataPosition(c.d0, c.entries), c.expected) << "D0 " << c.d0 << " of " << c.entries;
+        EXPECT_EQ(fd::ui::LastDataPosition(c.d0, c.entries), c.expected) << "D0 " << c.d0 << " of " << c.entries;
 }
 
 // The D0 position of `positions` changed to `d0`, with the D15 box following.
@@ -114,7 +114,7 @@ struct Choice {
 };
 Choice WithD0(PinPositions positions, int d0, int entries) {
     positions[FdChannelD0] = d0;
-    return {positions, fd::LastDataPosition(d0, entries)};
+    return {positions, fd::ui::LastDataPosition(d0, entries)};
 }
 PinPositions With(PinPositions positions, int role, int position) {
     positions[static_cast<size_t>(role)] = position;
@@ -122,7 +122,7 @@ PinPositions With(PinPositions positions, int role, int position) {
 }
 
 TEST(ValidatePinChoice, RefusesWithTheRightMessageOrStoresTheNumbers) {
-    const PinPositions defaults = fd::DefaultPinPositions();
+    const PinPositions defaults = fd::ui::DefaultPinPositions();
     const std::vector<int32_t> data26 = Numbers(26, 200);
     const std::vector<int32_t> data150 = Numbers(150, 1000);
     const std::vector<int32_t> data20 = Numbers(20, 300);
@@ -152,10 +152,10 @@ TEST(ValidatePinChoice, RefusesWithTheRightMessageOrStoresTheNumbers) {
         {"D0 at 135 of 150", WithD0(defaults, 135, 150), &data150, kDiffer},
     };
     for (const Case& c : cases) {
-        const fd::PinVerdict verdict = fd::ValidatePinChoice(c.choice.positions, c.choice.lastData, *c.data);
+        const fd::ui::PinVerdict verdict = fd::ui::ValidatePinChoice(c.choice.positions, c.choice.lastData, *c.data);
         EXPECT_EQ(verdict.refusalId, c.refusal) << c.what;
         if (c.refusal == kAccept && verdict.refusalId == kAccept) {
-            for (int role = 0; role < fd::kPinRoleCount; ++role)
+            for (int role = 0; role < fd::ui::kPinRoleCount; ++role)
                 EXPECT_EQ(verdict.numbers[static_cast<size_t>(role)],
                           (*c.data)[static_cast<size_t>(c.choice.positions[static_cast<size_t>(role)])])
                     << c.what << ", role " << role;
@@ -166,8 +166,8 @@ TEST(ValidatePinChoice, RefusesWithTheRightMessageOrStoresTheNumbers) {
 TEST(ValidatePinChoice, DefaultPositionsStoreTheNumbersOfEntriesZeroToTen) {
     const std::vector<int32_t> data = {7, 3, 9, 11, 40, 41, 42, 2, 1, 0, 50, 51, 52, 53, 54, 55,
                                        56, 57, 58, 59, 60, 61, 62, 63, 64, 65};
-    const fd::PinVerdict verdict =
-        fd::ValidatePinChoice(fd::DefaultPinPositions(), fd::LastDataPosition(10, 26), data);
+    const fd::ui::PinVerdict verdict =
+        fd::ui::ValidatePinChoice(fd::ui::DefaultPinPositions(), fd::ui::LastDataPosition(10, 26), data);
     ASSERT_EQ(verdict.refusalId, 0);
     EXPECT_EQ(verdict.numbers, (std::array<int32_t, 11>{7, 3, 9, 11, 40, 41, 42, 2, 1, 0, 50}));
 }
@@ -175,9 +175,9 @@ TEST(ValidatePinChoice, DefaultPositionsStoreTheNumbersOfEntriesZeroToTen) {
 TEST(ValidatePinChoice, AnEntryBeyondTheListIsNeverCounted) {
     // A D15 position past the list (a caller's slip) is refused, not counted.
     const std::vector<int32_t> data = Numbers(26);
-    EXPECT_EQ(fd::ValidatePinChoice(fd::DefaultPinPositions(), 26, data).refusalId,
+    EXPECT_EQ(fd::ui::ValidatePinChoice(fd::ui::DefaultPinPositions(), 26, data).refusalId,
               fd::kStrChannelsMustDiffer);
-    EXPECT_EQ(fd::ValidatePinChoice(With(fd::DefaultPinPositions(), FdChannelCs0, 26), 25, data).refusalId,
+    EXPECT_EQ(fd::ui::ValidatePinChoice(With(fd::ui::DefaultPinPositions(), FdChannelCs0, 26), 25, data).refusalId,
               fd::kStrChooseRightChannel);
 }
 
