@@ -7,17 +7,22 @@
 #include <cstdint>
 
 #include "plugin/interface/host_abi.h"
+#include "plugin/ui/page_control_ids.h"
 
 namespace fd::ui {
 
-inline constexpr int kActivateId = 10002;
+inline constexpr int kActivateId = IDC_FORMAT_ACTIVATE;
 // Radio buttons of each row in radix order: Binary, Decimal, Hexadecimal, ASCII.
-inline constexpr int kTaskFileRadioIds[4] = {10011, 10012, 10013, 10014};
-inline constexpr int kDataRadioIds[4] = {10007, 10008, 10009, 10010};
+inline constexpr int kTaskFileRadioIds[4] = {IDC_FORMAT_TASK_BINARY, IDC_FORMAT_TASK_DECIMAL,
+                                             IDC_FORMAT_TASK_HEX, IDC_FORMAT_TASK_ASCII};
+inline constexpr int kDataRadioIds[4] = {IDC_FORMAT_DATA_BINARY, IDC_FORMAT_DATA_DECIMAL,
+                                         IDC_FORMAT_DATA_HEX, IDC_FORMAT_DATA_ASCII};
 // Exactly the controls "Activate" enables and disables; the check box itself
 // stays enabled.
-inline constexpr int kRadixControlIds[10] = {1013,  10007, 10008, 10009, 10010,
-                                             1012,  10011, 10012, 10013, 10014};
+inline constexpr int kRadixControlIds[10] = {
+    IDC_FORMAT_DATA_LABEL, IDC_FORMAT_DATA_BINARY, IDC_FORMAT_DATA_DECIMAL, IDC_FORMAT_DATA_HEX,
+    IDC_FORMAT_DATA_ASCII, IDC_FORMAT_TASK_LABEL,  IDC_FORMAT_TASK_BINARY,  IDC_FORMAT_TASK_DECIMAL,
+    IDC_FORMAT_TASK_HEX,   IDC_FORMAT_TASK_ASCII};
 
 struct DataFormatState {
     bool active;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "plugin/interface/host_abi.h"
+#include "plugin/ui/page_control_ids.h"
 
 namespace fd::ui {
 
@@ -23,11 +24,10 @@ inline constexpr int kPinRoleCount = FdChannelFieldCount;
 inline constexpr int kDataLineCount = 16;
 
 // Drop-down box of each role, in role order, and the display-only D15 box.
-inline constexpr int kPinBoxIds[kPinRoleCount] = {15006, 15007, 15008, 15009, 15010, 15011,
-                                                  15012, 15013, 15014, 15030, 15036};
-inline constexpr int kLastDataBoxId = 15039;
-inline constexpr int kPinOkId = 15029;
-inline constexpr int kPinDefaultId = 3;
+inline constexpr int kPinBoxIds[kPinRoleCount] = {
+    IDC_PIN_DMARQ, IDC_PIN_DMACK, IDC_PIN_CS1,  IDC_PIN_CS0,   IDC_PIN_A0, IDC_PIN_A1,
+    IDC_PIN_A2,    IDC_PIN_IORD,  IDC_PIN_IOWR, IDC_PIN_IORDY, IDC_PIN_D0};
+inline constexpr int kLastDataBoxId = IDC_PIN_D15;
 
 // The order in which the dialog selects the roles: D0 before the D15 box
 // follows it, the chip selects and addresses after.
