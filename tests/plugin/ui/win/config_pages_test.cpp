@@ -213,6 +213,34 @@ TEST_F(ConfigPages, PinOkRefusesUntilTheSixteenDataLinesFitAndTheSheetOkStores) 
     EXPECT_EQ(LiveChannels(), kFirstElevenNumbers);
 }
 
+TEST_F(ConfigPages, ThePinChoiceIsWhatTheNextDecodeBindsBy) {
+    UseCapture(26);
+    WithSheet([](Driver& driver, HWND sheet) {
+        HWND pins = OpenPins(driver, sheet);
+        if (pins == nullptr) return;
+        Controls::Select(pins, IDC_PIN_DMARQ, 25);
+        Controls::Select(pins, IDC_PIN_D0, 0);
+        Controls::Select(pins, IDC_PIN_DMACK, 16);
+        Controls::Select(pins, IDC_PIN_CS1, 17);
+        Controls::Select(pins, IDC_PIN_CS0, 18);
+        Controls::Select(pins, IDC_PIN_A0, 19);
+        Controls::Select(pins, IDC_PIN_A1, 20);
+        Controls::Select(pins, IDC_PIN_A2, 21);
+        Controls::Select(pins, IDC_PIN_IORD, 22);
+        Controls::Select(pins, IDC_PIN_IOWR, 23);
+        Controls::Select(pins, IDC_PIN_IORDY, 24);
+        Controls::PostClick(pins, IDC_PIN_OK);
+        WaitClosed(pins);
+        Controls::PressOk(sheet);
+    });
+    const std::array<int32_t, 11> chosen = {125, 116, 117, 118, 119, 120, 121, 122, 123, 124, 100};
+    EXPECT_EQ(LiveChannels(), chosen);
+    // Every number names a channel of the capture, so the decode binds by
+    // them and has nothing to write back.
+    t.Decode();
+    EXPECT_EQ(LiveChannels(), chosen);
+}
+
 TEST_F(ConfigPages, PinOkRefusesAChannelUsedTwice) {
     UseCapture(26);
     struct Case { int boxId, position; } cases[] = {
@@ -428,6 +456,52 @@ TEST_F(ConfigPages, PacketDefaultRestoresChecksAndColoursOnlyOnOk) {
         t.GetPacketItemColour(id, &shown);
         EXPECT_EQ(shown, colour) << id;
     }
+}
+
+// Opens the chooser from a colour button, picks `colour` and presses OK.
+bool Choose(Driver& driver, HWND button, uint32_t colour) {
+    fd::test::ui::PostMouseClick(button);
+    HWND chooser = driver.WaitForChooser();
+    if (chooser == nullptr) return false;
+    SetDlgItemInt(chooser, 706, colour & 0xFF, FALSE);
+    SetDlgItemInt(chooser, 707, (colour >> 8) & 0xFF, FALSE);
+    SetDlgItemInt(chooser, 708, (colour >> 16) & 0xFF, FALSE);
+    fd::test::ui::PostClick(chooser, IDOK);
+    return driver.WaitGone(chooser);
+}
+
+uint32_t Swatch(HWND button) {
+    const fd::test::ui::Pixels pixels = fd::test::ui::Capture(button);
+    return pixels.at(pixels.width / 4, pixels.height / 2);
+}
+
+TEST_F(ConfigPages, PacketColoursChosenAreStoredShownAgainAndRestoredByDefault) {
+    UseCapture(26);
+    WithSheet([](Driver& driver, HWND sheet) {
+        HWND page = Controls::ShowPage(sheet, kPacketPage);
+        EXPECT_EQ(Swatch(GetDlgItem(page, IDC_BUTTON_DATA)), 0x33CC33u);
+        EXPECT_TRUE(Choose(driver, GetDlgItem(page, IDC_BUTTON_DATA), 0x123456));
+        EXPECT_TRUE(Choose(driver, GetDlgItem(page, IDC_BUTTON_DESCRIBE), 0x0000FF));
+        Controls::PressOk(sheet);
+    });
+    for (int32_t id : {4026, 4032}) {
+        int32_t colour = 0;
+        t.GetPacketItemColour(id, &colour);
+        EXPECT_EQ(colour, 0x123456) << id;
+    }
+
+    // DESCRIBE has no query of its own: the page shows it again.
+    WithSheet([](Driver&, HWND sheet) {
+        HWND page = Controls::ShowPage(sheet, kPacketPage);
+        EXPECT_EQ(Swatch(GetDlgItem(page, IDC_BUTTON_DATA)), 0x123456u);
+        EXPECT_EQ(Swatch(GetDlgItem(page, IDC_BUTTON_DESCRIBE)), 0x0000FFu);
+        Controls::PressDefault(sheet);
+        EXPECT_EQ(Swatch(GetDlgItem(page, IDC_BUTTON_DESCRIBE)), 0xFF0505u);
+        Controls::PressOk(sheet);
+    });
+    int32_t colour = 0;
+    t.GetPacketItemColour(4026, &colour);
+    EXPECT_EQ(colour, 0x33CC33);
 }
 
 // ---------------------------------------------------------------------------
