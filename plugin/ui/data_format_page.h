@@ -6,6 +6,7 @@
 #pragma once
 
 #include "plugin/ui/data_format_rules.h"
+#include "plugin/ui/resource_ids.h"
 #include "winui/winui.h"
 
 namespace fd::ui {
@@ -14,7 +15,8 @@ class CRuleCustizePage : public winui::CPropertyPage {
     WINUI_DECLARE_MESSAGE_MAP()
 
 public:
-    explicit CRuleCustizePage(UINT templateId);
+    // Without a template id: the English one.
+    explicit CRuleCustizePage(UINT templateId = IDD_FORMAT_ENGLISH);
 
     bool initialised() const { return initialised_; }
 

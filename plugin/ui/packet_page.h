@@ -8,13 +8,15 @@
 
 #include "plugin/ui/colour_button.h"
 #include "plugin/ui/packet_page_rows.h"
+#include "plugin/ui/resource_ids.h"
 #include "winui/winui.h"
 
 namespace fd::ui {
 
 class CCFPackage2 : public winui::CPropertyPage {
 public:
-    explicit CCFPackage2(UINT templateId);
+    // Without a template id: the English one.
+    explicit CCFPackage2(UINT templateId = IDD_PACKET_ENGLISH);
 
     bool initialised() const { return initialised_; }
 

@@ -68,8 +68,9 @@ void CCFPinAssign::ValidateAndStore() {
         positions[static_cast<size_t>(role)] = roleBoxes_[static_cast<size_t>(role)].GetCurSel();
     const PinVerdict verdict = ValidatePinChoice(positions, lastDataBox_.GetCurSel(), channelNumbers_);
     if (verdict.refusalId != 0) {
-        // Owned by the dialog, which stays open with the user's selection.
-        MessageBoxW(hwnd_, winui::Widen(LoadLocalizedString(verdict.refusalId)).c_str(), L"CF4.1",
+        // Owned by the dialog, which stays open with the user's selection,
+        // and titled like it, so it speaks the dialog's language.
+        MessageBoxW(hwnd_, winui::Widen(LoadLocalizedString(verdict.refusalId)).c_str(), GetText().c_str(),
                     MB_OK | MB_ICONWARNING);
         return;
     }
