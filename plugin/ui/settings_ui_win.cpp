@@ -5,14 +5,19 @@
 #include <commctrl.h>
 
 #include "plugin/interface/module_state.h"
+#include "plugin/interface/strings.h"
 #include "plugin/ui/config_sheet.h"
 #include "plugin/ui/settings_ui.h"
 #include "winui/winui.h"
 
 namespace fd {
 
+// The refusal stands in for the sheet, so it carries the sheet's caption.
 void ShowRefusal(const std::string& text) {
-    MessageBoxW(nullptr, winui::Widen(text).c_str(), L"CF4.1", MB_OK | MB_ICONWARNING);
+    std::string title = LoadLocalizedString(kStrSheetCaption);
+    const FdCapture* capture = CurrentCapture();
+    if (capture != nullptr && capture->busName.text != nullptr) title += capture->busName.text;
+    MessageBoxW(nullptr, winui::Widen(text).c_str(), winui::Widen(title).c_str(), MB_OK | MB_ICONWARNING);
 }
 
 bool RunConfigurationSheet(const std::string& caption) {

@@ -189,7 +189,11 @@ TEST_F(Boundary, DecodeWithTooFewChannelsStillPublishes) {
     EXPECT_NE(c->valueList, nullptr);
     EXPECT_NE(c->fieldIdList, nullptr);
     EXPECT_NE(c->colourList, nullptr);
+#if !defined(_WIN32)
+    // On Windows the refusal is a modal message box; settings_dialog_test
+    // drives it.
     t.ShowSettingsDialog();  // refuses: fewer than 26 channels
+#endif
 }
 
 TEST_F(Boundary, ConstantsAndIdentity) {

@@ -95,30 +95,32 @@ bool ChooseThroughChooser(Driver& d, HWND button, uint32_t colour, bool* sunkenW
 // --- refusal -----------------------------------------------------------------
 
 TEST_F(SettingsDialog, FewerThan26ChannelsRefusesInTheCapturesLanguageAndOpensNoSheet) {
-    struct Case { int32_t language; const wchar_t* text; };
+    struct Case { int32_t language; const wchar_t *text, *title; };
     const Case cases[] = {
-        {0, L"The subitem must be more than twenty-five of the protocol analyzer"},
-        {3, L"The subitem must be more than twenty-five of the protocol analyzer"},
-        {1, L"并行协定的子项必须大于25"},
-        {2, L"並列協定的子項必須大於25"},
+        {0, L"The subitem must be more than twenty-five of the protocol analyzer", L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
+        {3, L"The subitem must be more than twenty-five of the protocol analyzer", L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
+        {1, L"并行协定的子项必须大于25", L"并行协定CF4.1分析:CF4.1"},
+        {2, L"並列協定的子項必須大於25", L"並列協定CF4.1分析:CF4.1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.language);
         CaptureImage capture = MakeCapture(25, c.language);
         Open(capture);
         const std::vector<uint8_t> before = Bytes();
-        std::wstring text;
+        std::wstring text, title;
         bool sheetSeen = false;
         Show([&](Driver& d) {
             HWND box = d.WaitForMessageBox();
             if (box == nullptr) return;
             text = ItemText(box, 0xFFFF);
+            title = Text(box);
             for (HWND w : d.Windows()) sheetSeen = sheetSeen || Driver::IsSheet(w);
             EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
             EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
             PostClick(box, IDOK);
         });
         EXPECT_EQ(text, c.text);
+        EXPECT_EQ(title, c.title);
         EXPECT_FALSE(sheetSeen);
         EXPECT_EQ(Bytes(), before);
     }
@@ -200,9 +202,10 @@ TEST_F(SettingsDialog, OkWithoutChangesKeepsTheSettingsApartFromAnInvalidMode) {
 
 // --- discarding --------------------------------------------------------------
 
-TEST_F(SettingsDialog, CancelAndCloseLeaveEverythingByteForByte) {
-    for (const bool closeBox : {false, true}) {
-        SCOPED_TRACE(closeBox ? "close box" : "Cancel");
+TEST_F(SettingsDialog, CancelEscapeAndCloseLeaveEverythingByteForByte) {
+    enum Ending { kCancel, kEscape, kCloseBox };
+    for (const Ending ending : {kCancel, kEscape, kCloseBox}) {
+        SCOPED_TRACE(ending);
         CaptureImage capture = MakeCapture(26, 1);
         Open(capture);
         const std::vector<uint8_t> before = Bytes();
@@ -213,10 +216,16 @@ TEST_F(SettingsDialog, CancelAndCloseLeaveEverythingByteForByte) {
             HWND button = GetDlgItem(CurrentPage(sheet), kColourRead);
             ASSERT_TRUE(ChooseThroughChooser(d, button, 0x00FF00));
             PostClick(sheet, kApply);  // Default, then discard as well
-            if (closeBox) {
-                PostMessageW(sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
-            } else {
-                PostClick(sheet, IDCANCEL);
+            switch (ending) {
+                case kCancel:
+                    PostClick(sheet, IDCANCEL);
+                    break;
+                case kEscape:  // the sheet's dialog loop turns it into Cancel
+                    PostMessageW(GetDlgItem(CurrentPage(sheet), 14005), WM_KEYDOWN, VK_ESCAPE, 0);
+                    break;
+                case kCloseBox:
+                    PostMessageW(sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
+                    break;
             }
         });
         EXPECT_EQ(Bytes(), before);
@@ -295,6 +304,51 @@ TEST_F(SettingsDialog, HelpWithoutAHelpFileIsSilentAndTheSheetStaysOpen) {
     });
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(windowsAfter, windowsBefore);
+}
+
+// --- the colour button's clicks --------------------------------------------------
+
+TEST_F(SettingsDialog, ABlackButtonOpensTheChooserAndCancelKeepsItBlack) {
+    CaptureImage capture = MakeCapture(26, 0);
+    Open(capture);
+    Live().colour[FdColourData] = 0x000000;
+    bool opened = false;
+    Show([&](Driver& d) {
+        HWND sheet = d.WaitForSheet();
+        ASSERT_NE(sheet, nullptr);
+        PostMouseClick(GetDlgItem(CurrentPage(sheet), 1022));  // DATA
+        HWND chooser = d.WaitForChooser();
+        ASSERT_NE(chooser, nullptr);
+        opened = true;
+        SetDlgItemInt(chooser, 706, 200, FALSE);
+        PostClick(chooser, IDCANCEL);
+        ASSERT_TRUE(d.WaitGone(chooser));
+        PostClick(sheet, IDOK);
+    });
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(Live().colour[FdColourData], 0x000000u);
+    EXPECT_EQ(FieldColour(4026), 0x000000u);
+}
+
+TEST_F(SettingsDialog, SpaceBarAndDisabledButtonsOpenNoChooser) {
+    CaptureImage capture = MakeCapture(26, 0);
+    Open(capture);
+    bool chooserSeen = false;
+    Show([&](Driver& d) {
+        HWND sheet = d.WaitForSheet();
+        ASSERT_NE(sheet, nullptr);
+        HWND page = CurrentPage(sheet);
+        HWND focused = GetDlgItem(page, kColourRead);
+        PostMessageW(focused, WM_SETFOCUS, 0, 0);
+        PostMessageW(focused, WM_KEYDOWN, VK_SPACE, 0);
+        PostMessageW(focused, WM_KEYUP, VK_SPACE, 0);
+        HWND disabled = GetDlgItem(page, 1024);
+        EnableWindow(disabled, FALSE);
+        PostMouseClick(disabled);
+        chooserSeen = d.WaitFor(Driver::IsChooser, 600) != nullptr;
+        PostClick(sheet, IDCANCEL);
+    });
+    EXPECT_FALSE(chooserSeen);
 }
 
 // --- the colour button's paint -------------------------------------------------
