@@ -67,10 +67,11 @@ struct Controls {
 
 // The next message box's text, answered with OK; waits until it is gone so
 // the next action reaches its owner.
-std::wstring AnswerMessageBox(Driver& driver) {
+std::wstring AnswerMessageBox(Driver& driver, std::wstring* title = nullptr) {
     HWND box = driver.WaitForMessageBox();
     if (box == nullptr) return L"(no message box)";
     const std::wstring text = fd::test::ui::ItemText(box, 0xFFFF);
+    if (title != nullptr) *title = fd::test::ui::Text(box);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     driver.WaitGone(box);
     return text;
@@ -373,7 +374,9 @@ TEST_F(ConfigPages, PinDialogSpeaksTheCapturesLanguage) {
             EXPECT_EQ(Controls::Text(pins), c.caption);
             Controls::Select(pins, IDC_PIN_D0, 11);
             Controls::PostClick(pins, IDC_PIN_OK);
-            EXPECT_EQ(AnswerMessageBox(driver), c.mustDiffer);
+            std::wstring title;
+            EXPECT_EQ(AnswerMessageBox(driver, &title), c.mustDiffer);
+            EXPECT_EQ(title, c.caption);
             Controls::Select(pins, IDC_PIN_D0, 19);
             Controls::PostClick(pins, IDC_PIN_OK);
             EXPECT_EQ(AnswerMessageBox(driver), c.chooseRight);
