@@ -195,6 +195,9 @@ TEST_F(ConfigPages, PinOkRefusesUntilTheSixteenDataLinesFitAndTheSheetOkStores) 
         EXPECT_EQ(AnswerMessageBox(driver), kMustDiffer);
         EXPECT_TRUE(IsWindow(pins));
         EXPECT_EQ(Controls::Selection(pins, IDC_PIN_D0), 11);  // the user's choice stays
+        Controls::PostClick(pins, IDOK);  // Enter without a default button: validated too
+        EXPECT_EQ(AnswerMessageBox(driver), kMustDiffer);
+        EXPECT_TRUE(IsWindow(pins));
 
         Controls::Select(pins, IDC_PIN_D0, 19);
         EXPECT_EQ(Controls::Selection(pins, IDC_PIN_D15), 25);
