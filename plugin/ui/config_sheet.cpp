@@ -18,7 +18,11 @@ CCFSheet::CCFSheet(std::wstring caption, HWND parent, UINT selectPage, int32_t l
     sheetFlags() &= ~static_cast<DWORD>(PSH_HASHELP);
     const SheetTemplates templates = TemplatesFor(language);
     setupPage_ = std::make_unique<CCFSetup1>(static_cast<UINT>(templates.setup), language);
+    packetPage_ = std::make_unique<CCFPackage2>(static_cast<UINT>(templates.packet));
+    dataFormatPage_ = std::make_unique<CRuleCustizePage>(static_cast<UINT>(templates.dataFormat));
     AddPage(setupPage_.get());
+    AddPage(packetPage_.get());
+    AddPage(dataFormatPage_.get());
 }
 
 CCFSheet::~CCFSheet() = default;
@@ -45,9 +49,12 @@ bool CCFSheet::PageInitialised(SheetPage page) const {
     switch (page) {
         case SheetPage::kSetup:
             return setupPage_->initialised();
-        default:
-            return false;  // not part of this sheet yet
+        case SheetPage::kPacket:
+            return packetPage_->initialised();
+        case SheetPage::kDataFormat:
+            return dataFormatPage_->initialised();
     }
+    return false;
 }
 
 void CCFSheet::Run(SheetStep step) {
@@ -61,8 +68,24 @@ void CCFSheet::Run(SheetStep step) {
         case SheetStep::kRestoreSetupDefaults:
             setupPage_->RestoreSetupDefaults();
             break;
-        default:
-            break;  // steps of pages this sheet does not hold yet
+        case SheetStep::kSavePacketColours:
+            packetPage_->SavePacketColours();
+            break;
+        case SheetStep::kSavePacketChecks:
+            packetPage_->SavePacketChecks();
+            break;
+        case SheetStep::kRestorePacketColours:
+            packetPage_->RestorePacketColours();
+            break;
+        case SheetStep::kCheckAllPacketItems:
+            packetPage_->CheckAllPacketItems();
+            break;
+        case SheetStep::kSaveDataFormat:
+            dataFormatPage_->SaveDataFormat();
+            break;
+        case SheetStep::kRestoreDataFormat:
+            dataFormatPage_->RestoreDataFormat();
+            break;
     }
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "plugin/ui/data_format_page.h"
+#include "plugin/ui/packet_page.h"
 #include "plugin/ui/setup_page.h"
 #include "plugin/ui/sheet_logic.h"
 #include "winui/winui.h"
@@ -28,12 +30,12 @@ private:
     void OnDefault();
     void OnHelp();
 
-    // A further page joins with a member here, AddPage in the constructor
-    // in its place, and its cases in PageInitialised and Run.
     bool PageInitialised(SheetPage page) const;
     void Run(SheetStep step);
 
     std::unique_ptr<CCFSetup1> setupPage_;
+    std::unique_ptr<CCFPackage2> packetPage_;
+    std::unique_ptr<CRuleCustizePage> dataFormatPage_;
     int32_t language_;
 };
 
