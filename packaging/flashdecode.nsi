@@ -19,6 +19,9 @@
   Unicode true
 !endif
 SetCompressor /SOLID lzma
+; The launcher starts the installer by the name english\setup.exe; the name
+; is ours to keep, whatever makensis thinks of it.
+!pragma warning disable 9000
 RequestExecutionLevel admin
 
 !ifndef VERSION

@@ -316,7 +316,8 @@ Canvas Background(Fonts& f) {
   DrawCard(cv, 16, 11, 26, 32, false, nullptr);
   f.bold.Draw(cv, 54, 35, "flashdecode", 22, kText);
   f.sans.Draw(cv, 54 + f.bold.Width("flashdecode", 22) + 10, 35, "Setup", 22, kSubtle);
-  f.sans.Draw(cv, 24, 86, "CompactFlash 4.1  \xB7  True IDE bus decoder", 14, kSubtle);
+  // The launcher writes its version line at (390, 70) on the right of this.
+  f.sans.Draw(cv, 24, 78, "CompactFlash 4.1  \xB7  True IDE bus decoder", 13, kSubtle);
 
   // The analyzer screen on the left: strobes, data bus and decoded records.
   const float sx0 = 24, sy0 = 104, sx1 = 424, sy1 = 408;
