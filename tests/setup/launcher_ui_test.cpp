@@ -86,9 +86,10 @@ DWORD WINAPI WatchdogThread(LPVOID) {
   ExitProcess(3);
 }
 
-// Runs the launcher modally here while `drive` works on it from a second
-// thread; `drive` must end the dialog.
-INT_PTR RunLauncher(CLauncherDlg& dialog, const std::function<void(HWND)>& drive) {
+// Runs `run` (which shows the launcher modally) here while `drive` works on
+// the launcher's window from a second thread; `drive` must end the dialog.
+template <class Run>
+auto RunWithDriver(Run run, const std::function<void(HWND)>& drive) {
   static HANDLE watchdog = CreateThread(nullptr, 0, WatchdogThread, nullptr, 0, nullptr);
   (void)watchdog;
   // The real pointer rests in the screen's corner, away from the centred
@@ -96,10 +97,14 @@ INT_PTR RunLauncher(CLauncherDlg& dialog, const std::function<void(HWND)>& drive
   SetCursorPos(0, 0);
   DriveContext context{GetCurrentThreadId(), &drive};
   HANDLE driver = CreateThread(nullptr, 0, DriverThread, &context, 0, nullptr);
-  INT_PTR result = dialog.DoModal();
+  auto result = run();
   WaitForSingleObject(driver, 10000);
   CloseHandle(driver);
   return result;
+}
+
+INT_PTR RunLauncher(CLauncherDlg& dialog, const std::function<void(HWND)>& drive) {
+  return RunWithDriver([&] { return dialog.DoModal(); }, drive);
 }
 
 // Clicks a button that does not end the dialog: the press and the release
@@ -112,6 +117,9 @@ void PostClick(HWND button) {
   PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
 }
 void PostEscape(HWND dialog) { PostMessageW(GetDlgItem(dialog, IDC_INSTALL), WM_KEYDOWN, VK_ESCAPE, 0); }
+
+int XOf(LPARAM lp) { return static_cast<short>(LOWORD(lp)); }
+int YOf(LPARAM lp) { return static_cast<short>(HIWORD(lp)); }
 
 // ---- which picture a button shows ------------------------------------------
 
@@ -312,6 +320,53 @@ TEST(LauncherWindow, MinimiseAndAboutBox) {
   });
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_TRUE(shell.opened.empty());
+}
+
+// Pressing the background turns into a press on the (absent) caption, which
+// moves the window. The hook records and swallows that message, so no move
+// loop starts waiting for a real mouse.
+struct CaptionPress {
+  static inline std::vector<MSG> seen;
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    auto* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == WM_NCLBUTTONDOWN) {
+      seen.push_back(*msg);
+      msg->message = WM_NULL;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+};
+
+TEST(LauncherWindow, DraggingTheBackgroundMovesTheWindow) {
+  Shell shell;
+  CLauncherDlg dialog(FakeServices(shell));
+  CaptionPress::seen.clear();
+  HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, CaptionPress::Hook, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  POINT expected{};
+  INT_PTR result = RunLauncher(dialog, [&](HWND dlg) {
+    expected = {40, 300};
+    ClientToScreen(dlg, &expected);
+    SendMessageW(dlg, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(40, 300));
+    SendMessageW(dlg, WM_LBUTTONUP, 0, MAKELPARAM(40, 300));
+    // A press on a button is the button's own.
+    Press(GetDlgItem(dlg, IDC_HELP_FOLDER));
+    Release(GetDlgItem(dlg, IDC_HELP_FOLDER));
+    SendMessageW(dlg, WM_NULL, 0, 0);
+    PostEscape(dlg);
+  });
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(result, IDCANCEL);
+  ASSERT_EQ(CaptionPress::seen.size(), 1u);
+  EXPECT_EQ(CaptionPress::seen[0].wParam, static_cast<WPARAM>(HTCAPTION));
+  EXPECT_EQ(XOf(CaptionPress::seen[0].lParam), expected.x) << "screen coordinates";
+  EXPECT_EQ(YOf(CaptionPress::seen[0].lParam), expected.y);
+}
+
+TEST(LauncherApp, EscapeEndsTheProgram) {
+  CLauncherApp app;
+  bool keepRunning = RunWithDriver([&] { return app.InitInstance(); }, [](HWND dlg) { PostEscape(dlg); });
+  EXPECT_FALSE(keepRunning) << "no message loop of its own after the dialog";
 }
 
 TEST(LauncherServicesTest, SystemServicesNameThisProgram) {
