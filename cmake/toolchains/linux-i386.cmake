@@ -13,3 +13,5 @@ find_program(FD_QEMU_I386 qemu-i386)
 if(FD_QEMU_I386)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${FD_QEMU_I386})
 endif()
+# Only i386 libraries count: pkg-config must not offer the 64-bit ones.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig)

@@ -1,0 +1,26 @@
+// libFuzzer target: any text given to the CSV reader either reads as a
+// capture whose changes ascend, or is refused.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "host/formats/csv_capture.h"
+#include "host/formats/format_error.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    fd::host::CsvReadOptions options;
+    options.samplerate = (size % 2) ? 1000000 : 0;
+    try {
+        const fd::host::Waveform w = fd::host::ReadCsvCapture(in, "fuzz.csv", options);
+        for (const auto& s : w.signals) {
+            for (size_t i = 1; i < s.changes.size(); ++i) {
+                if (s.changes[i] <= s.changes[i - 1]) std::abort();
+            }
+        }
+    } catch (const fd::host::CaptureFormatError&) {
+    }
+    return 0;
+}

@@ -1,0 +1,194 @@
+// Transactions from record streams: each protocol, each verdict, and the
+// corrupt sequences that must never be reported as a success.
+#include "host/analysis/transactions.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+namespace {
+
+using namespace fd::host::analysis;
+
+// Builds a record stream the way the plug-in reports a bus: one record per
+// cycle, positions ascending.
+class Bus {
+public:
+    Bus& Rec(uint16_t id, int64_t value) {
+        position_ += 10;
+        records_.push_back({position_, value, id});
+        return *this;
+    }
+    Bus& Lba(uint32_t lba, uint8_t count, int device = 0) {
+        return Rec(4006, count)
+            .Rec(4007, lba & 0xFF)
+            .Rec(4008, (lba >> 8) & 0xFF)
+            .Rec(4009, (lba >> 16) & 0xFF)
+            .Rec(4010, 0xE0 | (device << 4) | ((lba >> 24) & 0x0F));
+    }
+    Bus& Command(uint8_t opcode) { return Rec(4012, opcode); }
+    Bus& Status(uint8_t status) { return Rec(4011, status); }
+    Bus& Words(uint16_t id, uint32_t count, uint16_t first = 0) {
+        for (uint32_t i = 0; i < count; ++i) Rec(id, static_cast<uint16_t>(first + i));
+        return *this;
+    }
+    uint32_t position() const { return position_; }
+    std::vector<Transaction> Analyze() const { return AnalyzeRecords(records_); }
+
+private:
+    uint32_t position_ = 0;
+    std::vector<Record> records_{{0, 1, 1}};  // the leading record
+};
+
+TEST(Transactions, PioInIdentify) {
+    Bus bus;
+    bus.Rec(4010, 0xA0).Command(0xEC).Status(0x80).Status(0x58).Words(4002, 256, 0x100).Status(0x50);
+    auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].name, "IDENTIFY DEVICE");
+    EXPECT_EQ(t[0].protocol, Protocol::PioIn);
+    EXPECT_EQ(t[0].dataPath, DataPath::Pio);
+    EXPECT_TRUE(t[0].dataIn);
+    EXPECT_EQ(t[0].words, 256u);
+    EXPECT_EQ(t[0].bytes(), 512u);
+    EXPECT_EQ(t[0].status, 0x50);
+    EXPECT_EQ(t[0].verdict, Verdict::Ok);
+    EXPECT_EQ(t[0].start, 10u);  // the SELECT CARD/HEAD write that set it up
+    EXPECT_EQ(t[0].end, bus.position());
+    // Words become little-endian bytes as on the bus.
+    const std::vector<uint8_t> payload = t[0].Payload();
+    EXPECT_EQ(payload[0], 0x00);
+    EXPECT_EQ(payload[1], 0x01);
+    EXPECT_EQ(payload[2], 0x01);
+}
+
+TEST(Transactions, UdmaReadOverThreeSectorsWithAddresses) {
+    Bus bus;
+    bus.Lba(0x0123456, 3).Command(0xC8);
+    bus.Rec(3100, 3100).Rec(3306, 0).Words(4026, 256);
+    bus.Rec(3036, 0xE0123457).Rec(3100, 3100).Words(4026, 256);
+    bus.Rec(3036, 0xE0123458).Rec(3100, 3100).Words(4026, 256);
+    bus.Status(0x50);
+    auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].name, "READ DMA");
+    EXPECT_TRUE(t[0].lba);
+    EXPECT_EQ(t[0].lbaAddress, 0x0123456u);
+    EXPECT_EQ(t[0].sectorCount, 3u);
+    EXPECT_EQ(t[0].dataPath, DataPath::UltraDma);
+    EXPECT_EQ(t[0].words, 768u);
+    EXPECT_EQ(t[0].sectorAddresses, (std::vector<int64_t>{0xE0123457, 0xE0123458}));
+    EXPECT_EQ(t[0].verdict, Verdict::Ok);
+}
+
+TEST(Transactions, ChsAddressAndZeroCountMeans256) {
+    Bus bus;
+    bus.Rec(4006, 0).Rec(4007, 9).Rec(4008, 0x34).Rec(4009, 0x12).Rec(4010, 0xB5).Command(0x40).Status(0x50);
+    auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_FALSE(t[0].lba);
+    EXPECT_EQ(t[0].device, 1);
+    EXPECT_EQ(t[0].cylinder, 0x1234u);
+    EXPECT_EQ(t[0].head, 5u);
+    EXPECT_EQ(t[0].sector, 9u);
+    EXPECT_EQ(t[0].sectorCount, 256u);
+    EXPECT_EQ(t[0].protocol, Protocol::NonData);
+}
+
+TEST(Transactions, PioOutMultiwordDmaAndSetFeatures) {
+    Bus bus;
+    bus.Rec(4005, 0x03).Rec(4006, 0x45).Command(0xEF).Status(0x50);
+    bus.Lba(7, 1).Command(0x30).Status(0x58).Words(4003, 256).Status(0x50);
+    bus.Lba(8, 1).Command(0xCA).Words(4018, 256).Status(0x50);
+    auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0].name, "SET FEATURES");
+    EXPECT_EQ(t[0].transferMode, "UDMA5");
+    EXPECT_EQ(t[0].taskFile.features, 0x03);
+    EXPECT_EQ(t[1].protocol, Protocol::PioOut);
+    EXPECT_FALSE(t[1].dataIn);
+    EXPECT_EQ(t[1].words, 256u);
+    EXPECT_EQ(t[2].dataPath, DataPath::MultiwordDma);
+    EXPECT_FALSE(t[2].dataIn);
+    for (const auto& tr : t) EXPECT_EQ(tr.verdict, Verdict::Ok) << tr.name;
+}
+
+TEST(Transactions, ErrorWithAbortAttachesTheErrorRegister) {
+    Bus bus;
+    bus.Command(0x00).Status(0x51).Rec(4004, 0x04);
+    auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].verdict, Verdict::Error);
+    EXPECT_EQ(t[0].status, 0x51);
+    EXPECT_EQ(t[0].error, 0x04);
+}
+
+TEST(Transactions, HonestVerdictsForBrokenSequences) {
+    {  // a new COMMAND in the middle of a data phase
+        Bus bus;
+        bus.Lba(1, 2).Command(0x20).Status(0x58).Words(4002, 100).Command(0xEC).Status(0x58).Words(4002, 256).Status(0x50);
+        auto t = bus.Analyze();
+        ASSERT_EQ(t.size(), 2u);
+        EXPECT_EQ(t[0].verdict, Verdict::Aborted);
+        EXPECT_EQ(t[0].words, 100u);
+        EXPECT_EQ(t[1].verdict, Verdict::Ok);
+    }
+    {  // the capture ends inside the data phase
+        Bus bus;
+        bus.Lba(1, 3).Command(0xC8).Words(4026, 500);
+        auto t = bus.Analyze();
+        ASSERT_EQ(t.size(), 1u);
+        EXPECT_EQ(t[0].verdict, Verdict::Incomplete);
+    }
+    {  // all data moved, but no STATUS read
+        Bus bus;
+        bus.Lba(1, 1).Command(0xC8).Words(4026, 256);
+        EXPECT_EQ(bus.Analyze()[0].verdict, Verdict::Incomplete);
+    }
+    {  // an idle STATUS read before the data moved is not a completion
+        Bus bus;
+        bus.Lba(1, 1).Command(0x20).Status(0x50).Words(4002, 10);
+        EXPECT_EQ(bus.Analyze()[0].verdict, Verdict::Incomplete);
+    }
+    {  // a software reset mid-command
+        Bus bus;
+        bus.Lba(1, 1).Command(0xC8).Words(4026, 20).Rec(4014, 0x0E).Rec(4014, 0x0A).Status(0x50);
+        auto t = bus.Analyze();
+        ASSERT_EQ(t.size(), 2u);
+        EXPECT_EQ(t[0].verdict, Verdict::Reset);
+        EXPECT_EQ(t[1].name, "SOFTWARE RESET");
+        EXPECT_EQ(t[1].verdict, Verdict::Ok);
+    }
+    {  // the capture began inside a data phase
+        Bus bus;
+        bus.Words(4026, 30).Status(0x50).Command(0xE7).Status(0x50);
+        auto t = bus.Analyze();
+        ASSERT_EQ(t.size(), 2u);
+        EXPECT_EQ(t[0].kind, Transaction::Kind::DataWithoutCommand);
+        EXPECT_EQ(t[0].verdict, Verdict::Incomplete);
+        EXPECT_EQ(t[0].words, 30u);
+        EXPECT_EQ(t[1].name, "FLUSH CACHE");
+        EXPECT_EQ(t[1].verdict, Verdict::Ok);
+    }
+}
+
+TEST(Transactions, BurstPausedAndResumedCountsAsOne) {
+    Bus bus;
+    bus.Lba(5, 1).Command(0xCA).Rec(3101, 3101).Words(4032, 100).Status(0x58).Words(4032, 156, 100).Status(0x50);
+    auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].words, 256u);
+    std::vector<uint16_t> expected(256);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(t[0].data, expected);
+    EXPECT_EQ(t[0].verdict, Verdict::Ok);
+}
+
+TEST(HexView, Layout) {
+    std::vector<uint8_t> bytes = {'A', 'B', 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 'z'};
+    EXPECT_EQ(HexView(bytes),
+              "00000000  41 42 00 01 02 03 04 05  06 07 08 09 0a 0b 0c 0d  |AB..............|\n"
+              "00000010  7a                                                |z|\n");
+}
+
+}  // namespace
