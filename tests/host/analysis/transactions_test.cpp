@@ -14,6 +14,7 @@ using namespace fd::host::analysis;
 // cycle, positions ascending.
 class Bus {
 public:
+    Bus() { records_.push_back(Record{0, 1, 1}); }  // the leading record
     Bus& Rec(uint16_t id, int64_t value) {
         position_ += 10;
         records_.push_back({position_, value, id});
@@ -37,7 +38,7 @@ public:
 
 private:
     uint32_t position_ = 0;
-    std::vector<Record> records_{{0, 1, 1}};  // the leading record
+    std::vector<Record> records_;
 };
 
 TEST(Transactions, PioInIdentify) {
