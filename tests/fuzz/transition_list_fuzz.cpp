@@ -8,6 +8,7 @@
 
 #include "host/model/waveform.h"
 #include "plugin/capture/capture_access.h"
+#include "tests/support/owned_channel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -16,12 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::set<uint32_t> changes;
     for (size_t i = 1; i + 1 < size; i += 2) changes.insert(static_cast<uint32_t>(data[i] | (data[i + 1] << 8)) % 4096);
     signal.changes.assign(changes.begin(), changes.end());
-    std::vector<uint32_t> list = fd::host::ToTransitionList(signal);
-    FdTransitionList transitions{};
-    transitions.positions = list.data();
-    transitions.count = static_cast<int32_t>(list.size());
-    FdChannel channel{};
-    channel.transitions = &transitions;
+    const fd::test::OwnedChannel owned(fd::host::ToTransitionList(signal));
+    const FdChannel& channel = owned.channel;
     for (uint32_t at = 0; at < 4100; ++at) {
         if (fd::Level(channel, at) != fd::host::LevelAt(signal, at)) std::abort();
         // An edge is reported exactly where the level changes.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin/capture/capture_access.h"
+#include "tests/support/owned_channel.h"
 
 namespace {
 
@@ -15,12 +16,8 @@ TEST(ToTransitionList, LevelsAgreeWithTheToggleModel) {
         {"edge", 0, {1}},
     };
     for (const auto& signal : signals) {
-        std::vector<uint32_t> list = fd::host::ToTransitionList(signal);
-        FdTransitionList transitions{};
-        transitions.positions = list.data();
-        transitions.count = static_cast<int32_t>(list.size());
-        FdChannel channel{};
-        channel.transitions = &transitions;
+        const fd::test::OwnedChannel owned(fd::host::ToTransitionList(signal));
+        const FdChannel& channel = owned.channel;
         for (uint32_t at = 0; at < 16; ++at) {
             EXPECT_EQ(fd::Level(channel, at), fd::host::LevelAt(signal, at)) << signal.name << " @" << at;
         }

@@ -5,18 +5,10 @@
 
 #include <vector>
 
+#include "tests/support/owned_channel.h"
+
 namespace {
 
-struct ChannelFixture {
-    explicit ChannelFixture(std::vector<uint32_t> p) : positions(std::move(p)) {
-        list.positions = positions.data();
-        list.count = static_cast<int32_t>(positions.size());
-        channel.transitions = &list;
-    }
-    std::vector<uint32_t> positions;
-    FdTransitionList list{};
-    FdChannel channel{};
-};
 
 struct LevelCase {
     std::vector<uint32_t> positions;
@@ -29,7 +21,7 @@ class LevelTable : public ::testing::TestWithParam<LevelCase> {};
 
 TEST_P(LevelTable, LevelAndEdgeKind) {
     const LevelCase& c = GetParam();
-    ChannelFixture f(c.positions);
+    fd::test::OwnedChannel f(c.positions);
     EXPECT_EQ(fd::Level(f.channel, c.at), c.level);
     EXPECT_EQ(fd::EdgeKind(f.channel, c.at), c.edge);
     EXPECT_EQ(fd::IsRisingEdge(f.channel, c.at), c.edge == fd::kEdgeRising);
@@ -60,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         LevelCase{{10, 20, 20, 30}, 20, 1, -1}, LevelCase{{10, 20, 20, 30}, 30, 0, 1}));
 
 TEST(FindTransition, IndexOfGoverningTransition) {
-    ChannelFixture f({5, 10, 15, 20, 25});
+    fd::test::OwnedChannel f({5, 10, 15, 20, 25});
     const struct { uint32_t at; int32_t index; } cases[] = {
         {0, 0}, {4, 0}, {5, 0}, {9, 0}, {10, 1}, {14, 1}, {15, 2}, {24, 3}, {25, 4}, {1000, 4},
     };
@@ -68,7 +60,7 @@ TEST(FindTransition, IndexOfGoverningTransition) {
 }
 
 TEST(ReadLevel, EmptyListLeavesOutputAlone) {
-    ChannelFixture f({});
+    fd::test::OwnedChannel f({});
     int level = 7;
     EXPECT_FALSE(fd::ReadLevel(f.channel, 3, level));
     EXPECT_EQ(level, 7);
@@ -79,7 +71,7 @@ TEST(ReadLevel, EmptyListLeavesOutputAlone) {
 
 TEST(FindTransition, UnsortedListStaysInBounds) {
     // Whatever an unsorted list answers, every query terminates inside it.
-    ChannelFixture f({900, 5, 700, 1, 400, 2, 2, 0, 0xDEADBEEF});
+    fd::test::OwnedChannel f({900, 5, 700, 1, 400, 2, 2, 0, 0xDEADBEEF});
     f.list.count -= 1;  // the last element is a guard the queries must not read
     for (uint32_t at = 0; at < 1000; at += 7) {
         const int32_t index = fd::FindTransition(f.channel, at);
