@@ -152,6 +152,9 @@ void TransactionBuilder::TaskFileAccess(const Record& record) {
 
 void TransactionBuilder::Command(const Record& record) {
     if (Open()) Close(Verdict::Aborted, current_->end);
+    // A host may write a command without polling after a reset; the reset
+    // itself happened, unless SRST is still held.
+    if (reset_) CloseReset(resetReleased_ ? Verdict::Ok : Verdict::Aborted);
     const uint8_t opcode = Byte(record);
     const CommandInfo info = LookupCommand(opcode);
     Transaction t;
@@ -200,8 +203,17 @@ bool TransactionBuilder::DataComplete() const {
 }
 
 void TransactionBuilder::StatusRead(const Record& record, bool /*alternate*/) {
-    if (!Open()) return;  // idle polling
     const uint8_t status = Byte(record);
+    if (reset_ && resetReleased_) {
+        reset_->end = record.position;
+        if (status & kStatusBsy) return;
+        reset_->status = status;
+        const bool failed = (status & kStatusErr) != 0;
+        CloseReset(failed ? Verdict::Error : Verdict::Ok);
+        awaitingError_ = failed;
+        return;
+    }
+    if (!Open()) return;  // idle polling
     current_->end = record.position;
     if (status & kStatusBsy) return;  // nothing else is valid while busy
     if (status & (kStatusErr | kStatusDf)) {
@@ -248,7 +260,8 @@ void TransactionBuilder::DataWord(const Record& record, DataPath path, bool in) 
 void TransactionBuilder::DeviceControl(const Record& record) {
     const uint8_t value = Byte(record);
     if (value & kControlSrst) {
-        if (reset_) return;  // still held
+        if (reset_ && !resetReleased_) return;  // still held
+        if (reset_) CloseReset(Verdict::Ok);     // a second reset before the card answered the first
         if (Open()) Close(Verdict::Reset, current_->end);
         Transaction t;
         t.kind = Transaction::Kind::SoftwareReset;
@@ -256,24 +269,31 @@ void TransactionBuilder::DeviceControl(const Record& record) {
         t.protocol = Protocol::NonData;
         t.start = t.end = t.commandPosition = record.position;
         reset_ = std::move(t);
+        resetReleased_ = false;
         return;
     }
-    if (reset_) {
+    if (reset_ && !resetReleased_) {
         reset_->end = record.position;
-        reset_->verdict = Verdict::Ok;
-        done_.push_back(std::move(*reset_));
-        reset_.reset();
+        resetReleased_ = true;
         // The card's task file after a reset: the diagnostic signature.
         registers_ = TaskFile{0, 1, 1, 0, 0, 0};
         setupStart_.reset();
     }
 }
 
+void TransactionBuilder::CloseReset(Verdict verdict) {
+    reset_->verdict = verdict;
+    done_.push_back(std::move(*reset_));
+    reset_.reset();
+    resetReleased_ = false;
+}
+
 void TransactionBuilder::Close(Verdict verdict, uint32_t end) {
     Transaction& t = *current_;
     t.verdict = verdict;
     t.end = std::max(t.end, end);
-    if (t.kind == Transaction::Kind::Command && t.expectedWords > 0 && t.words != t.expectedWords) {
+    if (t.kind == Transaction::Kind::Command && t.expectedWords > 0 && t.words != t.expectedWords &&
+        !(verdict == Verdict::Error && t.words == 0)) {
         t.notes.push_back("moved " + std::to_string(t.words) + " of " + std::to_string(t.expectedWords) + " words");
     }
     if (t.kind == Transaction::Kind::Command && !IsDataProtocol(t.protocol) && t.protocol != Protocol::Unknown &&
@@ -289,11 +309,7 @@ void TransactionBuilder::Close(Verdict verdict, uint32_t end) {
 std::vector<Transaction> TransactionBuilder::Finish() {
     if (pendingDmaWrite_) SettlePendingDmaWrite(Record{});
     if (Open()) Close(Verdict::Incomplete, current_->end);
-    if (reset_) {
-        reset_->verdict = Verdict::Incomplete;
-        done_.push_back(std::move(*reset_));
-        reset_.reset();
-    }
+    if (reset_) CloseReset(Verdict::Incomplete);
     std::stable_sort(done_.begin(), done_.end(),
                      [](const Transaction& a, const Transaction& b) { return a.start < b.start; });
     return std::move(done_);

@@ -102,6 +102,7 @@ private:
     void DataWord(const Record& record, DataPath path, bool in);
     void DeviceControl(const Record& record);
     void SettlePendingDmaWrite(const Record& next);
+    void CloseReset(Verdict verdict);
     void Close(Verdict verdict, uint32_t end);
     bool Open() const { return current_.has_value(); }
     bool DataComplete() const;
@@ -110,6 +111,7 @@ private:
     std::optional<uint32_t> setupStart_;
     std::optional<Transaction> current_;
     std::optional<Transaction> reset_;
+    bool resetReleased_ = false;  // SRST cleared; the card's first ready STATUS completes it
     std::vector<Transaction> done_;
     bool awaitingError_ = false;  // the last closed command ended with ERR
     bool keepData_ = true;

@@ -339,29 +339,26 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
             rows.emplace_back(i, TextRow(i + 1, transactions[i]));
             for (size_t c = 0; c < kColumns; ++c) width[c] = std::max(width[c], rows.back().second[c].size());
         }
-        auto cells = [&](const Row& row, const Transaction* t) {
+        auto cells = [&](const Row& row, const Transaction* t, const std::string& detail) {
             std::string line;
             for (size_t c = 0; c < kColumns; ++c) {
                 if (c > 0) line += "  ";
-                const bool last = c + 1 == kColumns;
                 const bool paint = t != nullptr && options.colour && c == kVerdict;
                 if (paint) line += VerdictColour(t->verdict);
-                if (kRightAligned[c]) line += fmt::format("{:>{}}", row[c], width[c]);
-                else if (last && !paint) line += row[c];
-                else line += fmt::format("{:<{}}", row[c], last ? 0 : width[c]);
+                line += kRightAligned[c] ? fmt::format("{:>{}}", row[c], width[c]) : row[c];
                 if (paint) line += "\x1b[0m";
+                if (!kRightAligned[c] && (c + 1 < kColumns || !detail.empty()))
+                    line.append(width[c] - row[c].size(), ' ');
             }
-            return line;
+            if (!detail.empty()) line += "  " + detail;
+            return line + '\n';
         };
         Row heading;
         for (size_t c = 0; c < kColumns; ++c) heading[c] = kHeadings[c];
-        text += cells(heading, nullptr) + "  detail\n";
+        text += cells(heading, nullptr, "detail");
         for (const auto& [index, row] : rows) {
             const Transaction& t = transactions[index];
-            std::string line = cells(row, &t);
-            const std::string detail = Joined(DetailParts(t), "; ");
-            if (!detail.empty()) line += std::string(width[kVerdict] - row[kVerdict].size() + 2, ' ') + detail;
-            text += line + '\n';
+            text += cells(row, &t, Joined(DetailParts(t), "; "));
             if (t.identify) {
                 for (const std::string& identifyLine : IdentifyLines(*t.identify)) text += "      " + identifyLine + '\n';
             }
