@@ -184,4 +184,36 @@ std::string TransferModeName(uint8_t sc) {
     }
 }
 
+std::string SetFeaturesName(uint8_t features, uint8_t sectorCount) {
+    struct Feature {
+        uint8_t code;
+        const char* name;
+    };
+    static constexpr Feature kFeatures[] = {
+        {0x01, "enable 8-bit transfers"},       {0x02, "enable write cache"},
+        {0x05, "enable advanced power management"}, {0x09, "set power level (CF)"},
+        {0x0A, "enable power level commands (CF)"}, {0x44, "vendor bytes on READ/WRITE LONG"},
+        {0x55, "disable read look-ahead"},     {0x66, "keep settings after a reset"},
+        {0x69, "accept power level commands (CF)"}, {0x81, "disable 8-bit transfers"},
+        {0x82, "disable write cache"},         {0x85, "disable advanced power management"},
+        {0x8A, "disable power level commands (CF)"}, {0x96, "disable power level commands (CF)"},
+        {0x9A, "set host current (CF)"},       {0xAA, "enable read look-ahead"},
+        {0xBB, "4 bytes of ECC on READ/WRITE LONG"}, {0xCC, "restore settings after a reset"},
+    };
+    if (features == 0x03) {
+        const std::string mode = TransferModeName(sectorCount);
+        return "set transfer mode " + (mode.empty() ? "(reserved " + Hex(sectorCount) + ")" : mode);
+    }
+    for (const Feature& feature : kFeatures) {
+        if (feature.code == features) return feature.name;
+    }
+    return "subcommand " + Hex(features);
+}
+
+std::string DiagnosticCodeName(uint8_t code) {
+    std::string text = (code & 0x7F) == 0x01 ? "passed" : "failed (" + Hex(static_cast<uint8_t>(code & 0x7F)) + ")";
+    if (code & 0x80) text += "; device 1 failed";
+    return text;
+}
+
 }  // namespace fd::host::analysis

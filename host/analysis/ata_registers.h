@@ -67,5 +67,11 @@ std::string DescribeDeviceControl(uint8_t value);
 // SET FEATURES 03h: the transfer mode a SECTOR COUNT value selects
 // ("PIO4", "MWDMA2", "UDMA5", "PIO default"), or "" for a reserved value.
 std::string TransferModeName(uint8_t sectorCount);
+// What a SET FEATURES subcommand does ("enable write cache", "set transfer
+// mode UDMA4"); "subcommand 0xNN" for one the table lacks.
+std::string SetFeaturesName(uint8_t features, uint8_t sectorCount);
+// The code a diagnostic or reset leaves in ERROR: "passed", "failed (0x03)",
+// with "; device 1 failed" when bit 7 says so.
+std::string DiagnosticCodeName(uint8_t code);
 
 }  // namespace fd::host::analysis

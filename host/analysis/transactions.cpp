@@ -26,6 +26,8 @@ enum FieldId : uint16_t {
     kUdmaRead = 4026,
     kUdmaWrite = 4032,
     kCompose = 3036,
+    kReadBlock = 3100,
+    kWriteBlock = 3101,
 };
 
 constexpr uint32_t kWordsPerSector = 256;
@@ -117,7 +119,12 @@ void TransactionBuilder::Add(const Record& record) {
     case kErrorRegister:
         // The ERROR read that follows a failed command (or a diagnostic)
         // belongs to it.
-        if (awaitingError_ && !done_.empty() && !done_.back().error) done_.back().error = Byte(record);
+        if (awaitingError_ && !done_.empty()) {
+            Transaction& last = done_.back();
+            const bool diagnostic = last.protocol == Protocol::Diagnostic || last.kind == Transaction::Kind::SoftwareReset;
+            if (diagnostic && !last.diagnosticCode) last.diagnosticCode = Byte(record);
+            if (!diagnostic && !last.error) last.error = Byte(record);
+        }
         awaitingError_ = false;
         break;
     case kCommand: Command(record); break;
@@ -132,6 +139,10 @@ void TransactionBuilder::Add(const Record& record) {
     case kUdmaWrite: DataWord(record, DataPath::UltraDma, false); break;
     case kCompose:
         if (Open()) current_->sectorAddresses.push_back(record.value);
+        break;
+    case kReadBlock:
+    case kWriteBlock:
+        if (Open()) ++current_->blocks;
         break;
     default: break;  // markers, START, the leading record, DRIVE ADDRESS
     }
@@ -151,7 +162,7 @@ void TransactionBuilder::TaskFileAccess(const Record& record) {
 }
 
 void TransactionBuilder::Command(const Record& record) {
-    if (Open()) Close(Verdict::Aborted, current_->end);
+    if (Open()) Close(UnfinishedVerdict(Verdict::Aborted), current_->end);
     // A host may write a command without polling after a reset; the reset
     // itself happened, unless SRST is still held.
     if (reset_) CloseReset(resetReleased_ ? Verdict::Ok : Verdict::Aborted);
@@ -187,8 +198,9 @@ void TransactionBuilder::Command(const Record& record) {
         t.expectedWords = (info.countFromSectorCount ? t.sectorCount : 1) * kWordsPerSector;
     }
     t.dataIn = info.protocol == Protocol::PioIn || opcode == 0xC8 || opcode == 0xC9;
-    if (opcode == kSetFeatures && r.features == kSetTransferMode) {
-        t.transferMode = TransferModeName(r.sectorCount);
+    if (opcode == kSetFeatures) {
+        t.subcommand = SetFeaturesName(r.features, r.sectorCount);
+        if (r.features == kSetTransferMode) t.transferMode = TransferModeName(r.sectorCount);
     }
     current_ = std::move(t);
     setupStart_.reset();
@@ -262,7 +274,7 @@ void TransactionBuilder::DeviceControl(const Record& record) {
     if (value & kControlSrst) {
         if (reset_ && !resetReleased_) return;  // still held
         if (reset_) CloseReset(Verdict::Ok);     // a second reset before the card answered the first
-        if (Open()) Close(Verdict::Reset, current_->end);
+        if (Open()) Close(UnfinishedVerdict(Verdict::Reset), current_->end);
         Transaction t;
         t.kind = Transaction::Kind::SoftwareReset;
         t.name = "SOFTWARE RESET";

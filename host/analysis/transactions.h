@@ -72,6 +72,9 @@ struct Transaction {
     std::optional<uint8_t> status;           // final STATUS
     std::optional<uint8_t> error;            // ERROR read after ERR
     std::string transferMode;                // SET FEATURES 03h: the mode it selects
+    std::string subcommand;                  // SET FEATURES: what its FEATURES value asks for
+    std::optional<uint8_t> diagnosticCode;   // a diagnostic's (or reset's) result, read from ERROR
+    uint32_t blocks = 0;                     // Ultra DMA block markers (a sector starting) seen
     std::optional<IdentifyInfo> identify;    // IDENTIFY DEVICE with all 256 words
     std::vector<std::string> notes;          // what was odd about it ("moved 300 of 256 words")
     Verdict verdict = Verdict::Incomplete;
@@ -105,6 +108,11 @@ private:
     void CloseReset(Verdict verdict);
     void Close(Verdict verdict, uint32_t end);
     bool Open() const { return current_.has_value(); }
+    // How the open transaction ends when something cuts it short: data
+    // whose command the capture missed stays incomplete.
+    Verdict UnfinishedVerdict(Verdict cut) const {
+        return current_->kind == Transaction::Kind::DataWithoutCommand ? Verdict::Incomplete : cut;
+    }
     bool DataComplete() const;
 
     TaskFile registers_;

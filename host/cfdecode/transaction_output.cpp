@@ -54,7 +54,8 @@ std::string AddressText(const Transaction& t) {
 
 std::vector<std::string> DetailParts(const Transaction& t) {
     std::vector<std::string> parts;
-    if (!t.transferMode.empty()) parts.push_back("mode " + t.transferMode);
+    if (!t.subcommand.empty()) parts.push_back(t.subcommand);
+    if (t.diagnosticCode) parts.push_back("diagnostic " + analysis::DiagnosticCodeName(*t.diagnosticCode));
     if (t.protocol == analysis::Protocol::Unknown && IsCommand(t)) parts.push_back("unknown opcode");
     parts.insert(parts.end(), t.notes.begin(), t.notes.end());
     return parts;
@@ -162,6 +163,7 @@ nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t) {
     j["words"] = t.words;
     j["bytes"] = t.bytes();
     if (t.ignoredWords) j["ignored_words"] = t.ignoredWords;
+    if (t.blocks) j["blocks"] = t.blocks;
     if (!t.sectorAddresses.empty()) {
         // COMPOSE carries CARD/HEAD in its top byte; the low 28 bits are the LBA.
         std::vector<uint32_t> lbas;
@@ -176,7 +178,12 @@ nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t) {
         j["error"] = *t.error;
         j["error_bits"] = analysis::ErrorBitNames(*t.error);
     }
+    if (!t.subcommand.empty()) j["subcommand"] = t.subcommand;
     if (!t.transferMode.empty()) j["transfer_mode"] = t.transferMode;
+    if (t.diagnosticCode) {
+        j["diagnostic_code"] = *t.diagnosticCode;
+        j["diagnostic"] = analysis::DiagnosticCodeName(*t.diagnosticCode);
+    }
     j["verdict"] = analysis::VerdictName(t.verdict);
     if (!t.notes.empty()) j["notes"] = t.notes;
     if (t.identify) j["identify"] = IdentifyJson(*t.identify);

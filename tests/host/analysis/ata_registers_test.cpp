@@ -56,4 +56,14 @@ TEST(Commands, TransferModes) {
     for (const auto& c : cases) EXPECT_EQ(TransferModeName(c.sc), c.mode) << int(c.sc);
 }
 
+TEST(Commands, SetFeaturesAndDiagnosticCodes) {
+    EXPECT_EQ(SetFeaturesName(0x03, 0x44), "set transfer mode UDMA4");
+    EXPECT_EQ(SetFeaturesName(0x03, 0x80), "set transfer mode (reserved 0x80)");
+    EXPECT_EQ(SetFeaturesName(0x82, 0), "disable write cache");
+    EXPECT_EQ(SetFeaturesName(0x77, 0), "subcommand 0x77");
+    EXPECT_EQ(DiagnosticCodeName(0x01), "passed");
+    EXPECT_EQ(DiagnosticCodeName(0x03), "failed (0x03)");
+    EXPECT_EQ(DiagnosticCodeName(0x81), "passed; device 1 failed");
+}
+
 }  // namespace

@@ -65,4 +65,17 @@ TEST(Identify, UdmaWordIgnoredWithoutValidityBitAndShortInput) {
     EXPECT_FALSE(ParseIdentify(std::vector<uint16_t>(255, 0)));
 }
 
+TEST(Identify, IntegrityWord) {
+    std::vector<uint16_t> w(256, 0);
+    w[0] = 0x848A;
+    EXPECT_FALSE(ParseIdentify(w)->checksumValid.has_value());  // no A5h signature: no integrity word
+    // A5h plus the bytes of word 0 (8Ah + 84h), and a checksum byte that
+    // brings the sum to zero.
+    const uint8_t sum = static_cast<uint8_t>(0xA5 + 0x8A + 0x84);
+    w[255] = static_cast<uint16_t>((static_cast<uint8_t>(-sum) << 8) | 0xA5);
+    EXPECT_EQ(ParseIdentify(w)->checksumValid, true);
+    w[100] = 1;  // one bit flipped in transit
+    EXPECT_EQ(ParseIdentify(w)->checksumValid, false);
+}
+
 }  // namespace

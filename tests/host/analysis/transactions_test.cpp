@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
 
 namespace {
@@ -35,6 +36,7 @@ public:
     }
     uint32_t position() const { return position_; }
     std::vector<Transaction> Analyze() const { return AnalyzeRecords(records_); }
+    const std::vector<Record>& records() const { return records_; }
 
 private:
     uint32_t position_ = 0;
@@ -190,6 +192,149 @@ TEST(HexView, Layout) {
     EXPECT_EQ(HexView(bytes),
               "00000000  41 42 00 01 02 03 04 05  06 07 08 09 0a 0b 0c 0d  |AB..............|\n"
               "00000010  7a                                                |z|\n");
+}
+
+TEST(Transactions, BurstEdgesAreNotData) {
+    struct Case {
+        const char* label;
+        std::function<void(Bus&)> data;
+        uint8_t opcode;
+        uint64_t words, ignored;
+        DataPath path;
+    };
+    const Case cases[] = {
+        {"STOP negation before each Ultra DMA write burst",
+         [](Bus& b) { b.Rec(4018, 0).Rec(3101, 3101).Words(4032, 100).Rec(4018, 100).Words(4032, 156, 100); },
+         0xCA, 256, 2, DataPath::UltraDma},
+        {"multiword DMA writes stay data", [](Bus& b) { b.Words(4018, 256); }, 0xCA, 256, 0, DataPath::MultiwordDma},
+        {"a DMA write of another value is data",
+         [](Bus& b) { b.Rec(4018, 0x5555).Words(4032, 255); }, 0xCA, 256, 0, DataPath::MultiwordDma},
+        {"the host's HDMARDY- edge ending a read burst",
+         [](Bus& b) { b.Words(4026, 100).Rec(4032, 7).Words(4026, 156, 100).Rec(4032, 7); }, 0xC8, 256, 2,
+         DataPath::UltraDma},
+        {"PIO writes in a PIO read", [](Bus& b) { b.Words(4002, 256).Rec(4003, 1); }, 0x20, 256, 1, DataPath::Pio},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Bus bus;
+        bus.Lba(9, 1).Command(c.opcode);
+        c.data(bus);
+        bus.Status(0x50);
+        const auto t = bus.Analyze();
+        ASSERT_EQ(t.size(), 1u);
+        EXPECT_EQ(t[0].words, c.words);
+        EXPECT_EQ(t[0].ignoredWords, c.ignored);
+        EXPECT_EQ(t[0].dataPath, c.path);
+        EXPECT_EQ(t[0].verdict, Verdict::Ok);
+    }
+}
+
+TEST(Transactions, SectorRangeOfAnLbaCommand) {
+    Bus bus;
+    bus.Lba(100, 4).Command(0xC8).Status(0x51);        // sectors 100..103
+    bus.Lba(100, 4).Command(0xEC).Status(0x51);        // IDENTIFY names no sectors
+    bus.Rec(4007, 100).Rec(4010, 0xA0).Command(0x20).Status(0x51);  // CHS
+    const auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 3u);
+    const struct { uint32_t first, last; bool touches; } cases[] = {
+        {0, 99, false}, {0, 100, true}, {103, 103, true}, {104, 0x0FFFFFFF, false}, {101, 102, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(t[0].TouchesLba(c.first, c.last), c.touches) << c.first << ":" << c.last;
+        EXPECT_FALSE(t[1].TouchesLba(c.first, c.last));
+        EXPECT_FALSE(t[2].TouchesLba(c.first, c.last));
+    }
+}
+
+TEST(Transactions, SoftwareResetEndsAtTheCardsReadyStatus) {
+    struct Case {
+        const char* label;
+        std::function<void(Bus&)> after;  // after SRST was set
+        Verdict verdict;
+        std::optional<uint8_t> status, code;
+    };
+    const Case cases[] = {
+        {"polled until ready", [](Bus& b) { b.Rec(4014, 0x08).Status(0x80).Status(0x50); }, Verdict::Ok, 0x50, {}},
+        {"diagnostic code read", [](Bus& b) { b.Rec(4014, 0x08).Status(0x51).Rec(4004, 0x03); }, Verdict::Error, 0x51,
+         0x03},
+        {"a command without polling", [](Bus& b) { b.Rec(4014, 0x08).Command(0xE7).Status(0x50); }, Verdict::Ok, {}, {}},
+        {"capture ends with SRST held", [](Bus& b) { b.Status(0x80); }, Verdict::Incomplete, {}, {}},
+        {"capture ends before the card is ready", [](Bus& b) { b.Rec(4014, 0x08).Status(0x80); }, Verdict::Incomplete,
+         {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Bus bus;
+        bus.Rec(4014, 0x0C);
+        c.after(bus);
+        const auto t = bus.Analyze();
+        ASSERT_GE(t.size(), 1u);
+        EXPECT_EQ(t[0].kind, Transaction::Kind::SoftwareReset);
+        EXPECT_EQ(t[0].verdict, c.verdict);
+        EXPECT_EQ(t[0].status, c.status);
+        EXPECT_EQ(t[0].diagnosticCode, c.code);
+        EXPECT_FALSE(t[0].error);
+    }
+    // After a reset the task file holds the diagnostic signature, not what
+    // was written before it.
+    Bus bus;
+    bus.Lba(0x123456, 9).Rec(4014, 0x0C).Rec(4014, 0x08).Status(0x50).Command(0x40).Status(0x50);
+    const auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[1].sectorCount, 1u);
+    EXPECT_EQ(t[1].sector, 1u);
+}
+
+TEST(Transactions, DiagnosticCodeIsNotAnError) {
+    Bus bus;
+    bus.Command(0x90).Status(0x80).Status(0x50).Rec(4004, 0x01);
+    const auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].verdict, Verdict::Ok);
+    EXPECT_EQ(t[0].diagnosticCode, 0x01);
+    EXPECT_FALSE(t[0].error);
+}
+
+TEST(Transactions, DataWithoutCommandCutByACommandStaysIncomplete) {
+    Bus bus;
+    bus.Words(4002, 12).Command(0xE7).Status(0x50);
+    const auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].kind, Transaction::Kind::DataWithoutCommand);
+    EXPECT_EQ(t[0].verdict, Verdict::Incomplete);
+}
+
+TEST(Transactions, NotesAndPayloadKeeping) {
+    Bus bus;
+    bus.Lba(1, 1).Command(0x20).Status(0x58).Words(4002, 300).Status(0x50);  // more than asked for
+    bus.Command(0xE7).Words(4002, 2).Status(0x50);                           // data in a non-data command
+    bus.Rec(4010, 0xA0).Command(0xEC).Status(0x58).Words(4002, 256).Status(0x50);
+    bus.Lba(5, 2).Command(0xC8).Status(0x51);  // refused before any data: no note
+    const auto kept = bus.Analyze();
+    ASSERT_EQ(kept.size(), 4u);
+    EXPECT_EQ(kept[0].notes, std::vector<std::string>{"moved 300 of 256 words"});
+    EXPECT_EQ(kept[0].data.size(), 300u);
+    EXPECT_EQ(kept[1].notes, std::vector<std::string>{"data words in a command without a data phase"});
+    EXPECT_TRUE(kept[3].notes.empty());
+    TransactionBuilder builder(false);
+    for (const Record& r : bus.records()) builder.Add(r);
+    const auto counted = builder.Finish();
+    EXPECT_EQ(counted[0].words, 300u);
+    EXPECT_TRUE(counted[0].data.empty());
+    EXPECT_EQ(counted[2].data.size(), 256u);  // IDENTIFY keeps its words for the fields
+    EXPECT_TRUE(counted[2].identify.has_value());
+}
+
+TEST(Transactions, SetFeaturesSubcommands) {
+    Bus bus;
+    bus.Rec(4005, 0x82).Command(0xEF).Status(0x50);
+    bus.Rec(4005, 0x03).Rec(4006, 0x22).Command(0xEF).Status(0x50);
+    const auto t = bus.Analyze();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].subcommand, "disable write cache");
+    EXPECT_EQ(t[0].transferMode, "");
+    EXPECT_EQ(t[1].subcommand, "set transfer mode MWDMA2");
+    EXPECT_EQ(t[1].transferMode, "MWDMA2");
 }
 
 }  // namespace
