@@ -295,7 +295,8 @@ int main(int argc, char** argv) {
     Options options;
     CLI::App app{
         "Decodes the CompactFlash True IDE bus traffic in a logic-analyzer capture with the flashdecode\n"
-        "plug-in, loaded exactly as a host application loads it, and prints the decoded records.\n\n"
+        "plug-in, loaded exactly as a host application loads it, and prints the decoded records or the\n"
+        "ATA commands they make up (--view transactions).\n\n"
         "Signals are matched to the bus roles by name (DMARQ, DMACK-, CS0-/-CE1, CS1-/-CE2, A0-A2/DA0-DA2,\n"
         "IORD-/DIOR-, IOWR-/DIOW-, IORDY, D0-D15/DD0-DD15; any case, with or without -, #, _n); vectors\n"
         "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units.\n",
@@ -340,8 +341,7 @@ int main(int argc, char** argv) {
         ->type_name("FIRST:LAST");
     app.add_flag("--errors", options.errors, "Only commands that did not end ok (error, aborted, reset, incomplete)");
     app.add_option("--dump", options.dump,
-                   "Write each chosen command's data to DIR, one file per command (0003-c8-read-dma.bin), "
-                   "the words as little-endian bytes in bus order")
+                   "Write each chosen command's data to DIR, a file per command, bytes in bus order")
         ->type_name("DIR");
     app.add_flag("--hex", options.hex, "Transactions view, text: a hex view of each command's data under its line");
     app.add_flag("-q,--quiet", options.quiet, "No warnings and no progress bar on stderr");

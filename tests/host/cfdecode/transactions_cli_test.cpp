@@ -228,6 +228,7 @@ TEST_F(TransactionsView, BadViewArgumentsGetOneLineAndStatusTwo) {
         {{"--view", "commands"}, "--view"},
         {{"--hex"}, "--hex shows the payload under each command: use it with --view transactions"},
         {{"--dump", notAFolder.path()}, "--dump " + notAFolder.path() + ": not a folder"},
+        {{"--dump", notAFolder.path() + "/sub"}, "--dump " + notAFolder.path() + "/sub: cannot make a folder there"},
     };
     for (const Case& c : cases) {
         const ProgramResult result = Run(c.arguments);
@@ -295,6 +296,20 @@ public:
         for (int i = 0; i < words; ++i) Read(0, static_cast<uint16_t>(0x1000 + i));
         return *this;
     }
+    // Multiword DMA: DMARQ and DMACK- around DIOR- (in) or DIOW- (out) cycles.
+    RegisterSequence& Dma(int words, bool in) {
+        const char* strobe = in ? "'" : "&";
+        time_ += 20;
+        changes_ += fmt::format("#{} 1!\n#{} 0\"\n", time_, time_ + 5);
+        time_ += 5;
+        for (int i = 0; i < words; ++i) {
+            time_ += 10;
+            changes_ += fmt::format("#{} b{:b} )\n#{} 0{}\n#{} 1{}\n", time_, 0x2000 + i, time_ + 2, strobe, time_ + 8, strobe);
+        }
+        time_ += 20;
+        changes_ += fmt::format("#{} 0!\n#{} 1\"\n", time_, time_ + 5);
+        return *this;
+    }
     std::string Vcd() const {
         return "$timescale 1ns $end\n$scope module bus $end\n"
                "$var wire 1 ! DMARQ $end\n$var wire 1 \" DMACK- $end\n$var wire 1 # CS0- $end\n"
@@ -332,6 +347,11 @@ TEST(TransactionsOfBrokenSequences, GetHonestVerdicts) {
     };
     const Case cases[] = {
         {"complete", RegisterSequence().Command(0xE7).Status(0x80).Status(0x50), {{"FLUSH CACHE", "ok", 0}}},
+        {"multiword DMA both ways",
+         RegisterSequence().Command(0xC8).Status(0x58).Dma(256, true).Status(0x50).Command(0xCA, 2).Dma(512, false).Status(0x50),
+         {{"READ DMA", "ok", 512}, {"WRITE DMA", "ok", 1024}}},
+        {"DMA cut short, then a ready STATUS", RegisterSequence().Command(0xC8, 2).Dma(300, true).Status(0x50),
+         {{"READ DMA", "incomplete", 600}}},
         {"missing STATUS", RegisterSequence().Command(0xE7).Status(0x80), {{"FLUSH CACHE", "incomplete", 0}}},
         {"data cut by the end of the capture", RegisterSequence().Command(0x20).Status(0x58).DataIn(100),
          {{"READ SECTORS", "incomplete", 200}}},
