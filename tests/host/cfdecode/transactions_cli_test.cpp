@@ -154,6 +154,25 @@ TEST_F(TransactionsView, TextTableShowsIdentifyAndColoursVerdicts) {
     EXPECT_NE(hex.out.find("\n      00000000  8a 84 "), std::string::npos) << hex.out;
 }
 
+TEST_F(TransactionsView, CsvHasOneRowPerCommand) {
+    const ProgramResult result = Run({"--view", "transactions", "--format", "csv", "--errors"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::istringstream lines(result.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "number,kind,start,end,device,opcode,name,protocol,data_path,direction,lba,cylinder,head,sector,"
+                    "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes");
+    std::vector<std::string> rows;
+    while (std::getline(lines, line)) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_NE(rows[0].find(",0,239,SET FEATURES,non-data,,,,0,0,0,256,119,0,0,81,DRDY DSC ERR,4,ABRT,error,subcommand 0x77"),
+              std::string::npos)
+        << rows[0];
+    EXPECT_NE(rows[1].find(",READ SECTORS,PIO in,PIO,in,10768,,,,2,0,128,256,,,,,aborted,moved 128 of 512 words"),
+              std::string::npos)
+        << rows[1];
+}
+
 TEST_F(TransactionsView, FiltersChooseCommands) {
     struct Case {
         std::vector<std::string> arguments;
