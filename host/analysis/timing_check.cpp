@@ -130,7 +130,7 @@ private:
         return fastest;
     }
 
-    // Judges one minimum. `samples` is the interval the capture shows.
+    // Judges one minimum. `samples` is the interval the capture shows, in positions.
     void Minimum(uint32_t position, TransferMode mode, const char* parameter, const char* meaning, uint64_t samples,
                  double allowedNs) {
         if (allowedNs <= 0) return;
@@ -147,7 +147,8 @@ private:
             }
             return;
         }
-        const double measured = static_cast<double>(samples) * period;
+        const double unit = options_.nsPerPosition > 0 ? options_.nsPerPosition : period;
+        const double measured = static_cast<double>(samples) * unit;
         if (measured + period <= allowedNs * (1 + 1e-9)) {
             report_.warnings.push_back({position, parameter, meaning, mode, measured, allowedNs});
         }
@@ -234,7 +235,7 @@ private:
         if (!history.empty()) {
             Minimum(edge, mode, "tCYC", in ? "DSTROBE edge to edge" : "HSTROBE edge to edge", edge - history.back(), t.tCyc);
             if (history.size() == 2)
-                Minimum(edge, mode, "t2CYC", in ? "DSTROBE rising to rising edge" : "HSTROBE rising to rising edge",
+                Minimum(edge, mode, "t2CYC", in ? "DSTROBE two-cycle time" : "HSTROBE two-cycle time",
                         edge - history.front(), t.t2Cyc);
         }
         if (const auto setup = LastChange(kD0, kD0 + 15, edge)) {

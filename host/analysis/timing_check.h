@@ -39,7 +39,10 @@ using BusSignals = std::array<const Signal*, kBusRoles>;
 inline constexpr double kSamplesPerLimit = 2;
 
 struct TimingOptions {
-    double samplePeriodNs = 0;  // 0: unknown, nothing is judged
+    double samplePeriodNs = 0;  // the capture's resolution; 0: unknown, nothing is judged
+    // What one position stands for; 0: one sample period. A VCD file may
+    // count in nanoseconds while its samples lie 5 ns apart.
+    double nsPerPosition = 0;
     // Modes in force from the start of the capture, per family.
     std::optional<TransferMode> pio, mwdma, udma;
 };
