@@ -131,7 +131,7 @@ function start() {
     } else {
       view.selected = null;
       view.marker = r.position;
-      const span = spp ? Math.max(40, 2e-6 / spp) : 400;
+      const span = spp ? Math.max(40, 400e-9 / spp) : 400;
       view.setView(r.position - span / 2, r.position + span / 2);
     }
     drawRows();
