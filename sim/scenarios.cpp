@@ -42,21 +42,45 @@ void DmaData(Bus& bus, std::span<const uint16_t> words, const DmaPlan& plan, boo
         } else {
             UdmaBurst shape;
             shape.terminator = plan.terminator;
+            shape.pauseAfter = plan.pauseAfter;
             write ? bus.UdmaOut(part, shape) : bus.UdmaIn(part, shape);
         }
         bus.Idle(kCardLatencyNs / 4);
     }
 }
 
-void Dma(Bus& bus, uint8_t opcode, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
-    CheckWholeSectors(words);
-    bus.WriteTaskFile(TaskFile::Lba(lba, CountRegister(words)));
+IssuedCommand Issue(Bus& bus, uint8_t opcode, const TaskFile& file) {
+    bus.WriteTaskFile(file);
     bus.Command(opcode);
     bus.Idle(kCommandSettleNs);
+    IssuedCommand command;
+    command.opcode = opcode;
+    command.taskFile = file;
+    return command;
+}
+
+// Starts a DMA command: task file, COMMAND, the card asks for data.
+IssuedCommand StartDma(Bus& bus, uint8_t opcode, uint32_t lba, uint8_t count) {
+    IssuedCommand command = Issue(bus, opcode, TaskFile::Lba(lba, count));
     bus.PollStatus(1, kStatusDataReady, false);
     bus.Idle(kCardLatencyNs);
+    return command;
+}
+
+IssuedCommand Dma(Bus& bus, uint8_t opcode, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
+    CheckWholeSectors(words);
+    IssuedCommand command = StartDma(bus, opcode, lba, CountRegister(words));
     DmaData(bus, words, plan, opcode == kWriteDma);
     bus.PollStatus(0, kStatusReady);
+    command.data.assign(words.begin(), words.end());
+    command.status = kStatusReady;
+    return command;
+}
+
+TaskFile DeviceZero() {
+    TaskFile file;
+    file.cardHead = 0xA0;
+    return file;
 }
 
 }  // namespace
@@ -116,46 +140,64 @@ std::vector<uint16_t> RandomSectors(Bus& bus, size_t count) {
     return words;
 }
 
-void SetFeatures(Bus& bus, uint8_t feature, uint8_t count) {
-    TaskFile file;
+IssuedCommand SetFeatures(Bus& bus, uint8_t feature, uint8_t count) {
+    TaskFile file = DeviceZero();
     file.features = feature;
     file.sectorCount = count;
-    file.cardHead = 0xA0;
-    bus.WriteTaskFile(file);
-    bus.Command(kSetFeatures);
-    bus.Idle(kCommandSettleNs);
-    bus.PollStatus(1, kStatusReady);
+    return NonData(bus, kSetFeatures, file);
 }
 
-void IdentifyByPio(Bus& bus, std::span<const uint16_t> block) {
+IssuedCommand NonData(Bus& bus, uint8_t opcode, const TaskFile& file, uint8_t status, uint8_t error) {
+    IssuedCommand command = Issue(bus, opcode, file);
+    bus.PollStatus(1, status);
+    command.status = status;
+    if (status & 0x01) {
+        bus.Idle(kCommandSettleNs);
+        bus.ReadRegister(Reg::Error, error);
+        command.error = error;
+        command.outcome = Outcome::Error;
+    }
+    return command;
+}
+
+IssuedCommand SoftwareReset(Bus& bus) {
+    IssuedCommand reset;
+    reset.softwareReset = true;
+    bus.WriteRegister(Reg::DeviceControl, 0x0C);  // SRST, with the obsolete bit 3 hosts set
+    bus.Idle(5000);                                // SRST is held at least 5 us
+    bus.WriteRegister(Reg::DeviceControl, 0x08);
+    bus.Idle(2000);
+    bus.PollStatus(2, kStatusReady, false);
+    return reset;
+}
+
+IssuedCommand IdentifyByPio(Bus& bus, std::span<const uint16_t> block) {
     if (block.size() != kSectorWords) throw std::invalid_argument("IDENTIFY DEVICE returns 256 words");
-    TaskFile file;
-    file.cardHead = 0xA0;
-    bus.WriteTaskFile(file);
-    bus.Command(kIdentifyDevice);
-    bus.Idle(kCommandSettleNs);
+    IssuedCommand command = Issue(bus, kIdentifyDevice, DeviceZero());
     bus.PollStatus(2, kStatusDataReady);
     bus.PioDataIn(block);
     bus.ReadRegister(Reg::AltStatus, kStatusReady);
+    command.data.assign(block.begin(), block.end());
+    command.status = kStatusReady;
+    return command;
 }
 
-void ReadSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
+IssuedCommand ReadSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
     CheckWholeSectors(words);
-    bus.WriteTaskFile(TaskFile::Lba(lba, CountRegister(words)));
-    bus.Command(kReadSectors);
-    bus.Idle(kCommandSettleNs);
+    IssuedCommand command = Issue(bus, kReadSectors, TaskFile::Lba(lba, CountRegister(words)));
     for (size_t at = 0; at < words.size(); at += kSectorWords) {
         bus.PollStatus(at == 0 ? 2 : 1, kStatusDataReady);
         bus.PioDataIn(words.subspan(at, kSectorWords));
     }
     bus.ReadRegister(Reg::AltStatus, kStatusReady);
+    command.data.assign(words.begin(), words.end());
+    command.status = kStatusReady;
+    return command;
 }
 
-void WriteSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
+IssuedCommand WriteSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
     CheckWholeSectors(words);
-    bus.WriteTaskFile(TaskFile::Lba(lba, CountRegister(words)));
-    bus.Command(kWriteSectors);
-    bus.Idle(kCommandSettleNs);
+    IssuedCommand command = Issue(bus, kWriteSectors, TaskFile::Lba(lba, CountRegister(words)));
     // The first block is asked for without an interrupt.
     bus.PollStatus(1, kStatusDataReady, false);
     for (size_t at = 0; at < words.size(); at += kSectorWords) {
@@ -164,14 +206,17 @@ void WriteSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
         const bool last = at + kSectorWords == words.size();
         bus.PollStatus(1, last ? kStatusReady : kStatusDataReady);
     }
+    command.data.assign(words.begin(), words.end());
+    command.status = kStatusReady;
+    return command;
 }
 
-void ReadDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
-    Dma(bus, kReadDma, lba, words, plan);
+IssuedCommand ReadDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
+    return Dma(bus, kReadDma, lba, words, plan);
 }
 
-void WriteDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
-    Dma(bus, kWriteDma, lba, words, plan);
+IssuedCommand WriteDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
+    return Dma(bus, kWriteDma, lba, words, plan);
 }
 
 namespace {
@@ -186,13 +231,49 @@ constexpr ScenarioInfo kScenarios[] = {
     {"mdma", "READ DMA then WRITE DMA of --sectors sectors each in multiword DMA"},
     {"mixed", "SET FEATURES, IDENTIFY, READ DMA and WRITE DMA in Ultra DMA, a PIO read, "
               "then READ DMA in multiword DMA"},
+    {"non-data", "SET FEATURES, FLUSH CACHE and READ VERIFY SECTORS of --sectors sectors"},
+    {"errors", "SET FEATURES with a subcommand the card refuses (ERR, ABRT), then READ SECTORS "
+               "beyond the card's end (ERR, IDNF)"},
+    {"new-command", "READ SECTORS of --sectors sectors given up half-way through its first sector "
+                    "for an IDENTIFY DEVICE"},
+    {"soft-reset", "READ DMA of --sectors sectors in Ultra DMA stopped by a software reset, "
+                   "then FLUSH CACHE"},
+    {"udma-pause", "READ DMA and WRITE DMA of --sectors sectors in Ultra DMA bursts that pause "
+                   "and resume (the host ends the read's bursts)"},
+    {"truncated", "WRITE SECTORS of --sectors sectors, the capture ending in its data phase"},
+    {"verdicts", "one command of each verdict: FLUSH CACHE (ok), SET FEATURES (error, ABRT), "
+                 "READ SECTORS (aborted by IDENTIFY), READ DMA (reset), WRITE DMA without its "
+                 "final STATUS (incomplete)"},
 };
+
+constexpr uint8_t kRefusedFeature = 0x77;
+
+IssuedCommand AbortedPioRead(Bus& bus, uint32_t lba, const std::vector<uint16_t>& words) {
+    IssuedCommand command = Issue(bus, kReadSectors, TaskFile::Lba(lba, CountRegister(words)));
+    bus.PollStatus(2, kStatusDataReady);
+    const std::span<const uint16_t> half = std::span(words).first(kSectorWords / 2);
+    bus.PioDataIn(half);
+    bus.Idle(kCardLatencyNs);
+    command.data.assign(half.begin(), half.end());
+    command.outcome = Outcome::Aborted;
+    return command;
+}
+
+IssuedCommand ResetDmaRead(Bus& bus, uint32_t lba, const std::vector<uint16_t>& words) {
+    IssuedCommand command = StartDma(bus, kReadDma, lba, CountRegister(words));
+    const std::span<const uint16_t> part = std::span(words).first(words.size() / 2 + 1);
+    bus.UdmaIn(part);
+    bus.Idle(kCardLatencyNs);
+    command.data.assign(part.begin(), part.end());
+    command.outcome = Outcome::Reset;
+    return command;
+}
 
 }  // namespace
 
 std::span<const ScenarioInfo> Scenarios() { return kScenarios; }
 
-void RunScenario(Bus& bus, std::string_view name, const ScenarioParams& params) {
+std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const ScenarioParams& params) {
     if (params.sectors == 0 || params.sectors > 256) {
         throw std::invalid_argument("--sectors must be between 1 and 256");
     }
@@ -201,32 +282,86 @@ void RunScenario(Bus& bus, std::string_view name, const ScenarioParams& params) 
     DmaPlan multiword{DmaKind::Multiword, params.burstWords};
     IdentifyInfo info;
     info.udmaSelected = options.udmaMode;
+    const auto udmaMode = static_cast<uint8_t>(0x40 | options.udmaMode);
+    const uint32_t lba = params.lba;
+    const uint32_t n = params.sectors;
+    std::vector<IssuedCommand> issued;
+    auto add = [&issued](IssuedCommand command) { issued.push_back(std::move(command)); };
     if (name == "identify") {
-        IdentifyByPio(bus, IdentifyData(info));
+        add(IdentifyByPio(bus, IdentifyData(info)));
     } else if (name == "set-features") {
-        SetFeatures(bus, kSetTransferMode, static_cast<uint8_t>(0x40 | options.udmaMode));
+        add(SetFeatures(bus, kSetTransferMode, udmaMode));
     } else if (name == "pio-read") {
-        ReadSectorsPio(bus, params.lba, RandomSectors(bus, params.sectors));
+        add(ReadSectorsPio(bus, lba, RandomSectors(bus, n)));
     } else if (name == "pio-write") {
-        WriteSectorsPio(bus, params.lba, RandomSectors(bus, params.sectors));
+        add(WriteSectorsPio(bus, lba, RandomSectors(bus, n)));
     } else if (name == "udma-read") {
-        ReadDma(bus, params.lba, RandomSectors(bus, params.sectors), ultra);
+        add(ReadDma(bus, lba, RandomSectors(bus, n), ultra));
     } else if (name == "udma-write") {
-        WriteDma(bus, params.lba, RandomSectors(bus, params.sectors), ultra);
+        add(WriteDma(bus, lba, RandomSectors(bus, n), ultra));
     } else if (name == "mdma") {
-        ReadDma(bus, params.lba, RandomSectors(bus, params.sectors), multiword);
-        WriteDma(bus, params.lba, RandomSectors(bus, params.sectors), multiword);
+        add(ReadDma(bus, lba, RandomSectors(bus, n), multiword));
+        add(WriteDma(bus, lba, RandomSectors(bus, n), multiword));
     } else if (name == "mixed") {
-        SetFeatures(bus, kSetTransferMode, static_cast<uint8_t>(0x40 | options.udmaMode));
-        IdentifyByPio(bus, IdentifyData(info));
-        ReadDma(bus, params.lba, RandomSectors(bus, params.sectors), ultra);
-        WriteDma(bus, params.lba + params.sectors, RandomSectors(bus, params.sectors), ultra);
-        ReadSectorsPio(bus, params.lba, RandomSectors(bus, 1));
-        SetFeatures(bus, kSetTransferMode, static_cast<uint8_t>(0x20 | options.mwdmaMode));
-        ReadDma(bus, params.lba, RandomSectors(bus, 1), multiword);
+        add(SetFeatures(bus, kSetTransferMode, udmaMode));
+        add(IdentifyByPio(bus, IdentifyData(info)));
+        add(ReadDma(bus, lba, RandomSectors(bus, n), ultra));
+        add(WriteDma(bus, lba + n, RandomSectors(bus, n), ultra));
+        add(ReadSectorsPio(bus, lba, RandomSectors(bus, 1)));
+        add(SetFeatures(bus, kSetTransferMode, static_cast<uint8_t>(0x20 | options.mwdmaMode)));
+        add(ReadDma(bus, lba, RandomSectors(bus, 1), multiword));
+    } else if (name == "non-data") {
+        add(SetFeatures(bus, kSetTransferMode, udmaMode));
+        add(NonData(bus, kFlushCache, TaskFile::Lba(0, 0)));
+        add(NonData(bus, kReadVerifySectors, TaskFile::Lba(lba, static_cast<uint8_t>(n))));
+    } else if (name == "errors") {
+        TaskFile refused;
+        refused.features = kRefusedFeature;
+        refused.cardHead = 0xA0;
+        add(NonData(bus, kSetFeatures, refused, kStatusError, kErrorAbort));
+        add(NonData(bus, kReadSectors, TaskFile::Lba(0x0FFFFFF0, static_cast<uint8_t>(n)), kStatusError,
+                    kErrorIdNotFound));
+    } else if (name == "new-command") {
+        add(AbortedPioRead(bus, lba, RandomSectors(bus, n)));
+        add(IdentifyByPio(bus, IdentifyData(info)));
+    } else if (name == "soft-reset") {
+        add(ResetDmaRead(bus, lba, RandomSectors(bus, n)));
+        add(SoftwareReset(bus));
+        add(NonData(bus, kFlushCache, TaskFile::Lba(0, 0)));
+    } else if (name == "udma-pause") {
+        DmaPlan paused{DmaKind::Ultra, params.burstWords, Terminator::Host, {20, 100}};
+        add(ReadDma(bus, lba, RandomSectors(bus, n), paused));
+        paused.terminator = Terminator::Device;
+        add(WriteDma(bus, lba + n, RandomSectors(bus, n), paused));
+    } else if (name == "truncated") {
+        const auto words = RandomSectors(bus, n);
+        IssuedCommand command = Issue(bus, kWriteSectors, TaskFile::Lba(lba, static_cast<uint8_t>(n)));
+        bus.PollStatus(1, kStatusDataReady, false);
+        const std::span<const uint16_t> part = std::span(words).first(words.size() - 56);
+        bus.PioDataOut(part);
+        command.data.assign(part.begin(), part.end());
+        command.outcome = Outcome::Incomplete;
+        add(std::move(command));
+    } else if (name == "verdicts") {
+        add(NonData(bus, kFlushCache, TaskFile::Lba(0, 0)));
+        TaskFile refused;
+        refused.features = kRefusedFeature;
+        refused.cardHead = 0xA0;
+        add(NonData(bus, kSetFeatures, refused, kStatusError, kErrorAbort));
+        add(AbortedPioRead(bus, lba, RandomSectors(bus, n)));
+        add(IdentifyByPio(bus, IdentifyData(info)));
+        add(ResetDmaRead(bus, lba, RandomSectors(bus, n)));
+        add(SoftwareReset(bus));
+        const auto words = RandomSectors(bus, n);
+        IssuedCommand last = StartDma(bus, kWriteDma, lba, static_cast<uint8_t>(n));
+        DmaData(bus, words, ultra, true);
+        last.data = words;
+        last.outcome = Outcome::Incomplete;
+        add(std::move(last));
     } else {
         throw std::invalid_argument("unknown scenario \"" + std::string(name) + "\"");
     }
+    return issued;
 }
 
 }  // namespace fd::sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ inline constexpr size_t kSectorWords = 256;
 
 // ATA opcodes the scenarios use.
 inline constexpr uint8_t kReadSectors = 0x20;
+inline constexpr uint8_t kReadVerifySectors = 0x40;
+inline constexpr uint8_t kFlushCache = 0xE7;
 inline constexpr uint8_t kWriteSectors = 0x30;
 inline constexpr uint8_t kReadDma = 0xC8;
 inline constexpr uint8_t kWriteDma = 0xCA;
@@ -27,6 +30,30 @@ inline constexpr uint8_t kSetTransferMode = 0x03;  // SET FEATURES subcommand
 // STATUS answers.
 inline constexpr uint8_t kStatusReady = 0x50;     // DRDY | DSC
 inline constexpr uint8_t kStatusDataReady = 0x58;  // DRDY | DSC | DRQ
+inline constexpr uint8_t kStatusError = 0x51;      // DRDY | DSC | ERR
+inline constexpr uint8_t kErrorAbort = 0x04;       // ABRT
+inline constexpr uint8_t kErrorIdNotFound = 0x10;  // IDNF
+
+// How a command ended on the bus.
+enum class Outcome {
+    Ok,          // STATUS without ERR read at the end
+    Error,       // STATUS with ERR, then ERROR read
+    Aborted,     // the host wrote a new COMMAND before it completed
+    Reset,       // the host set SRST before it completed
+    Incomplete,  // the capture ends inside it
+};
+
+// What one command (or software reset) put on the bus: what a decode of the
+// capture must find again.
+struct IssuedCommand {
+    bool softwareReset = false;
+    uint8_t opcode = 0;
+    TaskFile taskFile;
+    std::vector<uint16_t> data;  // the words of its data phase, in bus order
+    Outcome outcome = Outcome::Ok;
+    std::optional<uint8_t> status;  // the final STATUS read
+    std::optional<uint8_t> error;   // the ERROR read after ERR
+};
 
 struct IdentifyInfo {
     std::string model = "FLASHDECODE SIMULATED CF 4.1";
@@ -51,16 +78,24 @@ struct DmaPlan {
     DmaKind kind = DmaKind::Ultra;
     size_t burstWords = 0;  // words per burst (per DMARQ envelope); 0 = one burst
     Terminator terminator = Terminator::Device;
+    std::vector<size_t> pauseAfter{};  // Ultra DMA: each burst's sender pauses after these word indexes
 };
 
 // Each command writes its task file, the COMMAND register, polls STATUS
 // (BSY, then DRQ for data commands) and moves its data.
-void SetFeatures(Bus& bus, uint8_t feature, uint8_t count);
-void IdentifyByPio(Bus& bus, std::span<const uint16_t> block);
-void ReadSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words);
-void WriteSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words);
-void ReadDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan = {});
-void WriteDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan = {});
+IssuedCommand SetFeatures(Bus& bus, uint8_t feature, uint8_t count);
+IssuedCommand IdentifyByPio(Bus& bus, std::span<const uint16_t> block);
+IssuedCommand ReadSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words);
+IssuedCommand WriteSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words);
+IssuedCommand ReadDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan = {});
+IssuedCommand WriteDma(Bus& bus, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan = {});
+// A command without data: BSY, then `status`, and when it has ERR the
+// ERROR register read back as `error`.
+IssuedCommand NonData(Bus& bus, uint8_t opcode, const TaskFile& taskFile, uint8_t status = kStatusReady,
+                      uint8_t error = 0);
+// SRST set and cleared through DEVICE CONTROL, then STATUS polled until
+// the card is ready.
+IssuedCommand SoftwareReset(Bus& bus);
 
 // The named scenarios of cfsim.
 struct ScenarioParams {
@@ -75,7 +110,8 @@ struct ScenarioInfo {
 };
 
 std::span<const ScenarioInfo> Scenarios();
-// Throws std::invalid_argument for an unknown name.
-void RunScenario(Bus& bus, std::string_view name, const ScenarioParams& params);
+// Returns the commands in the order they were issued. Throws
+// std::invalid_argument for an unknown name.
+std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const ScenarioParams& params);
 
 }  // namespace fd::sim

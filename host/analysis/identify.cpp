@@ -76,6 +76,11 @@ std::optional<IdentifyInfo> ParseIdentify(std::span<const uint16_t> w) {
         }
         info.udmaSelected = SelectedBit(w[88], 8, 7);
     }
+    if ((w[255] & 0xFF) == 0xA5) {
+        uint8_t sum = 0;
+        for (size_t i = 0; i < 256; ++i) sum = static_cast<uint8_t>(sum + (w[i] & 0xFF) + (w[i] >> 8));
+        info.checksumValid = sum == 0;
+    }
     return info;
 }
 

@@ -27,6 +27,9 @@ struct IdentifyInfo {
     std::vector<int> udmaModes;
     std::optional<int> mwdmaSelected;
     std::optional<int> udmaSelected;
+    // Word 255: unset when the card keeps no integrity word (low byte not
+    // A5h), else whether all 512 bytes sum to zero.
+    std::optional<bool> checksumValid;
 
     uint64_t capacityBytes() const { return static_cast<uint64_t>(lbaSectors ? lbaSectors : cfSectors) * 512; }
     std::string ModesText() const;  // "PIO0-4 MWDMA0-2 UDMA0-4 (selected UDMA4)"

@@ -29,6 +29,7 @@ enum FieldId : uint16_t {
 };
 
 constexpr uint32_t kWordsPerSector = 256;
+constexpr uint8_t kIdentifyDevice = 0xEC;
 constexpr uint8_t kSetTransferMode = 0x03;
 constexpr uint8_t kSetFeatures = 0xEF;
 
@@ -36,6 +37,21 @@ uint8_t Byte(const Record& record) { return static_cast<uint8_t>(record.value & 
 
 bool IsDataProtocol(Protocol protocol) {
     return protocol == Protocol::PioIn || protocol == Protocol::PioOut || protocol == Protocol::Dma;
+}
+
+// A register or data cycle, as opposed to the markers between them.
+bool IsBusCycle(uint16_t id) { return (id >= kPioRead && id <= kDmaWrite) || id == kUdmaRead || id == kUdmaWrite; }
+
+// Commands that work on the sectors their address and count name.
+bool AddressesSectors(uint8_t opcode) {
+    switch (opcode) {
+    case 0x20: case 0x21: case 0x22: case 0x23:
+    case 0x30: case 0x31: case 0x32: case 0x33:
+    case 0x38: case 0x3C: case 0x40: case 0x41:
+    case 0x87: case 0xC0: case 0xC4: case 0xC5:
+    case 0xC8: case 0xC9: case 0xCA: case 0xCB: case 0xCD: return true;
+    default: return (opcode & 0xF0) == 0x70;  // SEEK
+    }
 }
 
 }  // namespace
@@ -71,7 +87,26 @@ std::vector<uint8_t> Transaction::Payload() const {
     return bytes;
 }
 
+bool Transaction::TouchesLba(uint32_t first, uint32_t last) const {
+    if (!lba || !addressed || kind != Kind::Command) return false;
+    const uint64_t lastOwn = uint64_t{lbaAddress} + std::max<uint32_t>(sectorCount, 1) - 1;
+    return lbaAddress <= last && lastOwn >= first;
+}
+
+void TransactionBuilder::SettlePendingDmaWrite(const Record& next) {
+    const Record held = *pendingDmaWrite_;
+    pendingDmaWrite_.reset();
+    if (next.fieldId == kUdmaWrite && (next.value & 0xFFFF) == (held.value & 0xFFFF)) {
+        if (Open()) ++current_->ignoredWords;
+        return;
+    }
+    DataWord(held, DataPath::MultiwordDma, false);
+}
+
 void TransactionBuilder::Add(const Record& record) {
+    // Markers and COMPOSE may lie between a burst's STOP negation and its
+    // first word; anything else decides what the held word was.
+    if (pendingDmaWrite_ && IsBusCycle(record.fieldId)) SettlePendingDmaWrite(record);
     switch (record.fieldId) {
     case kFeatures:
     case kSectorCount:
@@ -92,7 +127,7 @@ void TransactionBuilder::Add(const Record& record) {
     case kPioRead: DataWord(record, DataPath::Pio, true); break;
     case kPioWrite: DataWord(record, DataPath::Pio, false); break;
     case kDmaRead: DataWord(record, DataPath::MultiwordDma, true); break;
-    case kDmaWrite: DataWord(record, DataPath::MultiwordDma, false); break;
+    case kDmaWrite: pendingDmaWrite_ = record; break;
     case kUdmaRead: DataWord(record, DataPath::UltraDma, true); break;
     case kUdmaWrite: DataWord(record, DataPath::UltraDma, false); break;
     case kCompose:
@@ -117,6 +152,9 @@ void TransactionBuilder::TaskFileAccess(const Record& record) {
 
 void TransactionBuilder::Command(const Record& record) {
     if (Open()) Close(Verdict::Aborted, current_->end);
+    // A host may write a command without polling after a reset; the reset
+    // itself happened, unless SRST is still held.
+    if (reset_) CloseReset(resetReleased_ ? Verdict::Ok : Verdict::Aborted);
     const uint8_t opcode = Byte(record);
     const CommandInfo info = LookupCommand(opcode);
     Transaction t;
@@ -144,6 +182,7 @@ void TransactionBuilder::Command(const Record& record) {
     t.head = r.deviceHead & 0x0Fu;
     t.sector = r.sectorNumber;
     t.sectorCount = r.sectorCount == 0 ? 256 : r.sectorCount;
+    t.addressed = AddressesSectors(opcode);
     if (IsDataProtocol(info.protocol)) {
         t.expectedWords = (info.countFromSectorCount ? t.sectorCount : 1) * kWordsPerSector;
     }
@@ -164,8 +203,17 @@ bool TransactionBuilder::DataComplete() const {
 }
 
 void TransactionBuilder::StatusRead(const Record& record, bool /*alternate*/) {
-    if (!Open()) return;  // idle polling
     const uint8_t status = Byte(record);
+    if (reset_ && resetReleased_) {
+        reset_->end = record.position;
+        if (status & kStatusBsy) return;
+        reset_->status = status;
+        const bool failed = (status & kStatusErr) != 0;
+        CloseReset(failed ? Verdict::Error : Verdict::Ok);
+        awaitingError_ = failed;
+        return;
+    }
+    if (!Open()) return;  // idle polling
     current_->end = record.position;
     if (status & kStatusBsy) return;  // nothing else is valid while busy
     if (status & (kStatusErr | kStatusDf)) {
@@ -198,16 +246,22 @@ void TransactionBuilder::DataWord(const Record& record, DataPath path, bool in) 
         current_ = std::move(t);
     }
     Transaction& t = *current_;
+    const bool knownDirection = t.kind == Transaction::Kind::DataWithoutCommand || IsDataProtocol(t.protocol);
+    if (knownDirection && in != t.dataIn) {
+        ++t.ignoredWords;
+        return;
+    }
     if (t.dataPath == DataPath::None) t.dataPath = path;
     ++t.words;
-    t.data.push_back(static_cast<uint16_t>(record.value & 0xFFFF));
+    if (keepData_ || t.opcode == kIdentifyDevice) t.data.push_back(static_cast<uint16_t>(record.value & 0xFFFF));
     t.end = record.position;
 }
 
 void TransactionBuilder::DeviceControl(const Record& record) {
     const uint8_t value = Byte(record);
     if (value & kControlSrst) {
-        if (reset_) return;  // still held
+        if (reset_ && !resetReleased_) return;  // still held
+        if (reset_) CloseReset(Verdict::Ok);     // a second reset before the card answered the first
         if (Open()) Close(Verdict::Reset, current_->end);
         Transaction t;
         t.kind = Transaction::Kind::SoftwareReset;
@@ -215,38 +269,54 @@ void TransactionBuilder::DeviceControl(const Record& record) {
         t.protocol = Protocol::NonData;
         t.start = t.end = t.commandPosition = record.position;
         reset_ = std::move(t);
+        resetReleased_ = false;
         return;
     }
-    if (reset_) {
+    if (reset_ && !resetReleased_) {
         reset_->end = record.position;
-        reset_->verdict = Verdict::Ok;
-        done_.push_back(std::move(*reset_));
-        reset_.reset();
+        resetReleased_ = true;
+        // The card's task file after a reset: the diagnostic signature.
+        registers_ = TaskFile{0, 1, 1, 0, 0, 0};
+        setupStart_.reset();
     }
 }
 
+void TransactionBuilder::CloseReset(Verdict verdict) {
+    reset_->verdict = verdict;
+    done_.push_back(std::move(*reset_));
+    reset_.reset();
+    resetReleased_ = false;
+}
+
 void TransactionBuilder::Close(Verdict verdict, uint32_t end) {
-    current_->verdict = verdict;
-    current_->end = std::max(current_->end, end);
+    Transaction& t = *current_;
+    t.verdict = verdict;
+    t.end = std::max(t.end, end);
+    if (t.kind == Transaction::Kind::Command && t.expectedWords > 0 && t.words != t.expectedWords &&
+        !(verdict == Verdict::Error && t.words == 0)) {
+        t.notes.push_back("moved " + std::to_string(t.words) + " of " + std::to_string(t.expectedWords) + " words");
+    }
+    if (t.kind == Transaction::Kind::Command && !IsDataProtocol(t.protocol) && t.protocol != Protocol::Unknown &&
+        t.words > 0) {
+        t.notes.push_back("data words in a command without a data phase");
+    }
+    if (t.opcode == kIdentifyDevice && t.kind == Transaction::Kind::Command) t.identify = ParseIdentify(t.data);
     done_.push_back(std::move(*current_));
     current_.reset();
     setupStart_.reset();
 }
 
 std::vector<Transaction> TransactionBuilder::Finish() {
+    if (pendingDmaWrite_) SettlePendingDmaWrite(Record{});
     if (Open()) Close(Verdict::Incomplete, current_->end);
-    if (reset_) {
-        reset_->verdict = Verdict::Incomplete;
-        done_.push_back(std::move(*reset_));
-        reset_.reset();
-    }
+    if (reset_) CloseReset(Verdict::Incomplete);
     std::stable_sort(done_.begin(), done_.end(),
                      [](const Transaction& a, const Transaction& b) { return a.start < b.start; });
     return std::move(done_);
 }
 
-std::vector<Transaction> AnalyzeRecords(const std::vector<Record>& records) {
-    TransactionBuilder builder;
+std::vector<Transaction> AnalyzeRecords(const std::vector<Record>& records, bool keepData) {
+    TransactionBuilder builder(keepData);
     for (const Record& record : records) builder.Add(record);
     return builder.Finish();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/analysis/ata_registers.h"
+#include "host/analysis/identify.h"
 
 namespace fd::host::analysis {
 
@@ -56,18 +57,28 @@ struct Transaction {
     uint32_t lbaAddress = 0;  // LBA28 when lba
     uint32_t cylinder = 0, head = 0, sector = 0;  // CHS when !lba
     uint32_t sectorCount = 0;  // 0 in the register means 256
+    bool addressed = false;    // the command works on the sectors the address and count name
     uint32_t expectedWords = 0;  // for data commands with a known length, else 0
     DataPath dataPath = DataPath::None;
     bool dataIn = false;  // device to host
     uint64_t words = 0;
-    std::vector<uint16_t> data;              // words in bus order
+    // Strobe edges the decoder reports as words but which carry no data of
+    // this command: the STOP negation that opens an Ultra DMA data-out burst
+    // (read as a multiword DMA write of the first word) and words against
+    // the command's direction (a host pausing a data-in burst).
+    uint64_t ignoredWords = 0;
+    std::vector<uint16_t> data;              // words in bus order (kept when asked for, and for IDENTIFY)
     std::vector<int64_t> sectorAddresses;    // COMPOSE values seen in the data phase
     std::optional<uint8_t> status;           // final STATUS
     std::optional<uint8_t> error;            // ERROR read after ERR
     std::string transferMode;                // SET FEATURES 03h: the mode it selects
+    std::optional<IdentifyInfo> identify;    // IDENTIFY DEVICE with all 256 words
+    std::vector<std::string> notes;          // what was odd about it ("moved 300 of 256 words")
     Verdict verdict = Verdict::Incomplete;
 
     uint64_t bytes() const { return words * 2; }
+    // Does it work on a sector of [first, last] (LBA addressing only)?
+    bool TouchesLba(uint32_t first, uint32_t last) const;
     // Words as bytes, little-endian as on the bus (D7:0 first).
     std::vector<uint8_t> Payload() const;
 };
@@ -76,6 +87,9 @@ struct Transaction {
 // their commands were written.
 class TransactionBuilder {
 public:
+    // keepData false keeps only the count of words moved (and IDENTIFY
+    // data), for long captures whose payload nobody looks at.
+    explicit TransactionBuilder(bool keepData = true) : keepData_(keepData) {}
     void Add(const Record& record);
     std::vector<Transaction> Finish();
 
@@ -87,6 +101,8 @@ private:
     void StatusRead(const Record& record, bool alternate);
     void DataWord(const Record& record, DataPath path, bool in);
     void DeviceControl(const Record& record);
+    void SettlePendingDmaWrite(const Record& next);
+    void CloseReset(Verdict verdict);
     void Close(Verdict verdict, uint32_t end);
     bool Open() const { return current_.has_value(); }
     bool DataComplete() const;
@@ -95,11 +111,16 @@ private:
     std::optional<uint32_t> setupStart_;
     std::optional<Transaction> current_;
     std::optional<Transaction> reset_;
+    bool resetReleased_ = false;  // SRST cleared; the card's first ready STATUS completes it
     std::vector<Transaction> done_;
     bool awaitingError_ = false;  // the last closed command ended with ERR
+    bool keepData_ = true;
+    // A multiword DMA write word held back: if an Ultra DMA write word of
+    // the same value follows, it was the STOP negation opening that burst.
+    std::optional<Record> pendingDmaWrite_;
 };
 
-std::vector<Transaction> AnalyzeRecords(const std::vector<Record>& records);
+std::vector<Transaction> AnalyzeRecords(const std::vector<Record>& records, bool keepData = true);
 
 // Hex dump of a byte payload: offset, 16 bytes, ASCII column.
 std::string HexView(const std::vector<uint8_t>& bytes);

@@ -6,17 +6,18 @@
 
 #include <chrono>
 #include <cmath>
-#include <memory>
-#include <numeric>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <numeric>
 #include <optional>
 
 #include "host/analysis/timing_check.h"
 #include "host/cfdecode/plugin_host.h"
 #include "host/cfdecode/record_output.h"
 #include "host/cfdecode/signal_map.h"
+#include "host/cfdecode/transaction_output.h"
 #include "host/formats/capture_reader.h"
 #include "host/html/timeline_page.h"
 #include "host/model/capture_image.h"
@@ -159,6 +160,12 @@ struct Options {
     bool timing = false;
     std::vector<std::string> modes;
     std::string samplerate;
+    std::string view = "records";
+    std::vector<std::string> commands;
+    std::string lba;
+    bool errors = false;
+    std::string dump;
+    bool hex = false;
 };
 
 // The page being written: removed again unless it was written whole.
@@ -267,6 +274,33 @@ bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, dou
     return std::fflush(out) == 0 && !std::ferror(out);
 }
 
+// The records or the transactions view, with the filters and the payload
+// dump. Returns false when writing stdout failed.
+bool WriteViews(const Options& options, const std::vector<DecodedRecord>& records,
+                const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter) {
+    const OutputFormat format = options.format == "csv"    ? OutputFormat::Csv
+                                : options.format == "json" ? OutputFormat::Json
+                                                           : OutputFormat::Text;
+    const bool colour = options.colour == "always" || (options.colour == "auto" && isatty(fileno(stdout)));
+    const bool transactionsView = options.view == "transactions";
+    std::vector<analysis::Transaction> transactions;
+    if (transactionsView || !filter.empty() || !options.dump.empty()) {
+        const bool keepData = !options.dump.empty() || options.hex;
+        transactions = analysis::AnalyzeRecords(ToAnalysisRecords(records), keepData);
+    }
+    if (!options.dump.empty()) {
+        const size_t files = DumpPayloads(options.dump, transactions, filter);
+        if (!options.quiet) std::fprintf(stderr, "cfdecode: %zu payload file%s in %s\n", files, files == 1 ? "" : "s", options.dump.c_str());
+    }
+    if (transactionsView) return WriteTransactions(stdout, transactions, filter, {format, colour, options.hex});
+    OutputOptions output;
+    output.format = format;
+    output.all = options.all;
+    output.colour = colour;
+    if (filter.empty()) return WriteRecords(stdout, records, fields, output);
+    return WriteRecords(stdout, RecordsWithin(records, transactions, filter), fields, output);
+}
+
 int Run(const Options& options) {
     // Everything the user typed is checked before anything is read.
     const std::vector<RoleOverride> overrides = [&] {
@@ -292,6 +326,17 @@ int Run(const Options& options) {
             throw BadInput{"--start " + options.start + ": expected a position from 0 to 4294967295"};
         window.hasStart = true;
     }
+    const TransactionFilter filter = [&] {
+        try {
+            return TransactionFilter::Parse(options.commands, options.lba, options.errors);
+        } catch (const ViewError& e) {
+            throw BadInput{e.what()};
+        }
+    }();
+    if (options.hex && options.view != "transactions")
+        throw BadInput{"--hex shows the payload under each command: use it with --view transactions"};
+    if (!options.dump.empty() && std::filesystem::exists(options.dump) && !std::filesystem::is_directory(options.dump))
+        throw BadInput{"--dump " + options.dump + ": not a folder"};
     window.language = options.language == "zh-CN" ? FdLanguageSimplified
                       : options.language == "zh-TW" ? FdLanguageTraditional
                                                     : FdLanguageEnglish;
@@ -350,9 +395,7 @@ int Run(const Options& options) {
     const auto fields = host.Presentation(records);
 
     if (judging) {
-        std::vector<analysis::Record> plain;
-        plain.reserve(records.size());
-        for (const DecodedRecord& r : records) plain.push_back({r.position, r.value, r.fieldId});
+        const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
         analysis::BusSignals lines{};
         for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role) lines[role] = &bus.signals[role];
         // Positions are in the file's time unit; the samples may lie further
@@ -398,11 +441,13 @@ int Run(const Options& options) {
         return 0;
     }
 
-    OutputOptions output;
-    output.format = options.format == "csv" ? OutputFormat::Csv : options.format == "json" ? OutputFormat::Json : OutputFormat::Text;
-    output.all = options.all;
-    output.colour = options.colour == "always" || (options.colour == "auto" && isatty(fileno(stdout)));
-    const bool written = WriteRecords(stdout, records, fields, output);
+    const bool written = [&] {
+        try {
+            return WriteViews(options, records, fields, filter);
+        } catch (const ViewError& e) {
+            throw BadInput{e.what()};
+        }
+    }();
 
     if (!options.settings.empty()) WriteSettingsFile(options.settings, host.ReadSettings());
     if (!written) {
@@ -450,6 +495,23 @@ int main(int argc, char** argv) {
     app.add_option("--language", options.language, "The capture's language: en, zh-CN or zh-TW")
         ->type_name("LANGUAGE")
         ->check(CLI::IsMember({"en", "zh-CN", "zh-TW"}));
+    app.add_option("--view", options.view,
+                   "records (default): every decoded record, one a line; transactions: one line per ATA command")
+        ->type_name("VIEW")
+        ->check(CLI::IsMember({"records", "transactions"}));
+    app.add_option("--command", options.commands,
+                   "Only these commands: a name (\"READ DMA\", any case) or an opcode (0xC8); repeat for more")
+        ->type_name("NAME|OPCODE")
+        ->allow_extra_args(false)
+        ->take_all();
+    app.add_option("--lba", options.lba, "Only commands on a sector from FIRST to LAST (LBA addressing)")
+        ->type_name("FIRST:LAST");
+    app.add_flag("--errors", options.errors, "Only commands that did not end ok (error, aborted, reset, incomplete)");
+    app.add_option("--dump", options.dump,
+                   "Write each chosen command's data to DIR, one file per command (0003-c8-read-dma.bin), "
+                   "the words as little-endian bytes in bus order")
+        ->type_name("DIR");
+    app.add_flag("--hex", options.hex, "Transactions view, text: a hex view of each command's data under its line");
     app.add_flag("-q,--quiet", options.quiet, "No warnings and no progress bar on stderr");
     app.add_option("--html", options.html,
                    "Write a self-contained timeline page (waveform, records, transactions, timing warnings) "
@@ -466,7 +528,15 @@ int main(int argc, char** argv) {
                    "Samples per second (200000000, 200M), for captures that do not say (CSV), or to correct one")
         ->type_name("HZ");
     app.footer(
-        "\nOutput columns (csv, json): position, field_id, name, value (signed 64-bit), colour (#RRGGBB).\n"
+        "\nRecords view: position, kind, value and, for STATUS, ALT STATUS, ERROR, CARD/HEAD, DEVICE CONTROL\n"
+        "and COMMAND, what the value means (\"DRDY DSC\", \"LBA DEV0 head 0\", \"READ DMA\"). Columns of csv and\n"
+        "json: position, field_id, name, value (signed 64-bit), colour (#RRGGBB); json adds \"detail\".\n"
+        "Transactions view: start and end, device, opcode and command, protocol, address, sector count,\n"
+        "bytes moved, final STATUS and ERROR, and the verdict: ok, error (STATUS with ERR or DF), aborted\n"
+        "(a new command came first), reset (a software reset came first) or incomplete (the capture ended\n"
+        "or began inside it). IDENTIFY DEVICE shows the card's model, serial, firmware, capacity and modes.\n"
+        "--command, --lba and --errors choose transactions; in the records view they keep the records that\n"
+        "lie within the chosen transactions.\n"
         "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is measured\n"
         "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS tDH).\n"
         "A change seen at sample n happened within the sample before it, so an interval of n samples is\n"

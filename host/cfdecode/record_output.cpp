@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/analysis/ata_registers.h"
+
 namespace fd::host {
 namespace {
 
@@ -45,6 +47,27 @@ private:
 };
 
 }  // namespace
+
+std::string RegisterDetail(uint16_t fieldId, int64_t value) {
+    namespace a = analysis;
+    const auto byte = static_cast<uint8_t>(value & 0xFF);
+    switch (fieldId) {
+    case 4004: return a::ErrorBitNames(byte);
+    case 4010:
+    case 4031: return a::DescribeDeviceHead(byte).substr(5);  // without the "0xNN " the value column shows
+    case 4011:
+    case 4013: return a::StatusBitNames(byte);
+    case 4012: {
+        const a::CommandInfo info = a::LookupCommand(byte);
+        return info.name != nullptr ? info.name : "";
+    }
+    case 4014: {
+        const std::string text = a::DescribeDeviceControl(byte);
+        return text.size() > 5 ? text.substr(5) : "";
+    }
+    default: return "";
+    }
+}
 
 std::string ColourHex(uint32_t colour) {
     return fmt::format("#{:02X}{:02X}{:02X}", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
@@ -105,8 +128,12 @@ bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
             if (name == names.end())
                 name = names.emplace(record.fieldId, nlohmann::json(Lookup(fields, record.fieldId).name).dump()).first;
             fmt::format_to(std::back_inserter(buffer),
-                           "{{\"position\":{},\"field_id\":{},\"name\":{},\"value\":{},\"colour\":\"{}\"}}\n",
+                           "{{\"position\":{},\"field_id\":{},\"name\":{},\"value\":{},\"colour\":\"{}\"",
                            record.position, record.fieldId, name->second, record.value, ColourHex(record.colour));
+            // Detail texts are plain ASCII names, safe to write unescaped.
+            const std::string detail = RegisterDetail(record.fieldId, record.value);
+            if (!detail.empty()) fmt::format_to(std::back_inserter(buffer), ",\"detail\":\"{}\"", detail);
+            buffer.append(std::string_view("}\n"));
             if (!sink.Flush(false)) return false;
         }
         break;
@@ -130,6 +157,8 @@ bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
             } else {
                 fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}", record.position, positionWidth, field.name,
                                value);
+                const std::string detail = RegisterDetail(record.fieldId, record.value);
+                if (!detail.empty()) fmt::format_to(std::back_inserter(buffer), "  {}", detail);
             }
             if (paint) fmt::format_to(std::back_inserter(buffer), "\x1b[0m");
             buffer.push_back('\n');

@@ -26,7 +26,13 @@ std::string ColourHex(uint32_t colour);
 // A record's value as the text table shows it, in the field's radix.
 std::string FormatValue(int64_t value, uint16_t fieldId, const FieldPresentation& field);
 
-// Returns false when writing failed (a closed pipe, a full disk).
+// What a register value means: the bit names of STATUS, ALT STATUS, ERROR,
+// CARD/HEAD and DEVICE CONTROL ("DRDY DSC", "LBA DEV0 head 0") and the
+// command name of a COMMAND write; "" for every other kind.
+std::string RegisterDetail(uint16_t fieldId, int64_t value);
+
+// Text and JSON carry RegisterDetail as a column or a "detail" member; CSV
+// keeps its five columns. Returns false when writing failed (a closed pipe, a full disk).
 bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
                   const std::map<uint16_t, FieldPresentation>& fields, const OutputOptions& options);
 

@@ -83,13 +83,13 @@ TEST_F(RecordOutput, TextLeavesOutHiddenKindsUnlessAll) {
     OutputOptions options;
     EXPECT_EQ(Written(records, fields, options),
               "position  kind              value\n"
-              "     150  COMMAND           0x76\n"
+              "     150  COMMAND           0x76  SEEK\n"
               " 1234567  DATA(R)           65534\n");
     options.all = true;
     EXPECT_EQ(Written(records, fields, options),
               "position  kind              value\n"
               "       0  UNKNOW\n"
-              "     150  COMMAND           0x76\n"
+              "     150  COMMAND           0x76  SEEK\n"
               "     150  START\n"
               " 1234567  DATA(R)           65534\n");
 }
@@ -100,7 +100,7 @@ TEST_F(RecordOutput, TextPaintsEachRecordInItsColourButNotBlack) {
     options.all = true;
     const std::string text = Written(records, fields, options);
     EXPECT_NE(text.find("\x1b[38;2;51;51;51m       0  UNKNOW\x1b[0m\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\x1b[38;2;239;127;159m     150  COMMAND           0x76\x1b[0m\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\x1b[38;2;239;127;159m     150  COMMAND           0x76  SEEK\x1b[0m\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\n     150  START\n"), std::string::npos) << text;
 }
 

@@ -34,7 +34,7 @@ TEST(Sample, ShowsIdentifyAndUltraDmaBothWays) {
     const auto result = fd::test::RunCfdecode({kSample, "--color", "never"});
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string& text = result.out;
-    EXPECT_NE(text.find("COMMAND           0xEC\n"), std::string::npos);  // IDENTIFY DEVICE
+    EXPECT_NE(text.find("COMMAND           0xEC  IDENTIFY DEVICE\n"), std::string::npos);
     size_t pioReads = 0, dataReads = 0, dataWrites = 0;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
