@@ -423,7 +423,7 @@ int Run(const Options& options) {
                     page.fields[r.fieldId] = {f.name, ColourHex(r.colour), f.radix, f.width, f.shown};
                 }
             }
-            page.transactions = analysis::AnalyzeRecords(plain);
+            page.transactions = analysis::AnalyzeRecords(plain, false);
             const size_t warnings = report.warnings.size();
             page.timing = std::move(report);
             if (!WriteTimelinePage(timing.html->out, page)) throw std::runtime_error(options.html + ": cannot write the page");
