@@ -210,6 +210,11 @@ private:
         const bool read = record.fieldId == kDmaRead;
         const int strobe = read ? kIord : kIowr;
         const auto rise = cursors_[static_cast<size_t>(strobe)].FirstAfter(fall);
+        // An Ultra DMA data-out burst starts with IOWR (STOP) falling and
+        // looks like a DMA write cycle to the plug-in; HSTROBE on IORD then
+        // toggles while IOWR stays low, which no multiword DMA cycle does.
+        const auto other = cursors_[static_cast<size_t>(read ? kIowr : kIord)].FirstAfter(fall);
+        if (rise && other && *other < *rise) return;
         const TransferMode mode = ModeFor(ModeFamily::Mwdma, fall);
         const MwdmaTiming& t = MwdmaMode(mode.number);
         ++report_.cyclesChecked;

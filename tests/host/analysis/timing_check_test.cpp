@@ -118,6 +118,26 @@ TEST(TimingCheck, CleanCapturesGiveNoWarning) {
     }
 }
 
+TEST(TimingCheck, UltraDmaStopIsNoMultiwordCycle) {
+    // The plug-in records a DMA WRITE where STOP (IOWR) falls at the start of
+    // an Ultra DMA data-out burst; it is not judged as multiword DMA.
+    fd::sim::Options options;
+    Capture capture = Scenario("udma-write", options);
+    for (const auto& phase : capture.transcript.phases) {
+        for (const auto& mark : phase.marks) {
+            if (mark.kind == fd::sim::Landmark::StopNegated) capture.records.push_back({mark.position, mark.bus, 4018});
+        }
+    }
+    std::sort(capture.records.begin(), capture.records.end(),
+              [](const Record& a, const Record& b) { return a.position < b.position; });
+    TimingOptions timing = Judging(options);
+    timing.mwdma.reset();
+    const TimingReport report = CheckTiming(capture.records, capture.bus, timing);
+    EXPECT_TRUE(report.warnings.empty()) << Warnings(report);
+    EXPECT_FALSE(HasNote(report, TimingNote::Kind::ModeAssumed, "multiword"));
+    EXPECT_LT(report.cyclesChecked, capture.records.size());
+}
+
 // Which parameter a cut strobe breaks, by the kind of cycle it hit.
 std::string ShortStrobeParameter(PhaseKind kind) {
     switch (kind) {
