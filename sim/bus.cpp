@@ -142,13 +142,16 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     SetData(start, value);
     const uint32_t fall = start + Samples(t.t1);
     Set(strobe, fall, 0);
-    const uint32_t rise = fall + Samples(wide ? t.t2Data : t.t2Reg);
+    bool shortened = false;
+    const uint32_t rise = fall + StrobeLength(Samples(wide ? t.t2Data : t.t2Reg), shortened);
     Set(strobe, rise, 1);
     const uint32_t release = rise + Samples(t.t9);
     SetAddress(release, reg, false);
     cycleEnd_ = release;
     now_ = std::max({start + Samples(t.t0), release + 1, rise + Samples(t.t2i)});
-    return Transfer{fall, value};
+    Transfer transfer{fall, value};
+    transfer.shortStrobe = shortened;
+    return transfer;
 }
 
 void Bus::WriteRegister(Reg reg, uint16_t value) {
@@ -186,6 +189,14 @@ void Bus::PioDataOut(std::span<const uint16_t> words) {
     transcript_.phases.push_back(std::move(phase));
 }
 
+uint32_t Bus::StrobeLength(uint32_t samples, bool& shortened) {
+    ++strobes_;
+    const uint32_t every = options_.faults.shortStrobeEvery;
+    shortened = every != 0 && strobes_ % every == 0;
+    if (!shortened) return samples;
+    return std::max<uint32_t>(static_cast<uint32_t>(uint64_t{samples} * options_.faults.shortStrobePercent / 100), 1);
+}
+
 bool Bus::NextWordSimultaneous() {
     ++dmaWords_;
     const uint32_t every = options_.faults.simultaneousEvery;
@@ -220,13 +231,14 @@ void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
         }
         const bool simultaneous = NextWordSimultaneous();
         Set(strobe, fall, 0);
-        rise = fall + Samples(t.tD);
+        bool shortened = false;
+        rise = fall + StrobeLength(Samples(t.tD), shortened);
         Set(strobe, rise, 1);
         if (simultaneous) {
             Set(other, fall, 0);
             Set(other, rise, 1);
         }
-        phase.words.push_back(Transfer{fall, words[i], false, simultaneous});
+        phase.words.push_back(Transfer{fall, words[i], false, simultaneous, shortened});
     }
     // The card drops DMARQ as the last cycle ends; the host then releases DMACK.
     Set(kDmarq, rise, 0);
@@ -292,13 +304,30 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
 
     uint32_t edge = first;
     const uint32_t pause = Samples(burst.pauseNs);
+    const uint32_t margin = Samples(options_.faults.dataMarginNs);
+    bool earlyAfterPrevious = false;
     for (size_t i = 0; i < words.size(); ++i) {
+        bool shortened = false;
+        bool late = false;
+        bool early = false;
+        const uint64_t word = ++udmaWords_;
         if (i > 0) {
-            edge += half;
+            const uint32_t previous = edge;
+            // A short phase still leaves the data room to change before the edge.
+            edge += std::max(StrobeLength(half, shortened), hold + 1);
             if (std::find(burst.pauseAfter.begin(), burst.pauseAfter.end(), i - 1) != burst.pauseAfter.end()) {
                 edge += pause;
             }
+            const uint32_t every = options_.faults.lateDataEvery;
+            late = every != 0 && word % every == 0 && i + 1 < words.size() && !earlyAfterPrevious;
+            uint32_t change = previous + hold;
+            if (earlyAfterPrevious) change = previous + std::min(margin, edge - previous - 1);
+            if (late) change = std::max(edge - std::min(margin, edge - previous - 1), previous + 1);
+            SetData(change, words[i]);
         }
+        early = options_.faults.earlyDataEvery != 0 && word % options_.faults.earlyDataEvery == 0 && i > 0 &&
+                i + 1 < words.size();
+        earlyAfterPrevious = early;
         const int level = 1 - tracks_[static_cast<size_t>(strobe)].level;
         const bool simultaneous = NextWordSimultaneous();
         Set(strobe, edge, level);
@@ -310,8 +339,10 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
             Set(companion, edge, 1);
             Set(companion, edge + 1, 0);
         }
-        phase.words.push_back(Transfer{edge, words[i], level == 1, simultaneous});
-        if (i + 1 < words.size()) SetData(edge + hold, words[i + 1]);
+        Transfer transfer{edge, words[i], level == 1, simultaneous, shortened};
+        transfer.lateData = late;
+        transfer.earlyData = early;
+        phase.words.push_back(transfer);
     }
 
     uint32_t at = edge + half;

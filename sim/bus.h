@@ -70,6 +70,18 @@ struct Faults {
     // Signals that idle high but start low: they rise half-way through the
     // lead-in, before any bus activity. Signals idling low are unchanged.
     std::vector<std::string> startLow;
+    // Timing faults. Every Nth strobe pulse (N > 0; register and PIO data
+    // cycles, multiword DMA cycles and Ultra DMA strobe phases, counted
+    // together) lasts only shortStrobePercent of its table length.
+    uint32_t shortStrobeEvery = 0;
+    uint32_t shortStrobePercent = 50;
+    // Ultra DMA: every Nth word reaches the data lines only dataMarginNs
+    // before its strobe edge (setup too short), or the data lines change
+    // dataMarginNs after every Nth word's edge (hold too short). Counted
+    // over Ultra DMA words; the first and last word of a burst are skipped.
+    uint32_t lateDataEvery = 0;
+    uint32_t earlyDataEvery = 0;
+    double dataMarginNs = 1;
 };
 
 struct Options {
@@ -97,6 +109,9 @@ struct Transfer {
     uint16_t value;
     bool rising = false;        // Ultra DMA: carried by a rising strobe edge
     bool simultaneous = false;  // a second strobe changes at the same sample (fault)
+    bool shortStrobe = false;   // the strobe pulse (Ultra DMA: the phase before this edge) is cut short
+    bool lateData = false;      // Ultra DMA: the word came onto the lines too close before its edge
+    bool earlyData = false;     // Ultra DMA: the lines changed too soon after its edge
 };
 
 enum class Landmark {
@@ -216,6 +231,9 @@ private:
     void Mwdma(std::span<const uint16_t> words, bool write);
     void Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool write);
     bool NextWordSimultaneous();
+    // The length of the next strobe pulse: `samples`, or cut short by the
+    // short-strobe fault (then `shortened` is set).
+    uint32_t StrobeLength(uint32_t samples, bool& shortened);
     void MarkAt(Phase& phase, Landmark kind, uint32_t position);
     // Throws std::length_error when a capture would reach beyond 32-bit positions.
     void CheckRoom(uint64_t until) const;
@@ -225,6 +243,8 @@ private:
     uint32_t now_;
     uint32_t cycleEnd_ = 0;  // last change of the latest register cycle
     uint64_t dmaWords_ = 0;
+    uint64_t strobes_ = 0;
+    uint64_t udmaWords_ = 0;
     std::mt19937 random_;
     Transcript transcript_;
     bool finished_ = false;

@@ -40,13 +40,16 @@ int main(int argc, char** argv) {
                "\nExamples:\n"
                "  cfsim udma-read --sectors 3 -o read.vcd\n"
                "  cfsim mixed --seed 7 --udma-mode 6 --sample-period 2 > mixed.vcd\n"
-               "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd");
+               "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd\n"
+               "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
+               "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd");
 
     std::string scenario;
     fd::sim::ScenarioParams params;
     fd::sim::Options options;
     std::string output = "-";
     std::string transcriptFile;
+    uint32_t repeat = 1;
     app.add_option("scenario", scenario, "What to put on the bus (see Scenarios below)")->required();
     app.add_option("--sectors", params.sectors, "Sectors per data command, 1 to 256")
         ->default_val(params.sectors)
@@ -78,6 +81,23 @@ int main(int argc, char** argv) {
     app.add_option("--glitch-width", options.faults.glitchWidth,
                    "Width of each glitch in samples; 0 gives two changes at one position")
         ->default_val(options.faults.glitchWidth);
+    app.add_option("--short-strobe-every", options.faults.shortStrobeEvery,
+                   "Timing fault: every Nth strobe pulse (register, PIO and DMA cycles, Ultra DMA strobe phases) is cut short");
+    app.add_option("--short-strobe-percent", options.faults.shortStrobePercent,
+                   "What is left of a cut strobe pulse, in percent of its length")
+        ->default_val(options.faults.shortStrobePercent)
+        ->check(CLI::Range(1u, 99u));
+    app.add_option("--late-data-every", options.faults.lateDataEvery,
+                   "Timing fault: every Nth Ultra DMA word reaches the data lines only --data-margin before its strobe edge");
+    app.add_option("--early-data-every", options.faults.earlyDataEvery,
+                   "Timing fault: the data lines change only --data-margin after every Nth Ultra DMA word's strobe edge");
+    app.add_option("--data-margin", options.faults.dataMarginNs,
+                   "How close to the strobe edge the late or early data changes, in ns (at least one sample)")
+        ->default_val(options.faults.dataMarginNs)
+        ->check(CLI::PositiveNumber);
+    app.add_option("--repeat", repeat, "Run the scenario this many times, one after another (for large captures)")
+        ->default_val(repeat)
+        ->check(CLI::Range(1u, 1000000u));
     app.add_option("--start-low", options.faults.startLow,
                    "Fault: these signals (e.g. IORD,CS0) start low and rise before the first cycle")
         ->delimiter(',');
@@ -91,7 +111,7 @@ int main(int argc, char** argv) {
     std::string writing = output == "-" ? std::string("standard output") : output;
     try {
         fd::sim::Bus bus(options);
-        fd::sim::RunScenario(bus, scenario, params);
+        for (uint32_t run = 0; run < repeat; ++run) fd::sim::RunScenario(bus, scenario, params);
         const fd::host::Waveform waveform = bus.Finish();
         if (output == "-") {
             fd::sim::WriteVcd(std::cout, waveform);

@@ -1,48 +1,20 @@
-// Bus timing of a CompactFlash card in True IDE mode, in nanoseconds: the
-// PIO, multiword DMA and Ultra DMA mode tables of CF 4.1 (Ultra DMA values as
-// ATA/ATAPI-7 gives them). The synthesizer turns these into sample counts.
+// Bus timing for the synthesizer: the CF 4.1 mode tables live with the
+// analysis library (host/analysis/mode_timing.h), which the timing checks
+// share; the synthesizer turns them into sample counts.
 #pragma once
+
+#include "host/analysis/mode_timing.h"
 
 namespace fd::sim {
 
-struct PioTiming {
-    double t0;        // cycle time
-    double t1;        // address valid to strobe
-    double t2Data;    // strobe pulse, 16-bit (DATA register)
-    double t2Reg;     // strobe pulse, 8-bit (task-file registers)
-    double t2i;       // strobe recovery
-    double t9;        // address hold after the strobe
-};
-
-struct MwdmaTiming {
-    double t0;   // cycle time
-    double tD;   // strobe pulse
-    double tKR;  // IORD negated pulse
-    double tKW;  // IOWR negated pulse
-    double tM;   // chip selects valid to strobe
-    double tJ;   // strobe to DMACK hold
-};
-
-struct UdmaTiming {
-    double halfCycle;  // typical strobe edge to next edge (t2CYCTYP / 2)
-    double tCyc;       // minimum strobe edge to next edge
-    double tDvs;       // data valid setup at the sender
-    double tDvh;       // data valid hold at the sender
-    double tAck;       // DMACK setup and hold
-    double tEnv;       // envelope, minimum
-    double tRp;        // ready to pause
-    double tLi;        // limited interlock (maximum)
-    double tMli;       // interlock with minimum
-    double tSs;        // strobe edge to STOP / DMARQ negation
-};
-
-inline constexpr int kPioModes = 7;    // 0..6 (5 and 6 are CF-only)
-inline constexpr int kMwdmaModes = 5;  // 0..4 (3 and 4 are CF-only)
-inline constexpr int kUdmaModes = 7;   // 0..6
-
-// The mode's row; throws std::out_of_range for a mode outside the table.
-const PioTiming& PioMode(int mode);
-const MwdmaTiming& MwdmaMode(int mode);
-const UdmaTiming& UdmaMode(int mode);
+using host::analysis::kMwdmaModes;
+using host::analysis::kPioModes;
+using host::analysis::kUdmaModes;
+using host::analysis::MwdmaMode;
+using host::analysis::MwdmaTiming;
+using host::analysis::PioMode;
+using host::analysis::PioTiming;
+using host::analysis::UdmaMode;
+using host::analysis::UdmaTiming;
 
 }  // namespace fd::sim

@@ -5,16 +5,21 @@
 #include <CLI/CLI.hpp>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <numeric>
 #include <optional>
 
+#include "host/analysis/timing_check.h"
 #include "host/cfdecode/plugin_host.h"
 #include "host/cfdecode/record_output.h"
 #include "host/cfdecode/signal_map.h"
 #include "host/cfdecode/transaction_output.h"
 #include "host/formats/capture_reader.h"
+#include "host/html/timeline_page.h"
 #include "host/model/capture_image.h"
 
 #if defined(_WIN32)
@@ -150,6 +155,11 @@ struct Options {
     std::string language = "en";
     uint64_t offset = 0;
     bool quiet = false;
+    // Timing and the timeline page.
+    std::string html;
+    bool timing = false;
+    std::vector<std::string> modes;
+    std::string samplerate;
     std::string view = "records";
     std::vector<std::string> commands;
     std::string lba;
@@ -157,6 +167,112 @@ struct Options {
     std::string dump;
     bool hex = false;
 };
+
+// The page being written: removed again unless it was written whole.
+struct PageFile {
+    std::string path;
+    std::ofstream out;
+    bool complete = false;
+    ~PageFile() {
+        if (complete) return;
+        out.close();
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+};
+
+// The timing checks and the timeline page: what the user asked for, checked
+// before anything is read.
+struct TimingRequest {
+    analysis::TimingOptions options;
+    double secondsPerPosition = 0;  // from --samplerate; 0 keeps the capture's
+    std::unique_ptr<PageFile> html;
+};
+
+TimingRequest CheckTimingOptions(const Options& options) {
+    TimingRequest request;
+    for (const std::string& text : options.modes) {
+        const auto mode = analysis::ParseMode(text);
+        if (!mode) throw BadInput{"--mode " + text + ": expected pio0 to pio6, mdma0 to mdma4 or udma0 to udma6"};
+        auto& slot = mode->family == analysis::ModeFamily::Pio     ? request.options.pio
+                     : mode->family == analysis::ModeFamily::Mwdma ? request.options.mwdma
+                                                                   : request.options.udma;
+        if (slot && !(*slot == *mode))
+            throw BadInput{"--mode " + text + ": " + analysis::ModeName(*slot) + " was given for that family already"};
+        slot = mode;
+    }
+    if (!options.samplerate.empty()) {
+        // 200000000, 200e6, 200M, 1.5G
+        double rate = 0;
+        size_t used = 0;
+        try {
+            rate = std::stod(options.samplerate, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        const std::string rest = options.samplerate.substr(used);
+        const double scale = rest.empty() ? 1 : rest == "k" ? 1e3 : rest == "M" ? 1e6 : rest == "G" ? 1e9 : 0;
+        if (used == 0 || scale == 0 || !(rate * scale > 0) || !std::isfinite(rate * scale))
+            throw BadInput{"--samplerate " + options.samplerate + ": expected samples per second, e.g. 200000000 or 200M"};
+        request.secondsPerPosition = 1 / (rate * scale);
+    }
+    if (!options.html.empty()) {
+        if (std::filesystem::is_directory(options.html))
+            throw BadInput{"--html " + options.html + ": is a folder; give the page's file name"};
+        request.html = std::make_unique<PageFile>();
+        request.html->out.open(options.html, std::ios::binary | std::ios::trunc);
+        if (!request.html->out) {
+            request.html->complete = true;  // nothing of ours to remove
+            throw BadInput{"--html " + options.html + ": cannot create the file"};
+        }
+        request.html->path = options.html;
+    }
+    return request;
+}
+
+// The 26 bus roles as the plug-in is given them, kept for the timing checks
+// and the page before the capture image takes the signals over.
+Waveform BusRoles(const Waveform& waveform, const ChannelPlan& plan) {
+    Waveform bus;
+    bus.endPosition = waveform.endPosition;
+    bus.secondsPerPosition = waveform.secondsPerPosition;
+    for (int role = 0; role < analysis::kBusRoles && role < static_cast<int>(plan.channels.size()); ++role) {
+        const PlannedChannel& channel = plan.channels[static_cast<size_t>(role)];
+        if (channel.signal >= 0) {
+            Signal signal = waveform.signals[static_cast<size_t>(channel.signal)];
+            signal.name = RoleName(role);
+            bus.signals.push_back(std::move(signal));
+        } else {
+            bus.signals.push_back({RoleName(role), channel.idleLevel, {}});
+        }
+    }
+    return bus;
+}
+
+// The largest step every change of the bus is a multiple of: 1 for a
+// capture counted in samples.
+uint32_t TimeStep(const Waveform& bus) {
+    uint32_t step = 0;
+    for (const Signal& signal : bus.signals) {
+        for (uint32_t position : signal.changes) {
+            step = std::gcd(step, position);
+            if (step == 1) return 1;
+        }
+    }
+    return step == 0 ? 1 : step;
+}
+
+// --timing: the report on stdout, one warning a line.
+bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, double secondsPerPosition,
+                       double samplePeriodNs) {
+    for (const analysis::TimingWarning& w : report.warnings) {
+        std::fprintf(out, "%10u  %12.1f ns  %s\n", w.position, w.position * secondsPerPosition * 1e9, w.Describe().c_str());
+    }
+    for (const analysis::TimingNote& note : report.notes) std::fprintf(out, "note: %s\n", note.text.c_str());
+    std::fprintf(out, "%zu timing warnings in %llu cycles, judged at a sample period of %.4g ns\n",
+                 report.warnings.size(), static_cast<unsigned long long>(report.cyclesChecked), samplePeriodNs);
+    return std::fflush(out) == 0 && !std::ferror(out);
+}
 
 // The records or the transactions view, with the filters and the payload
 // dump. Returns false when writing stdout failed.
@@ -224,6 +340,7 @@ int Run(const Options& options) {
     window.language = options.language == "zh-CN" ? FdLanguageSimplified
                       : options.language == "zh-TW" ? FdLanguageTraditional
                                                     : FdLanguageEnglish;
+    TimingRequest timing = CheckTimingOptions(options);
     std::optional<std::array<uint8_t, FD_SETTINGS_SIZE>> stored;
     if (!options.settings.empty() && !options.resetSettings && std::filesystem::exists(options.settings))
         stored = ReadSettingsFile(options.settings);
@@ -268,10 +385,61 @@ int Run(const Options& options) {
     if (!options.quiet)
         for (const std::string& note : plan.notes) std::fprintf(stderr, "cfdecode: warning: %s\n", note.c_str());
 
+    if (timing.secondsPerPosition > 0 && !(waveform.secondsPerPosition > 0)) waveform.secondsPerPosition = timing.secondsPerPosition;
+    const bool judging = options.timing || timing.html;
+    const Waveform bus = judging ? BusRoles(waveform, plan) : Waveform{};
+
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
     const std::vector<DecodedRecord> records = host.Decode(image, window);
     const auto fields = host.Presentation(records);
+
+    if (judging) {
+        const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
+        analysis::BusSignals lines{};
+        for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role) lines[role] = &bus.signals[role];
+        // Positions are in the file's time unit; the samples may lie further
+        // apart (a VCD in nanoseconds of a 200 MS/s capture): the resolution
+        // is the given sample rate, else the step all times are multiples of.
+        timing.options.nsPerPosition = bus.secondsPerPosition * 1e9;
+        timing.options.samplePeriodNs = options.samplerate.empty()
+                                            ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
+                                            : timing.secondsPerPosition * 1e9;
+        analysis::TimingReport report = analysis::CheckTiming(plain, lines, timing.options);
+        if (options.timing && !WriteTimingReport(stdout, report, bus.secondsPerPosition, timing.options.samplePeriodNs)) {
+            std::fprintf(stderr, "cfdecode: cannot write the output\n");
+            return kFailure;
+        }
+        if (timing.html) {
+            TimelineInput page;
+            page.title = std::filesystem::path(options.capture).filename().string();
+            page.bus = &bus;
+            page.samplePeriodNs = timing.options.samplePeriodNs;
+            page.records.reserve(records.size());
+            for (const DecodedRecord& r : records) {
+                page.records.push_back({r.position, r.value, r.fieldId});
+                if (!page.fields.count(r.fieldId)) {
+                    const FieldPresentation& f = fields.at(r.fieldId);
+                    page.fields[r.fieldId] = {f.name, ColourHex(r.colour), f.radix, f.width, f.shown};
+                }
+            }
+            page.transactions = analysis::AnalyzeRecords(plain, false);
+            const size_t warnings = report.warnings.size();
+            page.timing = std::move(report);
+            if (!WriteTimelinePage(timing.html->out, page)) throw std::runtime_error(options.html + ": cannot write the page");
+            timing.html->out.close();
+            if (!timing.html->out) throw std::runtime_error(options.html + ": cannot write the page");
+            timing.html->complete = true;
+            if (!options.quiet) {
+                std::fprintf(stderr, "cfdecode: wrote %s: %zu records, %zu transactions, %zu timing warnings\n",
+                             options.html.c_str(), page.records.size(), page.transactions.size(), warnings);
+                for (const analysis::TimingNote& note : page.timing.notes)
+                    std::fprintf(stderr, "cfdecode: timing: %s\n", note.text.c_str());
+            }
+        }
+        if (!options.settings.empty()) WriteSettingsFile(options.settings, host.ReadSettings());
+        return 0;
+    }
 
     const bool written = [&] {
         try {
@@ -345,6 +513,20 @@ int main(int argc, char** argv) {
         ->type_name("DIR");
     app.add_flag("--hex", options.hex, "Transactions view, text: a hex view of each command's data under its line");
     app.add_flag("-q,--quiet", options.quiet, "No warnings and no progress bar on stderr");
+    app.add_option("--html", options.html,
+                   "Write a self-contained timeline page (waveform, records, transactions, timing warnings) "
+                   "instead of printing the records")
+        ->type_name("FILE");
+    app.add_flag("--timing", options.timing, "Print the timing check instead of the records: one line per violation");
+    app.add_option("--mode", options.modes,
+                   "Transfer modes in force from the capture's start, until a SET FEATURES in it selects another: "
+                   "pio0-6, mdma0-4, udma0-6; a list or repeated (--mode pio4,udma5)")
+        ->type_name("MODE")
+        ->delimiter(',')
+        ->allow_extra_args(false);
+    app.add_option("--samplerate", options.samplerate,
+                   "Samples per second (200000000, 200M), for captures that do not say (CSV), or to correct one")
+        ->type_name("HZ");
     app.footer(
         "\nRecords view: position, kind, value and, for STATUS, ALT STATUS, ERROR, CARD/HEAD, DEVICE CONTROL\n"
         "and COMMAND, what the value means (\"DRDY DSC\", \"LBA DEV0 head 0\", \"READ DMA\"). Columns of csv and\n"
@@ -355,6 +537,12 @@ int main(int argc, char** argv) {
         "or began inside it). IDENTIFY DEVICE shows the card's model, serial, firmware, capacity and modes.\n"
         "--command, --lba and --errors choose transactions; in the records view they keep the records that\n"
         "lie within the chosen transactions.\n"
+        "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is measured\n"
+        "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS tDH).\n"
+        "A change seen at sample n happened within the sample before it, so an interval of n samples is\n"
+        "reported only when n + 1 samples still fall short of the minimum, and a minimum shorter than two\n"
+        "sample periods is not judged: the report says it cannot be. The mode in force is the last SET FEATURES\n"
+        "transfer mode seen, before it --mode, else the fastest mode of the family (noted in the report).\n"
         "Exit status: 0 decoded, 2 bad input (file, option), 1 other failure.");
 
     try {
