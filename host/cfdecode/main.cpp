@@ -14,6 +14,7 @@
 #include "host/cfdecode/record_output.h"
 #include "host/cfdecode/signal_map.h"
 #include "host/formats/capture_reader.h"
+#include "host/formats/samplerate.h"
 #include "host/model/capture_image.h"
 
 #if defined(_WIN32)
@@ -148,6 +149,8 @@ struct Options {
     std::string start;
     std::string language = "en";
     uint64_t offset = 0;
+    std::string samplerate;
+    std::string csvColumns;
     bool quiet = false;
 };
 
@@ -179,6 +182,9 @@ int Run(const Options& options) {
     window.language = options.language == "zh-CN" ? FdLanguageSimplified
                       : options.language == "zh-TW" ? FdLanguageTraditional
                                                     : FdLanguageEnglish;
+    uint64_t samplerate = 0;
+    if (!options.samplerate.empty() && (samplerate = ParseSamplerate(options.samplerate)) == 0)
+        throw BadInput{"--samplerate " + options.samplerate + ": expected a rate such as 24MHz, 500kHz or 100000000"};
     std::optional<std::array<uint8_t, FD_SETTINGS_SIZE>> stored;
     if (!options.settings.empty() && !options.resetSettings && std::filesystem::exists(options.settings))
         stored = ReadSettingsFile(options.settings);
@@ -201,6 +207,8 @@ int Run(const Options& options) {
                         !options.quiet && isatty(fileno(stderr)));
         CaptureReadOptions readOptions;
         readOptions.offset = options.offset;
+        readOptions.samplerate = samplerate;
+        readOptions.csvColumns = options.csvColumns;
         readOptions.progress = [&bar](uint64_t done, uint64_t total) { bar.Update(done, total); };
         try {
             waveform = ReadCapture(options.capture, readOptions, &notes);
@@ -211,6 +219,10 @@ int Run(const Options& options) {
     if (!options.quiet && notes.unknownValues > 0) {
         std::fprintf(stderr, "cfdecode: warning: %s: %llu x or z values read as 0\n", options.capture.c_str(),
                      static_cast<unsigned long long>(notes.unknownValues));
+    }
+    if (!options.quiet && notes.analogChannels > 0) {
+        std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", options.capture.c_str(),
+                     notes.analogChannels);
     }
 
     const ChannelPlan plan = [&] {
@@ -251,9 +263,11 @@ int main(int argc, char** argv) {
         "plug-in, loaded exactly as a host application loads it, and prints the decoded records.\n\n"
         "Signals are matched to the bus roles by name (DMARQ, DMACK-, CS0-/-CE1, CS1-/-CE2, A0-A2/DA0-DA2,\n"
         "IORD-/DIOR-, IOWR-/DIOW-, IORDY, D0-D15/DD0-DD15; any case, with or without -, #, _n); vectors\n"
-        "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units.\n",
+        "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units\n"
+        "(VCD) or sample numbers (.sr, CSV).\n",
         "cfdecode"};
-    app.add_option("capture", options.capture, "Capture file: a value change dump (.vcd)")->required()->type_name("FILE");
+    app.add_option("capture", options.capture,
+                   "Capture file: a value change dump (.vcd), a sigrok session (.sr) or a CSV capture (.csv)")->required()->type_name("FILE");
     app.add_option("--plugin", options.plugin, "Plug-in library to load (default: the one built beside cfdecode)")
         ->type_name("PATH");
     app.add_option("--settings", options.settings,
@@ -280,6 +294,13 @@ int main(int argc, char** argv) {
     app.add_option("--language", options.language, "The capture's language: en, zh-CN or zh-TW")
         ->type_name("LANGUAGE")
         ->check(CLI::IsMember({"en", "zh-CN", "zh-TW"}));
+    app.add_option("--samplerate", options.samplerate,
+                   "CSV: the sample rate that turns a time column (seconds) into sample numbers, e.g. 100MHz")
+        ->type_name("RATE");
+    app.add_option("--csv-columns", options.csvColumns,
+                   "CSV: read only these columns, under these names: 3=IORD,4=IOWR (column 1 holds the position),\n"
+                   "or names in column order from column 2, - skipping one: DMARQ,DMACK,-,CS1")
+        ->type_name("LIST");
     app.add_flag("-q,--quiet", options.quiet, "No warnings and no progress bar on stderr");
     app.footer(
         "\nOutput columns (csv, json): position, field_id, name, value (signed 64-bit), colour (#RRGGBB).\n"

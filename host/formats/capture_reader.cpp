@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <vector>
 
 #include "host/formats/vcd_reader.h"
 #if defined(FD_HAVE_FORMATS)
@@ -35,6 +36,23 @@ bool LooksLikeVcd(const std::string& path) {
     return c == '$';
 }
 
+#if defined(FD_HAVE_FORMATS)
+// What lies before the offset only sets the starting levels, as in the VCD
+// reader; the rest moves down by it.
+void ApplyOffset(Waveform& waveform, uint64_t offset) {
+    if (offset == 0) return;
+    for (Signal& signal : waveform.signals) {
+        const auto first = std::upper_bound(signal.changes.begin(), signal.changes.end(), offset);
+        if ((first - signal.changes.begin()) % 2 != 0) signal.initialLevel ^= 1;
+        std::vector<uint32_t> kept;
+        kept.reserve(static_cast<size_t>(signal.changes.end() - first));
+        for (auto it = first; it != signal.changes.end(); ++it) kept.push_back(static_cast<uint32_t>(*it - offset));
+        signal.changes = std::move(kept);
+    }
+    waveform.endPosition = waveform.endPosition <= offset ? 0 : static_cast<uint32_t>(waveform.endPosition - offset);
+}
+#endif
+
 }  // namespace
 
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
@@ -42,12 +60,20 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     if (extension == "vcd" || LooksLikeVcd(path)) return ReadVcd(path, options, notes);
 #if defined(FD_HAVE_FORMATS)
     if (extension == "sr") {
-        if (notes != nullptr) notes->format = "sigrok session";
-        return ReadSigrokSession(path);
+        SigrokReadNotes sigrokNotes;
+        Waveform waveform = ReadSigrokSession(path, &sigrokNotes);
+        if (notes != nullptr) {
+            notes->format = "sigrok session";
+            notes->analogChannels = static_cast<uint32_t>(sigrokNotes.analogChannels);
+        }
+        ApplyOffset(waveform, options.offset);
+        return waveform;
     }
     if (extension == "csv") {
         if (notes != nullptr) notes->format = "CSV";
-        return ReadCsvCapture(path);
+        Waveform waveform = ReadCsvCapture(path, CsvReadOptions{options.samplerate, options.csvColumns});
+        ApplyOffset(waveform, options.offset);
+        return waveform;
     }
     constexpr const char* kExpected = "expected a VCD file (.vcd), a sigrok session (.sr) or a CSV capture (.csv)";
 #else

@@ -92,28 +92,6 @@ bool ParseCount(const std::string& text, long long& value) {
 
 }  // namespace
 
-uint64_t ParseSamplerate(const std::string& raw) {
-    const std::string text = Trim(raw);
-    char* end = nullptr;
-    const double number = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || !(number > 0)) return 0;
-    std::string unit = Trim(end);
-    std::transform(unit.begin(), unit.end(), unit.begin(), [](unsigned char c) { return std::tolower(c); });
-    double scale = 1;
-    if (unit == "khz") scale = 1e3;
-    else if (unit == "mhz") scale = 1e6;
-    else if (unit == "ghz") scale = 1e9;
-    else if (unit != "hz" && !unit.empty()) return 0;
-    return static_cast<uint64_t>(std::llround(number * scale));
-}
-
-std::string FormatSamplerate(uint64_t hz) {
-    if (hz != 0 && hz % 1000000000 == 0) return std::to_string(hz / 1000000000) + " GHz";
-    if (hz != 0 && hz % 1000000 == 0) return std::to_string(hz / 1000000) + " MHz";
-    if (hz != 0 && hz % 1000 == 0) return std::to_string(hz / 1000) + " kHz";
-    return std::to_string(hz) + " Hz";
-}
-
 namespace {
 
 Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes);
