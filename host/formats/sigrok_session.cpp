@@ -103,6 +103,8 @@ Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
     ZipPtr zip(zip_open(path.c_str(), ZIP_RDONLY, &code));
     if (!zip) {
         if (code == ZIP_ER_NOENT || code == ZIP_ER_OPEN) throw CaptureFormatError(path, "", "cannot open the file");
+        if (code == ZIP_ER_INCONS || code == ZIP_ER_CRC || code == ZIP_ER_EOF)
+            throw CaptureFormatError(path, "", "the zip archive is damaged or cut short: " + ZipErrorText(code));
         throw CaptureFormatError(path, "", "not a sigrok session (zip archive): " + ZipErrorText(code));
     }
     return ReadSession(std::move(zip), path, notes);
@@ -116,8 +118,11 @@ Waveform ReadSigrokSession(const void* data, size_t size, const std::string& nam
     ZipPtr zip(zip_open_from_source(source, ZIP_RDONLY, &error));
     if (!zip) {
         zip_source_free(source);
+        const int code = zip_error_code_zip(&error);
         std::string text = zip_error_strerror(&error);
         zip_error_fini(&error);
+        if (code == ZIP_ER_INCONS || code == ZIP_ER_CRC || code == ZIP_ER_EOF)
+            throw CaptureFormatError(name, "", "the zip archive is damaged or cut short: " + text);
         throw CaptureFormatError(name, "", "not a sigrok session (zip archive): " + text);
     }
     zip_error_fini(&error);
