@@ -250,7 +250,8 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
                 if (position != 0 && bit) signal.changes.push_back(static_cast<uint32_t>(position));
             } else if (bit != level[i]) {
                 // Two rows at one position: the later one wins.
-                if (!signal.changes.empty() && signal.changes.back() == position) signal.changes.pop_back();
+                if (position == 0) signal.initialLevel = bit;
+                else if (!signal.changes.empty() && signal.changes.back() == position) signal.changes.pop_back();
                 else signal.changes.push_back(static_cast<uint32_t>(position));
             }
             level[i] = bit;

@@ -30,6 +30,14 @@ TEST(CsvCapture, PerSampleAndPerChangeGiveTheSameSignals) {
     }
 }
 
+TEST(CsvCapture, ALaterRowAtTheSamePositionWins) {
+    const Waveform w = Read("sample,A,B\n0,0,1\n0,1,1\n4,0,1\n4,0,0\n4,1,0\n6,1,0\n");
+    EXPECT_EQ(w.signals[0].initialLevel, 1);
+    EXPECT_TRUE(w.signals[0].changes.empty());
+    EXPECT_EQ(w.signals[1].initialLevel, 1);
+    EXPECT_EQ(w.signals[1].changes, std::vector<uint32_t>{4});
+}
+
 TEST(CsvCapture, TimeColumnNeedsASamplerate) {
     const std::string text = "; exported\nTime [s],A\n0.000000,0\n0.000002,1\n3e-6,0\n";
     try {
