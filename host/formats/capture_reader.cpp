@@ -36,6 +36,17 @@ bool LooksLikeVcd(const std::string& path) {
     return c == '$';
 }
 
+// A zip archive's local header. sigrok-cli writes a session whatever the
+// output file is called unless given -O, so a .vcd may well be one.
+bool LooksLikeZip(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char magic[4] = {};
+    const size_t got = std::fread(magic, 1, sizeof magic, file);
+    std::fclose(file);
+    return got == sizeof magic && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4;
+}
+
 #if defined(FD_HAVE_FORMATS)
 // What lies before the offset only sets the starting levels, as in the VCD
 // reader; the rest moves down by it.
@@ -57,9 +68,10 @@ void ApplyOffset(Waveform& waveform, uint64_t offset) {
 
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
     const std::string extension = LowerExtension(path);
-    if (extension == "vcd" || LooksLikeVcd(path)) return ReadVcd(path, options, notes);
+    const bool zip = LooksLikeZip(path);
+    if (!zip && (extension == "vcd" || LooksLikeVcd(path))) return ReadVcd(path, options, notes);
 #if defined(FD_HAVE_FORMATS)
-    if (extension == "sr") {
+    if (extension == "sr" || zip) {
         SigrokReadNotes sigrokNotes;
         Waveform waveform = ReadSigrokSession(path, &sigrokNotes);
         if (notes != nullptr) {
@@ -78,6 +90,7 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     constexpr const char* kExpected = "expected a VCD file (.vcd), a sigrok session (.sr) or a CSV capture (.csv)";
 #else
     constexpr const char* kExpected = "expected a VCD file (.vcd)";
+    if (zip) throw CaptureFormatError(path, "", "a zip archive (a sigrok session?); this build reads VCD files only");
 #endif
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe == nullptr) return ReadVcd(path, options, notes);  // reports why it cannot be opened

@@ -65,4 +65,20 @@ TEST_F(CaptureReader, OffsetShiftsSampleCountedFormats) {
     }
 }
 
+// sigrok-cli writes a session unless told -O vcd, whatever the file's name.
+TEST_F(CaptureReader, ASessionIsReadByItsContentsNotItsName) {
+    Waveform w;
+    w.endPosition = 8;
+    w.signals = {{"IORD", 1, {3}}};
+    for (const char* name : {"session.vcd", "session.zip", "session"}) {
+        const std::string path = (dir / name).string();
+        WriteSigrokSession(w, path);
+        CaptureReadNotes notes;
+        const Waveform r = ReadCapture(path, {}, &notes);
+        EXPECT_EQ(notes.format, "sigrok session") << name;
+        ASSERT_EQ(r.signals.size(), 1u) << name;
+        EXPECT_EQ(r.signals[0].changes, std::vector<uint32_t>{3}) << name;
+    }
+}
+
 }  // namespace

@@ -151,6 +151,19 @@ TEST(CfdecodeBadCapture, CsvCaptures) {
     for (const Case& c : cases) Check(c);
 }
 
+// Not bad input: analog channels are left out, with a note.
+TEST(CfdecodeBadCapture, AnalogChannelsAreNotedAndLeftOut) {
+    TemporaryFile capture(".sr");
+    capture.Write(Zip({{"version", "2"},
+                       {"metadata", Metadata("unitsize=1\ntotal analog=2\nanalog3=V1\nanalog4=V2\n")},
+                       {"logic-1-1", std::string("\x03\x02\x03", 3)},
+                       {"analog-1-3-1", std::string(12, '\0')}}));
+    const ProgramResult result = RunCfdecode({capture.path(), "--format", "csv"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("cfdecode: note: " + capture.path() + ": 2 analog channels ignored\n"), std::string::npos)
+        << result.err;
+}
+
 TEST(CfdecodeBadCapture, UnparsableSamplerateIsRefusedBeforeReading) {
     TemporaryFile capture(".csv", "time,IORD\n0.0,1\n");
     const ProgramResult result = RunCfdecode({capture.path(), "--samplerate", "fast"});
