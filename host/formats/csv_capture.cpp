@@ -142,6 +142,8 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
     SigrokPreamble sigrok;
     // The first line that is not a comment: a header, or already data.
     while (ReadLine(in, line, name, ++lineNumber)) {
+        // Spreadsheet programs start a UTF-8 file with a byte order mark.
+        if (lineNumber == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
         const std::string trimmed = Trim(line);
         if (trimmed.empty() || trimmed[0] == '#' || TakeSigrokLine(trimmed, sigrok)) continue;
         std::vector<std::string> fields = SplitFields(line);

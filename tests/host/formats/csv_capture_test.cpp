@@ -30,6 +30,18 @@ TEST(CsvCapture, PerSampleAndPerChangeGiveTheSameSignals) {
     }
 }
 
+TEST(CsvCapture, ByteOrderMarkAndWindowsLineEnds) {
+    for (const char* text : {"\xEF\xBB\xBFsample,A\r\n0,1\r\n3,0\r\n", "\xEF\xBB\xBF" "0,1\r\n3,0\r\n"}) {
+        CsvReadOptions options;
+        if (std::string(text).find("sample") == std::string::npos) options.columns = "A";
+        const Waveform w = Read(text, options);
+        ASSERT_EQ(w.signals.size(), 1u);
+        EXPECT_EQ(w.signals[0].name, "A");
+        EXPECT_EQ(w.signals[0].initialLevel, 1);
+        EXPECT_EQ(w.signals[0].changes, std::vector<uint32_t>{3});
+    }
+}
+
 TEST(CsvCapture, ALaterRowAtTheSamePositionWins) {
     const Waveform w = Read("sample,A,B\n0,0,1\n0,1,1\n4,0,1\n4,0,0\n4,1,0\n6,1,0\n");
     EXPECT_EQ(w.signals[0].initialLevel, 1);
