@@ -22,6 +22,24 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(begin, end - begin + 1));
 }
 
+std::string_view TrimView(std::string_view text) {
+    const size_t begin = text.find_first_not_of(" \t\r\"");
+    if (begin == std::string_view::npos) return text.substr(text.size());
+    return text.substr(begin, text.find_last_not_of(" \t\r\"") - begin + 1);
+}
+
+// The data rows' fields, as views into the line: no allocation per field.
+void SplitFieldViews(std::string_view line, std::vector<std::string_view>& fields) {
+    fields.clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = line.find(',', start);
+        fields.push_back(TrimView(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+}
+
 std::vector<std::string> SplitFields(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -50,9 +68,10 @@ std::string Lower(std::string text) {
 // instead of growing without bound.
 bool ReadLine(std::istream& in, std::string& line, const std::string& name, long lineNumber) {
     line.clear();
+    std::streambuf* buffer = in.rdbuf();
     int c;
     bool any = false;
-    while ((c = in.get()) != EOF) {
+    while ((c = buffer->sbumpc()) != std::char_traits<char>::eof()) {
         any = true;
         if (c == '\n') return true;
         if (line.size() >= kMaxLine) throw CaptureFormatError(name, "line " + std::to_string(lineNumber), "line is longer than 1 MiB");
@@ -139,6 +158,7 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
     long lineNumber = 0;
     std::vector<std::string> header;
     std::vector<std::string> firstRow;
+    std::string firstRowLine;
     SigrokPreamble sigrok;
     // The first line that is not a comment: a header, or already data.
     while (ReadLine(in, line, name, ++lineNumber)) {
@@ -148,8 +168,12 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
         if (trimmed.empty() || trimmed[0] == '#' || TakeSigrokLine(trimmed, sigrok)) continue;
         std::vector<std::string> fields = SplitFields(line);
         const bool numeric = std::all_of(fields.begin(), fields.end(), IsNumber);
-        if (numeric) firstRow = std::move(fields);
-        else header = std::move(fields);
+        if (numeric) {
+            firstRow = std::move(fields);
+            firstRowLine = line;
+        } else {
+            header = std::move(fields);
+        }
         break;
     }
     const long headerLine = lineNumber;
@@ -203,48 +227,49 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
     uint64_t lastPosition = 0;
     uint64_t rowIndex = 0;
 
-    auto takeRow = [&](const std::vector<std::string>& fields) {
-        const std::string place = "line " + std::to_string(lineNumber);
+    // Built only for a message: most rows need none.
+    const auto place = [&lineNumber] { return "line " + std::to_string(lineNumber); };
+    auto takeRow = [&](const std::vector<std::string_view>& fields) {
         if (fields.size() != width)
-            throw CaptureFormatError(name, place, "expected " + std::to_string(width) + " columns, found " + std::to_string(fields.size()));
+            throw CaptureFormatError(name, place(), "expected " + std::to_string(width) + " columns, found " + std::to_string(fields.size()));
         uint64_t position = rowIndex;
         if (!positionless) {
-            const std::string& first = fields[0];
+            const std::string first(fields[0]);
             if (!decided) {
                 timeColumn = first.find_first_of(".eE") != std::string::npos;
                 decided = true;
             }
             if (timeColumn) {
                 if (samplerate == 0)
-                    throw CaptureFormatError(name, place, "the first column is a time in seconds; give --samplerate to turn it into sample numbers");
+                    throw CaptureFormatError(name, place(), "the first column is a time in seconds; give --samplerate to turn it into sample numbers");
                 char* end = nullptr;
                 const double seconds = std::strtod(first.c_str(), &end);
                 if (first.empty() || *end != '\0' || !(seconds >= 0) || !std::isfinite(seconds))
-                    throw CaptureFormatError(name, place + ", column 1", "expected a time in seconds, found '" + first + "'");
+                    throw CaptureFormatError(name, place() + ", column 1", "expected a time in seconds, found '" + first + "'");
                 const double sample = std::round(seconds * static_cast<double>(samplerate));
-                if (sample > 4294967295.0) throw CaptureFormatError(name, place, "position beyond 2^32 samples; positions are 32-bit");
+                if (sample > 4294967295.0) throw CaptureFormatError(name, place(), "position beyond 2^32 samples; positions are 32-bit");
                 position = static_cast<uint64_t>(sample);
             } else {
                 char* end = nullptr;
                 const unsigned long long value = std::strtoull(first.c_str(), &end, 10);
                 if (first.empty() || *end != '\0' || first[0] == '-')
-                    throw CaptureFormatError(name, place + ", column 1", "expected a sample number, found '" + first + "'");
-                if (value > 0xFFFFFFFFull) throw CaptureFormatError(name, place, "sample number beyond 2^32; positions are 32-bit");
+                    throw CaptureFormatError(name, place() + ", column 1", "expected a sample number, found '" + first + "'");
+                if (value > 0xFFFFFFFFull) throw CaptureFormatError(name, place(), "sample number beyond 2^32; positions are 32-bit");
                 position = value;
             }
             if (zeroTimes) {
                 if (position == 0) position = rowIndex;
-                else if (rowIndex > 1) throw CaptureFormatError(name, place, "the time column is 0 up to here and then not; the rows cannot be placed");
+                else if (rowIndex > 1) throw CaptureFormatError(name, place(), "the time column is 0 up to here and then not; the rows cannot be placed");
                 else zeroTimes = false;
             }
         }
-        if (position > 0xFFFFFFFFull) throw CaptureFormatError(name, place, "more than 2^32 rows; positions are 32-bit");
+        if (position > 0xFFFFFFFFull) throw CaptureFormatError(name, place(), "more than 2^32 rows; positions are 32-bit");
         if (haveRow && position < lastPosition)
-            throw CaptureFormatError(name, place, "position " + std::to_string(position) + " goes back before " + std::to_string(lastPosition));
+            throw CaptureFormatError(name, place(), "position " + std::to_string(position) + " goes back before " + std::to_string(lastPosition));
         for (size_t i = 0; i < columns.size(); ++i) {
-            const std::string& v = fields[columns[i].field];
+            const std::string_view v = fields[columns[i].field];
             if (v != "0" && v != "1")
-                throw CaptureFormatError(name, place + ", column " + std::to_string(columns[i].field + 1), "expected 0 or 1, found '" + v + "'");
+                throw CaptureFormatError(name, place() + ", column " + std::to_string(columns[i].field + 1), "expected 0 or 1, found '" + std::string(v) + "'");
             const uint8_t bit = v == "1" ? 1 : 0;
             Signal& signal = waveform.signals[i];
             if (!haveRow) {
@@ -263,11 +288,16 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
         ++rowIndex;
     };
 
-    if (!firstRow.empty()) takeRow(firstRow);
+    std::vector<std::string_view> fields;
+    if (!firstRow.empty()) {
+        SplitFieldViews(firstRowLine, fields);
+        takeRow(fields);
+    }
     while (ReadLine(in, line, name, ++lineNumber)) {
-        const std::string trimmed = Trim(line);
+        const std::string_view trimmed = TrimView(line);
         if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
-        takeRow(SplitFields(line));
+        SplitFieldViews(line, fields);
+        takeRow(fields);
     }
     if (!haveRow) throw CaptureFormatError(name, "", "no data rows");
     waveform.endPosition = static_cast<uint32_t>(std::min<uint64_t>(lastPosition + 1, 0xFFFFFFFFull));
