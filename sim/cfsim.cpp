@@ -1,15 +1,22 @@
 // cfsim: synthesizes CompactFlash True IDE bus captures from built-in
-// scenarios and writes them as VCD, for samples, demos and tests of the
-// reference host.
+// scenarios and writes them as VCD, sigrok sessions or CSV, for samples,
+// demos and tests of the reference host and its readers.
 //   cfsim SCENARIO [--sectors N] [--seed S] [-o FILE] [timing and fault options]
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 
+#if defined(FD_HAVE_FORMATS)
+#include "host/formats/csv_capture.h"
+#include "host/formats/sigrok_session.h"
+#endif
 #include "sim/bus.h"
 #include "sim/scenarios.h"
 #include "sim/transcript_writer.h"
@@ -32,7 +39,7 @@ std::string ScenarioHelp() {
 int main(int argc, char** argv) {
     CLI::App app{
         "Synthesizes the bus of a CompactFlash 4.1 card in True IDE mode and writes it as a "
-        "value change dump (VCD). Signals: DMARQ DMACK CS1 CS0 A0 A1 A2 IORD IOWR IORDY D0..D15 "
+        "value change dump (VCD), a sigrok session (.sr) or CSV. Signals: DMARQ DMACK CS1 CS0 A0 A1 A2 IORD IOWR IORDY D0..D15 "
         "(and INTRQ with --intrq), raw levels. The same scenario, options and seed always give "
         "the same file.",
         "cfsim"};
@@ -41,6 +48,8 @@ int main(int argc, char** argv) {
                "  cfsim udma-read --sectors 3 -o read.vcd\n"
                "  cfsim mixed --seed 7 --udma-mode 6 --sample-period 2 > mixed.vcd\n"
                "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd\n"
+               "  cfsim pio-read -o read.sr        (sigrok session: sample numbers, rate from --sample-period)\n"
+               "  cfsim pio-read --format csv > read.csv\n"
                "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
                "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd");
 
@@ -56,6 +65,11 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1u, 256u));
     app.add_option("--seed", options.seed, "Seed of the data words and of fault placement")->default_val(options.seed);
     app.add_option("-o,--output", output, "Output file; - is standard output")->default_val(output);
+    std::string format;
+    app.add_option("--format", format,
+                   "Output format: vcd, sr (sigrok session; needs -o FILE) or csv (a row per change); "
+                   "default: from the output file's extension, else vcd")
+        ->check(CLI::IsMember({"vcd", "sr", "csv"}));
     app.add_option("--transcript", transcriptFile,
                    "Also write what was put on the bus, one line per phase, to this file");
     app.add_option("--lba", params.lba, "First sector address (28-bit)")
@@ -108,20 +122,59 @@ int main(int argc, char** argv) {
         return app.exit(error);
     }
 
+    // The format follows the file's extension unless named.
+    if (format.empty()) {
+        std::string extension = std::filesystem::path(output).extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        format = extension == ".sr" ? "sr" : extension == ".csv" ? "csv" : "vcd";
+    }
+    if (format == "sr" && output == "-") {
+        std::cerr << "cfsim: a sigrok session is a zip archive and cannot go to standard output; name a file with -o\n";
+        return 2;
+    }
+#if !defined(FD_HAVE_FORMATS)
+    if (format != "vcd") {
+        std::cerr << "cfsim: this build writes VCD only (built without the sigrok and CSV formats)\n";
+        return 2;
+    }
+#endif
+    const auto writeCapture = [&format](std::ostream& out, const fd::host::Waveform& waveform) {
+#if defined(FD_HAVE_FORMATS)
+        if (format == "csv") fd::host::WriteCsvCapture(waveform, out);
+        else
+#endif
+            fd::sim::WriteVcd(out, waveform);
+        if (!out.flush()) throw std::ios_base::failure("capture");
+    };
+
     std::string writing = output == "-" ? std::string("standard output") : output;
     try {
         fd::sim::Bus bus(options);
         for (uint32_t run = 0; run < repeat; ++run) fd::sim::RunScenario(bus, scenario, params);
         const fd::host::Waveform waveform = bus.Finish();
-        if (output == "-") {
-            fd::sim::WriteVcd(std::cout, waveform);
+        if (format != "vcd") {
+            // Samples hold one level each: two changes at one position cancel.
+            for (const fd::host::Signal& signal : waveform.signals) {
+                if (std::adjacent_find(signal.changes.begin(), signal.changes.end()) != signal.changes.end()) {
+                    std::cerr << "cfsim: warning: zero-width glitches (--glitch-width 0) cannot be stored as samples; "
+                                 "they are left out of the " << format << " file\n";
+                    break;
+                }
+            }
+        }
+        if (format == "sr") {
+#if defined(FD_HAVE_FORMATS)
+            fd::host::WriteSigrokSession(waveform, output);
+#endif
+        } else if (output == "-") {
+            writeCapture(std::cout, waveform);
         } else {
             std::ofstream file(output, std::ios::binary);
             if (!file) {
                 std::cerr << "cfsim: cannot create " << output << "\n";
                 return 1;
             }
-            fd::sim::WriteVcd(file, waveform);
+            writeCapture(file, waveform);
         }
         if (!transcriptFile.empty()) {
             writing = transcriptFile;

@@ -19,6 +19,7 @@
 #include "host/cfdecode/signal_map.h"
 #include "host/cfdecode/transaction_output.h"
 #include "host/formats/capture_reader.h"
+#include "host/formats/samplerate.h"
 #include "host/html/timeline_page.h"
 #include "host/model/capture_image.h"
 
@@ -154,12 +155,13 @@ struct Options {
     std::string start;
     std::string language = "en";
     uint64_t offset = 0;
+    std::string samplerate;
+    std::string csvColumns;
     bool quiet = false;
     // Timing and the timeline page.
     std::string html;
     bool timing = false;
     std::vector<std::string> modes;
-    std::string samplerate;
     std::string view = "records";
     std::vector<std::string> commands;
     std::string lba;
@@ -189,7 +191,7 @@ struct TimingRequest {
     std::unique_ptr<PageFile> html;
 };
 
-TimingRequest CheckTimingOptions(const Options& options) {
+TimingRequest CheckTimingOptions(const Options& options, uint64_t samplerate) {
     TimingRequest request;
     for (const std::string& text : options.modes) {
         const auto mode = analysis::ParseMode(text);
@@ -201,21 +203,7 @@ TimingRequest CheckTimingOptions(const Options& options) {
             throw BadInput{"--mode " + text + ": " + analysis::ModeName(*slot) + " was given for that family already"};
         slot = mode;
     }
-    if (!options.samplerate.empty()) {
-        // 200000000, 200e6, 200M, 1.5G
-        double rate = 0;
-        size_t used = 0;
-        try {
-            rate = std::stod(options.samplerate, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        const std::string rest = options.samplerate.substr(used);
-        const double scale = rest.empty() ? 1 : rest == "k" ? 1e3 : rest == "M" ? 1e6 : rest == "G" ? 1e9 : 0;
-        if (used == 0 || scale == 0 || !(rate * scale > 0) || !std::isfinite(rate * scale))
-            throw BadInput{"--samplerate " + options.samplerate + ": expected samples per second, e.g. 200000000 or 200M"};
-        request.secondsPerPosition = 1 / (rate * scale);
-    }
+    if (samplerate != 0) request.secondsPerPosition = 1 / static_cast<double>(samplerate);
     if (!options.html.empty()) {
         if (std::filesystem::is_directory(options.html))
             throw BadInput{"--html " + options.html + ": is a folder; give the page's file name"};
@@ -340,7 +328,11 @@ int Run(const Options& options) {
     window.language = options.language == "zh-CN" ? FdLanguageSimplified
                       : options.language == "zh-TW" ? FdLanguageTraditional
                                                     : FdLanguageEnglish;
-    TimingRequest timing = CheckTimingOptions(options);
+    const uint64_t samplerate = options.samplerate.empty() ? 0 : ParseSamplerate(options.samplerate);
+    if (!options.samplerate.empty() && samplerate == 0)
+        throw BadInput{"--samplerate " + options.samplerate +
+                       ": expected samples per second, such as 24MHz, 200M or 100000000"};
+    TimingRequest timing = CheckTimingOptions(options, samplerate);
     std::optional<std::array<uint8_t, FD_SETTINGS_SIZE>> stored;
     if (!options.settings.empty() && !options.resetSettings && std::filesystem::exists(options.settings))
         stored = ReadSettingsFile(options.settings);
@@ -363,6 +355,8 @@ int Run(const Options& options) {
                         !options.quiet && isatty(fileno(stderr)));
         CaptureReadOptions readOptions;
         readOptions.offset = options.offset;
+        readOptions.samplerate = samplerate;
+        readOptions.csvColumns = options.csvColumns;
         readOptions.progress = [&bar](uint64_t done, uint64_t total) { bar.Update(done, total); };
         try {
             waveform = ReadCapture(options.capture, readOptions, &notes);
@@ -373,6 +367,10 @@ int Run(const Options& options) {
     if (!options.quiet && notes.unknownValues > 0) {
         std::fprintf(stderr, "cfdecode: warning: %s: %llu x or z values read as 0\n", options.capture.c_str(),
                      static_cast<unsigned long long>(notes.unknownValues));
+    }
+    if (!options.quiet && notes.analogChannels > 0) {
+        std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", options.capture.c_str(),
+                     notes.analogChannels);
     }
 
     const ChannelPlan plan = [&] {
@@ -467,9 +465,11 @@ int main(int argc, char** argv) {
         "ATA commands they make up (--view transactions).\n\n"
         "Signals are matched to the bus roles by name (DMARQ, DMACK-, CS0-/-CE1, CS1-/-CE2, A0-A2/DA0-DA2,\n"
         "IORD-/DIOR-, IOWR-/DIOW-, IORDY, D0-D15/DD0-DD15; any case, with or without -, #, _n); vectors\n"
-        "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units.\n",
+        "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units\n"
+        "(VCD) or sample numbers (.sr, CSV).\n",
         "cfdecode"};
-    app.add_option("capture", options.capture, "Capture file: a value change dump (.vcd)")->required()->type_name("FILE");
+    app.add_option("capture", options.capture,
+                   "Capture file: a value change dump (.vcd), a sigrok session (.sr) or a CSV capture (.csv)")->required()->type_name("FILE");
     app.add_option("--plugin", options.plugin, "Plug-in library to load (default: the one built beside cfdecode)")
         ->type_name("PATH");
     app.add_option("--settings", options.settings,
@@ -512,6 +512,10 @@ int main(int argc, char** argv) {
                    "Write each chosen command's data to DIR, a file per command, bytes in bus order")
         ->type_name("DIR");
     app.add_flag("--hex", options.hex, "Transactions view, text: a hex view of each command's data under its line");
+    app.add_option("--csv-columns", options.csvColumns,
+                   "CSV: read only these columns, under these names: 3=IORD,4=IOWR (column 1 holds the position),\n"
+                   "or names in column order from column 2, - skipping one: DMARQ,DMACK,-,CS1")
+        ->type_name("LIST");
     app.add_flag("-q,--quiet", options.quiet, "No warnings and no progress bar on stderr");
     app.add_option("--html", options.html,
                    "Write a self-contained timeline page (waveform, records, transactions, timing warnings) "
@@ -525,8 +529,9 @@ int main(int argc, char** argv) {
         ->delimiter(',')
         ->allow_extra_args(false);
     app.add_option("--samplerate", options.samplerate,
-                   "Samples per second (200000000, 200M), for captures that do not say (CSV), or to correct one")
-        ->type_name("HZ");
+                   "Samples per second (100000000, 200M, 24MHz): turns a CSV time column into sample numbers, "
+                   "gives the timing checks the sample period of a capture that does not say it, or corrects it")
+        ->type_name("RATE");
     app.footer(
         "\nRecords view: position, kind, value and, for STATUS, ALT STATUS, ERROR, CARD/HEAD, DEVICE CONTROL\n"
         "and COMMAND, what the value means (\"DRDY DSC\", \"LBA DEV0 head 0\", \"READ DMA\"). Columns of csv and\n"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <vector>
 
 #include "host/formats/vcd_reader.h"
 #if defined(FD_HAVE_FORMATS)
@@ -35,23 +36,61 @@ bool LooksLikeVcd(const std::string& path) {
     return c == '$';
 }
 
+// A zip archive's local header. sigrok-cli writes a session whatever the
+// output file is called unless given -O, so a .vcd may well be one.
+bool LooksLikeZip(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char magic[4] = {};
+    const size_t got = std::fread(magic, 1, sizeof magic, file);
+    std::fclose(file);
+    return got == sizeof magic && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4;
+}
+
+#if defined(FD_HAVE_FORMATS)
+// What lies before the offset only sets the starting levels, as in the VCD
+// reader; the rest moves down by it.
+void ApplyOffset(Waveform& waveform, uint64_t offset) {
+    if (offset == 0) return;
+    for (Signal& signal : waveform.signals) {
+        const auto first = std::upper_bound(signal.changes.begin(), signal.changes.end(), offset);
+        if ((first - signal.changes.begin()) % 2 != 0) signal.initialLevel ^= 1;
+        std::vector<uint32_t> kept;
+        kept.reserve(static_cast<size_t>(signal.changes.end() - first));
+        for (auto it = first; it != signal.changes.end(); ++it) kept.push_back(static_cast<uint32_t>(*it - offset));
+        signal.changes = std::move(kept);
+    }
+    waveform.endPosition = waveform.endPosition <= offset ? 0 : static_cast<uint32_t>(waveform.endPosition - offset);
+}
+#endif
+
 }  // namespace
 
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
     const std::string extension = LowerExtension(path);
-    if (extension == "vcd" || LooksLikeVcd(path)) return ReadVcd(path, options, notes);
+    const bool zip = LooksLikeZip(path);
+    if (!zip && (extension == "vcd" || LooksLikeVcd(path))) return ReadVcd(path, options, notes);
 #if defined(FD_HAVE_FORMATS)
-    if (extension == "sr") {
-        if (notes != nullptr) notes->format = "sigrok session";
-        return ReadSigrokSession(path);
+    if (extension == "sr" || zip) {
+        SigrokReadNotes sigrokNotes;
+        Waveform waveform = ReadSigrokSession(path, &sigrokNotes);
+        if (notes != nullptr) {
+            notes->format = "sigrok session";
+            notes->analogChannels = static_cast<uint32_t>(sigrokNotes.analogChannels);
+        }
+        ApplyOffset(waveform, options.offset);
+        return waveform;
     }
     if (extension == "csv") {
         if (notes != nullptr) notes->format = "CSV";
-        return ReadCsvCapture(path);
+        Waveform waveform = ReadCsvCapture(path, CsvReadOptions{options.samplerate, options.csvColumns});
+        ApplyOffset(waveform, options.offset);
+        return waveform;
     }
     constexpr const char* kExpected = "expected a VCD file (.vcd), a sigrok session (.sr) or a CSV capture (.csv)";
 #else
     constexpr const char* kExpected = "expected a VCD file (.vcd)";
+    if (zip) throw CaptureFormatError(path, "", "a zip archive (a sigrok session?); this build reads VCD files only");
 #endif
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe == nullptr) return ReadVcd(path, options, notes);  // reports why it cannot be opened

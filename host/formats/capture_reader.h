@@ -18,14 +18,19 @@ struct CaptureReadOptions {
     uint64_t offset = 0;
     // Called now and then with bytes read and the file's size.
     std::function<void(uint64_t done, uint64_t total)> progress;
+    // CSV: turns a time column into sample numbers (Hz; 0: none given).
+    uint64_t samplerate = 0;
+    // CSV: picks and renames columns (see CsvReadOptions::columns).
+    std::string csvColumns;
 };
 
 // What a reader noticed without refusing the file.
 struct CaptureReadNotes {
-    std::string format;           // "VCD"
+    std::string format;           // "VCD", "sigrok session", "CSV"
     uint64_t unknownValues = 0;   // x and z bits, read as 0
     uint32_t ignoredVariables = 0;  // real, string and event variables
     uint32_t aliases = 0;         // variables sharing another's identifier code
+    uint32_t analogChannels = 0;  // sigrok session: analog channels, not read
 };
 
 // Throws CaptureFormatError naming the file, the line and what was expected.

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <vector>
@@ -92,28 +93,6 @@ bool ParseCount(const std::string& text, long long& value) {
 
 }  // namespace
 
-uint64_t ParseSamplerate(const std::string& raw) {
-    const std::string text = Trim(raw);
-    char* end = nullptr;
-    const double number = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || !(number > 0)) return 0;
-    std::string unit = Trim(end);
-    std::transform(unit.begin(), unit.end(), unit.begin(), [](unsigned char c) { return std::tolower(c); });
-    double scale = 1;
-    if (unit == "khz") scale = 1e3;
-    else if (unit == "mhz") scale = 1e6;
-    else if (unit == "ghz") scale = 1e9;
-    else if (unit != "hz" && !unit.empty()) return 0;
-    return static_cast<uint64_t>(std::llround(number * scale));
-}
-
-std::string FormatSamplerate(uint64_t hz) {
-    if (hz != 0 && hz % 1000000000 == 0) return std::to_string(hz / 1000000000) + " GHz";
-    if (hz != 0 && hz % 1000000 == 0) return std::to_string(hz / 1000000) + " MHz";
-    if (hz != 0 && hz % 1000 == 0) return std::to_string(hz / 1000) + " kHz";
-    return std::to_string(hz) + " Hz";
-}
-
 namespace {
 
 Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes);
@@ -125,6 +104,8 @@ Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
     ZipPtr zip(zip_open(path.c_str(), ZIP_RDONLY, &code));
     if (!zip) {
         if (code == ZIP_ER_NOENT || code == ZIP_ER_OPEN) throw CaptureFormatError(path, "", "cannot open the file");
+        if (code == ZIP_ER_INCONS || code == ZIP_ER_CRC || code == ZIP_ER_EOF)
+            throw CaptureFormatError(path, "", "the zip archive is damaged or cut short: " + ZipErrorText(code));
         throw CaptureFormatError(path, "", "not a sigrok session (zip archive): " + ZipErrorText(code));
     }
     return ReadSession(std::move(zip), path, notes);
@@ -138,8 +119,11 @@ Waveform ReadSigrokSession(const void* data, size_t size, const std::string& nam
     ZipPtr zip(zip_open_from_source(source, ZIP_RDONLY, &error));
     if (!zip) {
         zip_source_free(source);
+        const int code = zip_error_code_zip(&error);
         std::string text = zip_error_strerror(&error);
         zip_error_fini(&error);
+        if (code == ZIP_ER_INCONS || code == ZIP_ER_CRC || code == ZIP_ER_EOF)
+            throw CaptureFormatError(name, "", "the zip archive is damaged or cut short: " + text);
         throw CaptureFormatError(name, "", "not a sigrok session (zip archive): " + text);
     }
     zip_error_fini(&error);
@@ -271,6 +255,66 @@ Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes
 
 }  // namespace
 
+namespace {
+
+// One logic chunk as a libzip source: its samples are made as libzip reads
+// them. Opening again starts over, so libzip may read a chunk twice.
+struct ChunkSource {
+    const std::vector<std::pair<uint32_t, uint32_t>>* events;
+    size_t unit;
+    uint64_t first;  // sample number of the chunk's first sample
+    uint64_t count;
+    uint32_t firstValue;  // levels at `first`, changes there applied
+    size_t firstEvent;    // first event after `first`
+    // Read state.
+    uint64_t done = 0;
+    uint32_t value = 0;
+    size_t event = 0;
+
+    static zip_int64_t Callback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+        auto& chunk = *static_cast<ChunkSource*>(user);
+        switch (command) {
+        case ZIP_SOURCE_OPEN:
+            chunk.done = 0;
+            chunk.value = chunk.firstValue;
+            chunk.event = chunk.firstEvent;
+            return 0;
+        case ZIP_SOURCE_READ: {
+            auto* out = static_cast<uint8_t*>(data);
+            const uint64_t samples = std::min<uint64_t>(length / chunk.unit, chunk.count - chunk.done);
+            const auto& list = *chunk.events;
+            for (uint64_t i = 0; i < samples; ++i, ++chunk.done) {
+                const uint64_t position = chunk.first + chunk.done;
+                while (chunk.event < list.size() && list[chunk.event].first <= position) chunk.value ^= list[chunk.event++].second;
+                std::memcpy(out + i * chunk.unit, &chunk.value, chunk.unit);  // little-endian host
+            }
+            return static_cast<zip_int64_t>(samples * chunk.unit);
+        }
+        case ZIP_SOURCE_CLOSE:
+        case ZIP_SOURCE_FREE:
+            return 0;
+        case ZIP_SOURCE_STAT: {
+            if (length < sizeof(zip_stat_t)) return -1;
+            auto* stat = static_cast<zip_stat_t*>(data);
+            zip_stat_init(stat);
+            stat->size = chunk.count * chunk.unit;
+            stat->mtime = std::time(nullptr);
+            stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+            return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_ERROR:
+            return 0;
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+            return -1;
+        }
+    }
+};
+
+}  // namespace
+
 void WriteSigrokSession(const Waveform& waveform, const std::string& path, uint64_t samplerate) {
     if (waveform.signals.size() > 32) throw std::runtime_error(path + ": a sigrok session holds at most 32 logic probes here");
     if (samplerate == 0 && waveform.secondsPerPosition > 0)
@@ -295,17 +339,15 @@ void WriteSigrokSession(const Waveform& waveform, const std::string& path, uint6
     }
     std::sort(events.begin(), events.end());
 
-    const size_t samplesPerChunk = kWriteChunk / unit;
-    std::vector<std::vector<uint8_t>> chunks;  // alive until zip_close reads them
+    // Each chunk knows its samples' first value and first event, and makes
+    // its bytes only while the archive is written, so the samples are never
+    // held whole.
+    const uint64_t samplesPerChunk = kWriteChunk / unit;
+    std::vector<ChunkSource> chunks;
     size_t next = 0;
     for (uint64_t first = 0; first < waveform.endPosition; first += samplesPerChunk) {
-        const uint64_t count = std::min<uint64_t>(samplesPerChunk, waveform.endPosition - first);
-        std::vector<uint8_t>& chunk = chunks.emplace_back(static_cast<size_t>(count) * unit);
-        for (uint64_t s = 0; s < count; ++s) {
-            const uint64_t position = first + s;
-            while (next < events.size() && events[next].first <= position) value ^= events[next++].second;
-            std::memcpy(chunk.data() + s * unit, &value, unit);
-        }
+        while (next < events.size() && events[next].first <= first) value ^= events[next++].second;
+        chunks.push_back({&events, unit, first, std::min<uint64_t>(samplesPerChunk, waveform.endPosition - first), value, next});
     }
 
     int code = 0;
@@ -323,7 +365,16 @@ void WriteSigrokSession(const Waveform& waveform, const std::string& path, uint6
     static const char kVersion[] = "2";
     add("version", kVersion, 1);
     add("metadata", metadata.data(), metadata.size());
-    for (size_t i = 0; i < chunks.size(); ++i) add("logic-1-" + std::to_string(i + 1), chunks[i].data(), chunks[i].size());
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const std::string name = "logic-1-" + std::to_string(i + 1);
+        zip_source_t* source = zip_source_function(zip, ChunkSource::Callback, &chunks[i]);
+        if (source == nullptr || zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
+            if (source) zip_source_free(source);
+            std::string error = zip_strerror(zip);
+            zip_discard(zip);
+            throw std::runtime_error(path + ": cannot write member " + name + ": " + error);
+        }
+    }
     if (zip_close(zip) != 0) {
         std::string error = zip_strerror(zip);
         zip_discard(zip);

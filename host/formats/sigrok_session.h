@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "host/formats/samplerate.h"
 #include "host/model/waveform.h"
 
 namespace fd::host {
@@ -28,9 +29,5 @@ Waveform ReadSigrokSession(const void* data, size_t size, const std::string& nam
 // Writes the waveform's samples 0 .. endPosition-1 (at most 32 signals).
 // samplerate in Hz (0: taken from secondsPerPosition, else 1 MHz).
 void WriteSigrokSession(const Waveform& waveform, const std::string& path, uint64_t samplerate = 0);
-
-// "24 MHz", "1 GHz", "500 kHz", "100 Hz", "12000000" → Hz; 0 when unparsable.
-uint64_t ParseSamplerate(const std::string& text);
-std::string FormatSamplerate(uint64_t hz);
 
 }  // namespace fd::host

@@ -13,11 +13,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     fd::host::CsvReadOptions options;
     options.samplerate = (size % 2) ? 1000000 : 0;
+    // Now and then the columns option, by number and in order.
+    if (size % 5 == 1) options.columns = "3=IORD,2=IOWR";
+    if (size % 5 == 2) options.columns = "DMARQ,-,CS1";
     try {
         const fd::host::Waveform w = fd::host::ReadCsvCapture(in, "fuzz.csv", options);
         for (const auto& s : w.signals) {
-            for (size_t i = 1; i < s.changes.size(); ++i) {
-                if (s.changes[i] <= s.changes[i - 1]) std::abort();
+            for (size_t i = 0; i < s.changes.size(); ++i) {
+                if (s.changes[i] == 0 || s.changes[i] >= w.endPosition) std::abort();
+                if (i > 0 && s.changes[i] <= s.changes[i - 1]) std::abort();
             }
         }
     } catch (const fd::host::CaptureFormatError&) {
