@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
                "\nExamples:\n"
                "  cfsim udma-read --sectors 3 -o read.vcd\n"
                "  cfsim mixed --seed 7 --udma-mode 6 --sample-period 2 > mixed.vcd\n"
-               "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd");
+               "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd\n"
+               "  cfsim bench --edges 1000000 --sample-period 7.5 -o bench.vcd");
 
     std::string scenario;
     fd::sim::ScenarioParams params;
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
     app.add_option("--burst-words", params.burstWords,
                    "Words per DMA burst; 0 moves each command's data in one burst")
         ->default_val(params.burstWords);
+    app.add_option("--edges", params.edges, "bench: about this many strobe edges")
+        ->default_val(params.edges)
+        ->check(CLI::Range(uint64_t{1}, uint64_t{400'000'000}));
     app.add_option("--sample-period", options.samplePeriodNs, "Sample period in ns")
         ->default_val(options.samplePeriodNs)
         ->check(CLI::PositiveNumber);

@@ -1,5 +1,8 @@
 #include "plugin/decoder/record_store.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "plugin/decoder/decode_state.h"
 #include "plugin/presentation/field_types.h"
 
@@ -17,23 +20,30 @@ int64_t GrownCapacity(int32_t capacity, int32_t count, int32_t growthStep, int64
     return std::min(grown, std::max(required, maxElements));
 }
 
+bool (*elementAllocationFails)() = nullptr;
+
+void* ResizeElements(void* elements, size_t bytes) {
+    if (elementAllocationFails != nullptr && elementAllocationFails()) throw std::bad_alloc();
+    void* resized = std::realloc(elements, bytes == 0 ? 1 : bytes);
+    if (resized == nullptr) throw std::bad_alloc();
+    return resized;
+}
+
+void FreeElements(void* elements) noexcept { std::free(elements); }
+
 const FdRuntimeClass& RootObjectClass() {
     static constexpr FdRuntimeClass kRoot{"CObject", static_cast<int32_t>(sizeof(void*))};
     return kRoot;
 }
 
-void RecordStore::Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour) {
+void RecordStore::Grow() {
     // Make room in all four lists before touching any count, so a failed
     // allocation leaves the counts equal.
-    const int64_t required = int64_t{Count()} + 1;
+    const int64_t required = int64_t{std::max({positions.count, values.count, fieldIds.count, colours.count})} + 1;
     ReserveList(positions, required);
     ReserveList(values, required);
     ReserveList(fieldIds, required);
     ReserveList(colours, required);
-    AppendReserved(positions, position);
-    AppendReserved(values, value);
-    AppendReserved(fieldIds, fieldId);
-    AppendReserved(colours, colour);
 }
 
 void RecordStore::Clear() noexcept {

@@ -30,10 +30,21 @@ struct RecordStore {
 
     // Appends one record to all four lists or, when memory runs out
     // (std::bad_alloc), to none of them.
-    void Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour);
+    void Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour) {
+        if (positions.count >= positions.capacity || values.count >= values.capacity ||
+            fieldIds.count >= fieldIds.capacity || colours.count >= colours.capacity)
+            Grow();
+        AppendReserved(positions, position);
+        AppendReserved(values, value);
+        AppendReserved(fieldIds, fieldId);
+        AppendReserved(colours, colour);
+    }
 
     // Count and capacity 0, element buffers released.
     void Clear() noexcept;
+
+private:
+    void Grow();
 };
 
 // The module's store, whose lists the host is handed.
