@@ -151,6 +151,7 @@ bool DecodeCapture(FdCapture& capture) {
     uint32_t end = capture.endPosition;
     uint32_t start = CaptureStart(capture);
     ClearRecords();
+    BeginDecodeColours();
     edgeList.clear();
     edgeList.shrink_to_fit();
     AppendFieldRecord(0, kFieldUnknown, 1);
@@ -173,6 +174,11 @@ bool DecodeCapture(FdCapture& capture) {
         // Lists out of order (a faulty host) take the sorting path; their
         // levels are unspecified either way.
         if (sorted) {
+            // About one record per strobe transition in DMA bursts, fewer
+            // in register cycles.
+            int64_t transitions = 0;
+            for (const StrobeRun& run : runs) transitions += run.end - run.next;
+            ReserveRecords(transitions + transitions / 16 + 64);
             DecodeMerged(binding, start, end, runs);
             return true;
         }

@@ -71,9 +71,35 @@ bool ClearRecords() noexcept {
     return true;
 }
 
+namespace {
+struct CachedColour {
+    int fieldId = -1;
+    uint32_t colour = 0;
+};
+constinit CachedColour colourCache[64] = {};
+}  // namespace
+
+void BeginDecodeColours() noexcept {
+    for (CachedColour& entry : colourCache) entry = CachedColour{};
+}
+
 void AppendFieldRecord(uint32_t position, int fieldId, uint64_t value) {
+    CachedColour& cached = colourCache[static_cast<unsigned>(fieldId) % 64];
+    if (cached.fieldId != fieldId) cached = {fieldId, FieldColour(fieldId)};
     AppendRecord(position, static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32), fieldId,
-                 FieldColour(fieldId));
+                 cached.colour);
+}
+
+void ReserveRecords(int64_t count) noexcept {
+    try {
+        const int64_t required = std::min<int64_t>(count, kMaxListElements<FdUInt64List>);
+        ReserveList(store.positions, required);
+        ReserveList(store.values, required);
+        ReserveList(store.fieldIds, required);
+        ReserveList(store.colours, required);
+    } catch (const std::bad_alloc&) {
+        // The lists grow as records come instead.
+    }
 }
 
 }  // namespace fd

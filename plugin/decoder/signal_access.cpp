@@ -36,6 +36,11 @@ inline int SignalAccess::Seek(Cursor& line, uint32_t position) {
     int32_t at = line.at;
     if (p[at] > position) return Gallop(line, position);
     if (at + 1 < line.count) {
+#if defined(__GNUC__)
+        // Twenty-six lists are walked side by side, more streams than the
+        // hardware prefetcher follows: ask for the next lines ahead.
+        __builtin_prefetch(p + at + 48);
+#endif
         at += p[at + 1] <= position ? 1 : 0;
         if (at + 1 < line.count && p[at + 1] <= position) return Gallop(line, position);
         line.at = at;
