@@ -230,7 +230,10 @@ int Run(const Options& options) {
 
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
-    const std::vector<DecodedRecord> records = host.Decode(image, window);
+    const RecordList records = host.Decode(image, window);
+    // The records are the plug-in's own lists; the capture's transitions
+    // are not needed any more.
+    image.ReleaseTransitions();
     const auto fields = host.Presentation(records);
 
     OutputOptions output;

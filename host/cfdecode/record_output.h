@@ -27,7 +27,7 @@ std::string ColourHex(uint32_t colour);
 std::string FormatValue(int64_t value, uint16_t fieldId, const FieldPresentation& field);
 
 // Returns false when writing failed (a closed pipe, a full disk).
-bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
+bool WriteRecords(std::FILE* out, const RecordList& records,
                   const std::map<uint16_t, FieldPresentation>& fields, const OutputOptions& options);
 
 }  // namespace fd::host
