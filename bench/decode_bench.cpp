@@ -35,7 +35,8 @@ const Workload& BenchWorkload(int64_t edges) {
     Workload& workload = made[edges];
     if (workload.image) return workload;
     fd::sim::Options options;
-    options.samplePeriodNs = 7.5;  // Ultra DMA 4: four samples per strobe edge
+    options.udmaMode = 5;  // 20 ns per strobe edge, 5 ns samples: four samples per edge
+    options.samplePeriodNs = 5;
     fd::sim::Bus bus(options);
     fd::sim::ScenarioParams params;
     params.edges = static_cast<uint64_t>(edges);
