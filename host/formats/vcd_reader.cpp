@@ -5,7 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -73,7 +75,7 @@ private:
 };
 
 // One signal's changes while the file is read: chunks that double up to
-// 256 KiB and never move, so a long capture is not copied at every growth
+// 8 MiB (huge pages where the system has them) and never move, so a long capture is not copied at every growth
 // step, and a capture with thousands of quiet signals costs little. Moved
 // into an exact-size vector (with room for the transition list's leading
 // entries) at the end.
@@ -108,6 +110,7 @@ public:
     std::vector<uint32_t> Take(size_t extra) {
         std::vector<uint32_t> changes;
         changes.reserve(static_cast<size_t>(size_) + extra);
+        AdviseHugePages(changes.data(), changes.capacity() * sizeof(uint32_t));
         uint64_t left = size_;
         for (Chunk& chunk : chunks_) {
             const size_t used = static_cast<size_t>(std::min<uint64_t>(left, chunk.capacity));
@@ -120,12 +123,29 @@ public:
     }
 
 private:
+    struct Free {
+        void operator()(uint32_t* data) const { std::free(data); }
+    };
     struct Chunk {
-        std::unique_ptr<uint32_t[]> data;
+        std::unique_ptr<uint32_t[], Free> data;
         uint32_t capacity;
     };
+    // Chunks of 2 MiB and more start on a 2 MiB boundary, so they can be
+    // backed by huge pages.
+    static uint32_t* Allocate(uint32_t capacity) {
+        constexpr size_t kHuge = size_t{2} << 20;
+        const size_t bytes = size_t{capacity} * sizeof(uint32_t);
+#if defined(_WIN32)
+        void* data = std::malloc(bytes);  // no huge pages to align for; freed with free
+#else
+        void* data = bytes >= kHuge ? std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge) : std::malloc(bytes);
+#endif
+        if (data == nullptr) throw std::bad_alloc();
+        AdviseHugePages(data, bytes);
+        return static_cast<uint32_t*>(data);
+    }
     static constexpr uint32_t kFirstChunk = 64;
-    static constexpr uint32_t kLargestChunk = 64 * 1024;
+    static constexpr uint32_t kLargestChunk = 2 * 1024 * 1024;
 
     void Enter(size_t index) {
         current_ = index;
@@ -136,7 +156,7 @@ private:
         const size_t next = begin_ == nullptr ? 0 : current_ + 1;
         if (next == chunks_.size()) {
             const uint32_t capacity = chunks_.empty() ? kFirstChunk : std::min(chunks_.back().capacity * 2, kLargestChunk);
-            chunks_.push_back({std::make_unique_for_overwrite<uint32_t[]>(capacity), capacity});
+            chunks_.push_back({std::unique_ptr<uint32_t[], Free>(Allocate(capacity)), capacity});
         }
         Enter(next);
         at_ = begin_;
@@ -397,6 +417,7 @@ private:
 
     void ParseChanges() {
         size_t nextProgress = kProgressStep;
+        if (file_ != nullptr) file_->ReadAhead(static_cast<size_t>(p_ - begin_));
         bool inDumpSection = false;
         const char* dumpStart = nullptr;
         for (;;) {
@@ -405,7 +426,10 @@ private:
             if (static_cast<size_t>(p_ - begin_) >= nextProgress) {
                 nextProgress += kProgressStep;
                 if (options_.progress) options_.progress(static_cast<uint64_t>(p_ - begin_), static_cast<uint64_t>(end_ - begin_));
-                if (file_ != nullptr) file_->Release(static_cast<size_t>(p_ - begin_));
+                if (file_ != nullptr) {
+                    file_->Release(static_cast<size_t>(p_ - begin_));
+                    file_->ReadAhead(static_cast<size_t>(p_ - begin_));
+                }
             }
             const char c = *p_;
             // The common lines first: "1!" (a one-bit value, a one-character
