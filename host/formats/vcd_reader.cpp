@@ -415,7 +415,49 @@ private:
         return time <= options_.offset ? 0 : static_cast<uint32_t>(time - options_.offset);
     }
 
+    // The lines nearly every change is written as, "#1234" and "1!" (a
+    // one-bit variable with a one-character code), each followed by one
+    // white-space character: consumed here in a tight loop up to `stop`,
+    // until a line of another kind, which the general path then reads.
+    void ScanCommonLines(const char* stop) {
+        constexpr ptrdiff_t kLongestLine = 24;  // "#" and 19 digits and more: read freely before `limit`
+        if (end_ - p_ <= kLongestLine) return;
+        const char* const limit = std::min(stop, end_ - kLongestLine);
+        const char* p = p_;
+        while (p < limit) {
+            const char c = *p;
+            if (static_cast<unsigned char>(c - '0') < 2 && IsSpace(p[2])) {
+                const int32_t signal = scalarSignal_[static_cast<unsigned char>(p[1])];
+                if (signal < 0) break;
+                SetLevel(static_cast<uint32_t>(signal), static_cast<uint8_t>(c - '0'));
+                p += 3;
+            } else if (c == '#') {
+                const char* q = p + 1;
+                uint64_t time = 0;
+                while (static_cast<unsigned char>(*q - '0') < 10 && q - p < 19) {
+                    time = time * 10 + static_cast<unsigned>(*q - '0');
+                    ++q;
+                }
+                if (q == p + 1 || q - p >= 19 || !IsSpace(*q)) break;
+                p_ = p;
+                AcceptTimestamp(p, time);
+                p = q + 1;
+            } else {
+                break;
+            }
+        }
+        p_ = p;
+    }
+
     void ParseChanges() {
+        // One-bit variables by their one-character code, for ScanCommonLines.
+        scalarSignal_.fill(-1);
+        for (int c = '!'; c <= '~'; ++c) {
+            const int32_t index = identifiers_.FindOne(static_cast<char>(c));
+            if (index < 0) continue;
+            const Variable& variable = variables_[static_cast<size_t>(index)];
+            if (variable.width == 1 && !variable.ignored) scalarSignal_[static_cast<size_t>(c)] = static_cast<int32_t>(variable.firstSignal);
+        }
         size_t nextProgress = kProgressStep;
         if (file_ != nullptr) file_->ReadAhead(static_cast<size_t>(p_ - begin_));
         bool inDumpSection = false;
@@ -431,6 +473,8 @@ private:
                     file_->ReadAhead(static_cast<size_t>(p_ - begin_));
                 }
             }
+            ScanCommonLines(begin_ + std::min(nextProgress, static_cast<size_t>(end_ - begin_)));
+            if (p_ == end_ || IsSpace(*p_)) continue;
             const char c = *p_;
             // The common lines first: "1!" (a one-bit value, a one-character
             // code) and "#1234".
@@ -549,6 +593,9 @@ private:
         return variable.ignored ? nullptr : &variable;
     }
 
+#if defined(__GNUC__)
+    [[gnu::always_inline]]
+#endif
     void SetLevel(uint32_t signalIndex, uint8_t level) {
         if (startingLevels_) {
             levels_[signalIndex] = level;
@@ -631,6 +678,7 @@ private:
     std::vector<std::string> scopePaths_;  // per signal, while the header is read
     std::vector<uint8_t> levels_;          // per signal, the current level
     std::vector<ChangeChunks> changes_;    // per signal, while the changes are read
+    std::array<int32_t, 256> scalarSignal_{};  // see ScanCommonLines
 
     bool haveTime_ = false;
     bool startingLevels_ = true;  // before the first timestamp, values set starting levels
