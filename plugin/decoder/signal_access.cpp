@@ -103,7 +103,10 @@ void SignalAccess::Visit(uint32_t position) {
         Cursor& line = lines_[i];
         const int now = Seek(line, position);
         levels |= static_cast<uint32_t>(now) << i;
-        edges_[i] = static_cast<int8_t>(position == 0 ? kEdgeNone : EdgeFrom(LevelBefore(line, position), now));
+        if (i - kFirstStrobe < kStrobes) {
+            edges_[i - kFirstStrobe] =
+                static_cast<int8_t>(position == 0 ? kEdgeNone : EdgeFrom(LevelBefore(line, position), now));
+        }
     }
     levels_ = levels;
     snapshotAt_ = position;

@@ -57,7 +57,7 @@ public:
     // kEdgeRising, kEdgeFalling or kEdgeNone, as EdgeKind.
     int EdgeKind(Signal signal, uint32_t position) const {
         const auto index = static_cast<unsigned>(signal);
-        if (position == snapshotAt_ && hasSnapshot_ && index < kControlLines) return edges_[index];
+        if (position == snapshotAt_ && hasSnapshot_ && index - kFirstStrobe < kStrobes) return edges_[index - kFirstStrobe];
         return LineEdge(index, position);
     }
     bool Falls(Signal signal, uint32_t position) const {
@@ -112,7 +112,11 @@ private:
     uint32_t snapshotAt_ = 0;
     bool hasSnapshot_ = false;
     uint32_t levels_ = 0;                        // control lines at snapshotAt_, bit per line
-    std::array<int8_t, kControlLines> edges_{};  // control lines' edge kinds at snapshotAt_
+    // The strobes' edge kinds at snapshotAt_ (the only edges the decoders
+    // ask about).
+    static constexpr unsigned kFirstStrobe = static_cast<unsigned>(Signal::Iord);
+    static constexpr unsigned kStrobes = 3;
+    std::array<int8_t, kStrobes> edges_{};
     mutable bool hasWord_ = false;
     mutable uint32_t word_ = 0;  // data lines at snapshotAt_, once asked for
 };
