@@ -1,7 +1,12 @@
 #include "plugin/decoder/record_store.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "plugin/decoder/decode_state.h"
 #include "plugin/presentation/field_types.h"
@@ -26,6 +31,14 @@ void* ResizeElements(void* elements, size_t bytes) {
     if (elementAllocationFails != nullptr && elementAllocationFails()) throw std::bad_alloc();
     void* resized = std::realloc(elements, bytes == 0 ? 1 : bytes);
     if (resized == nullptr) throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Lists of millions of records: a page fault per 2 MiB instead of per
+    // 4 KiB as the decode first writes them. Advice only.
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const auto first = (reinterpret_cast<uintptr_t>(resized) + kHuge - 1) & ~(kHuge - 1);
+    const auto last = (reinterpret_cast<uintptr_t>(resized) + bytes) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
     return resized;
 }
 
