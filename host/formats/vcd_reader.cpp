@@ -133,11 +133,11 @@ private:
     // Chunks of 2 MiB and more start on a 2 MiB boundary, so they can be
     // backed by huge pages.
     static uint32_t* Allocate(uint32_t capacity) {
-        constexpr size_t kHuge = size_t{2} << 20;
         const size_t bytes = size_t{capacity} * sizeof(uint32_t);
 #if defined(_WIN32)
         void* data = std::malloc(bytes);  // no huge pages to align for; freed with free
 #else
+        constexpr size_t kHuge = size_t{2} << 20;
         void* data = bytes >= kHuge ? std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge) : std::malloc(bytes);
 #endif
         if (data == nullptr) throw std::bad_alloc();
