@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
                "  cfsim udma-read --sectors 3 -o read.vcd\n"
                "  cfsim mixed --seed 7 --udma-mode 6 --sample-period 2 > mixed.vcd\n"
                "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd\n"
-               "  cfsim bench --edges 1000000 --sample-period 7.5 -o bench.vcd");
+               "  cfsim bench --edges 1000000 --udma-mode 5 --sample-period 5 -o bench.vcd");
 
     std::string scenario;
     fd::sim::ScenarioParams params;
