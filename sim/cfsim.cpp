@@ -51,7 +51,9 @@ int main(int argc, char** argv) {
                "  cfsim pio-read -o read.sr        (sigrok session: sample numbers, rate from --sample-period)\n"
                "  cfsim pio-read --format csv > read.csv\n"
                "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
-               "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd");
+               "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd\n"
+
+               "  cfsim bench --edges 1000000 --udma-mode 5 --sample-period 5 -o bench.vcd");
 
     std::string scenario;
     fd::sim::ScenarioParams params;
@@ -78,6 +80,9 @@ int main(int argc, char** argv) {
     app.add_option("--burst-words", params.burstWords,
                    "Words per DMA burst; 0 moves each command's data in one burst")
         ->default_val(params.burstWords);
+    app.add_option("--edges", params.edges, "bench: about this many strobe edges")
+        ->default_val(params.edges)
+        ->check(CLI::Range(uint64_t{1}, uint64_t{400'000'000}));
     app.add_option("--sample-period", options.samplePeriodNs, "Sample period in ns")
         ->default_val(options.samplePeriodNs)
         ->check(CLI::PositiveNumber);

@@ -229,6 +229,8 @@ constexpr ScenarioInfo kScenarios[] = {
     {"udma-read", "READ DMA of --sectors sectors in Ultra DMA (card to host)"},
     {"udma-write", "WRITE DMA of --sectors sectors in Ultra DMA (host to card)"},
     {"mdma", "READ DMA then WRITE DMA of --sectors sectors each in multiword DMA"},
+    {"bench", "Benchmark workload of about --edges strobe edges: READ DMA and WRITE DMA of 16 sectors "
+              "each in one Ultra DMA burst with pauses, task-file writes and STATUS reads"},
     {"mixed", "SET FEATURES, IDENTIFY, READ DMA and WRITE DMA in Ultra DMA, a PIO read, "
               "then READ DMA in multiword DMA"},
     {"non-data", "SET FEATURES, FLUSH CACHE and READ VERIFY SECTORS of --sectors sectors"},
@@ -269,6 +271,45 @@ IssuedCommand ResetDmaRead(Bus& bus, uint32_t lba, const std::vector<uint16_t>& 
     return command;
 }
 
+// Strobe edges the phases from `first` on put on the bus (IORD, IOWR, IORDY).
+uint64_t StrobeEdges(const Transcript& transcript, size_t first) {
+    uint64_t edges = 0;
+    for (size_t i = first; i < transcript.phases.size(); ++i) {
+        const Phase& phase = transcript.phases[i];
+        switch (phase.kind) {
+        case PhaseKind::RegisterRead: case PhaseKind::RegisterWrite: edges += 2; break;
+        case PhaseKind::UdmaIn: case PhaseKind::UdmaOut: edges += phase.words.size() + 4; break;
+        default: edges += 2 * phase.words.size(); break;
+        }
+    }
+    return edges;
+}
+
+// The benchmark workload: whole DMA commands until `edges` strobe edges.
+// 4096-word bursts that pause every 512 words, as a card whose buffer
+// drains; fixed sizes keep the cost per edge the same at every length.
+void BenchWorkload(Bus& bus, const ScenarioParams& params) {
+    constexpr size_t kCommandSectors = 16;
+    UdmaBurst burst;
+    for (size_t word = 511; word + 1 < kCommandSectors * kSectorWords; word += 512) burst.pauseAfter.push_back(word);
+    uint64_t edges = 0;
+    uint32_t lba = params.lba;
+    for (uint64_t command = 0; edges < params.edges; ++command) {
+        const size_t first = bus.transcript().phases.size();
+        const bool write = command % 2 == 1;
+        const std::vector<uint16_t> words = RandomSectors(bus, kCommandSectors);
+        bus.WriteTaskFile(TaskFile::Lba(lba & 0x0FFFFFFF, kCommandSectors));
+        bus.Command(write ? kWriteDma : kReadDma);
+        bus.Idle(kCommandSettleNs);
+        bus.PollStatus(1, kStatusDataReady, false);
+        write ? bus.UdmaOut(words, burst) : bus.UdmaIn(words, burst);
+        bus.Idle(kCardLatencyNs / 4);
+        bus.PollStatus(0, kStatusReady);
+        lba += kCommandSectors;
+        edges += StrobeEdges(bus.transcript(), first);
+    }
+}
+
 }  // namespace
 
 std::span<const ScenarioInfo> Scenarios() { return kScenarios; }
@@ -302,6 +343,8 @@ std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const Sc
     } else if (name == "mdma") {
         add(ReadDma(bus, lba, RandomSectors(bus, n), multiword));
         add(WriteDma(bus, lba, RandomSectors(bus, n), multiword));
+    } else if (name == "bench") {
+        BenchWorkload(bus, params);
     } else if (name == "mixed") {
         add(SetFeatures(bus, kSetTransferMode, udmaMode));
         add(IdentifyByPio(bus, IdentifyData(info)));

@@ -102,6 +102,7 @@ struct ScenarioParams {
     uint32_t sectors = 3;
     uint32_t lba = 0x2A10;
     size_t burstWords = 0;
+    uint64_t edges = 1'000'000;  // bench: strobe edges to reach, about
 };
 
 struct ScenarioInfo {

@@ -123,17 +123,22 @@ private:
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
-// Each signal's changes are released as soon as its transition list is
-// built, so the capture is held about once, not twice.
+// Each signal's changes become its transition list in place, so the
+// capture is held once, not twice.
 CaptureImage BuildImage(Waveform& waveform, const ChannelPlan& plan) {
     std::vector<ChannelSpec> specs;
     specs.reserve(plan.channels.size());
+    // A signal carrying two roles is copied for all but its last.
+    std::vector<size_t> usesLeft(waveform.signals.size());
+    for (const PlannedChannel& channel : plan.channels)
+        if (channel.signal >= 0) ++usesLeft[static_cast<size_t>(channel.signal)];
     for (const PlannedChannel& channel : plan.channels) {
         Signal signal;
         if (channel.signal >= 0) {
             Signal& source = waveform.signals[static_cast<size_t>(channel.signal)];
-            specs.push_back({channel.name, channel.number, ToTransitionList(source)});
-            std::vector<uint32_t>().swap(source.changes);
+            const bool last = --usesLeft[static_cast<size_t>(channel.signal)] == 0;
+            specs.push_back({channel.name, channel.number,
+                             last ? ToTransitionList(std::move(source)) : ToTransitionList(source)});
         } else {
             signal.initialLevel = channel.idleLevel;
             specs.push_back({channel.name, channel.number, ToTransitionList(signal)});
@@ -389,7 +394,10 @@ int Run(const Options& options) {
 
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
-    const std::vector<DecodedRecord> records = host.Decode(image, window);
+    const RecordList records = host.Decode(image, window);
+    // The records are the plug-in's own lists; the capture's transitions
+    // are not needed any more.
+    image.ReleaseTransitions();
     const auto fields = host.Presentation(records);
 
     if (judging) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace fd::host {
 
@@ -31,30 +32,35 @@ void PluginHost::SetChannelNumbers(const std::array<int32_t, 11>& channels) {
     for (size_t i = 0; i < channels.size(); ++i) live->channel[i] = channels[i];
 }
 
-std::vector<DecodedRecord> PluginHost::Decode(CaptureImage& image, const DecodeWindow& window) {
+RecordList RecordList::View(const FdUInt32List* positions, const FdUInt64List* values, const FdUInt16List* ids,
+                            const FdUInt32List* colours) {
+    RecordList list;
+    if (positions == nullptr || values == nullptr || ids == nullptr || colours == nullptr) return list;
+    const int32_t count = std::min({positions->count, values->count, ids->count, colours->count});
+    if (count <= 0 || positions->elements == nullptr || values->elements == nullptr || ids->elements == nullptr ||
+        colours->elements == nullptr)
+        return list;
+    list.positions_ = positions->elements;
+    list.values_ = values->elements;
+    list.ids_ = ids->elements;
+    list.colours_ = colours->elements;
+    list.count_ = static_cast<size_t>(count);
+    return list;
+}
+
+RecordList PluginHost::Decode(CaptureImage& image, const DecodeWindow& window) {
     if (window.hasStart) image.SetStart(window.start);
     if (window.hasRange) image.SetRange(window.rangeStart, window.rangeEnd);
     image.SetLanguage(window.language);
     FdCapture* capture = image.capture();
+    // The previous decode's lists go first, so two decodes are never held
+    // at once.
+    table_.ClearResults();
     table_.SetCapture(0, capture);
     table_.Decode();
-
-    // The four lists are read in place; they stay valid until the next
-    // Decode or ClearResults, so everything is copied out now.
-    std::vector<DecodedRecord> records;
-    const FdUInt32List* positions = capture->positionList;
-    const FdUInt64List* values = capture->valueList;
-    const FdUInt16List* ids = capture->fieldIdList;
-    const FdUInt32List* colours = capture->colourList;
-    if (positions == nullptr || values == nullptr || ids == nullptr || colours == nullptr) return records;
-    const int32_t count = std::min({positions->count, values->count, ids->count, colours->count});
-    records.reserve(static_cast<size_t>(std::max(count, 0)));
-    for (int32_t i = 0; i < count; ++i) {
-        records.push_back({positions->elements[i], static_cast<int64_t>(values->elements[i]), ids->elements[i],
-                           colours->elements[i]});
-    }
-    table_.ClearResults();
-    return records;
+    // The four lists stay the plug-in's, valid until the next Decode or
+    // ClearResults: read in place, not copied.
+    return RecordList::View(capture->positionList, capture->valueList, capture->fieldIdList, capture->colourList);
 }
 
 std::string FieldName(const FdEntryTable& table, uint16_t id) {
@@ -71,9 +77,14 @@ std::string FieldName(const FdEntryTable& table, uint16_t id) {
     }
 }
 
-std::map<uint16_t, FieldPresentation> PluginHost::Presentation(const std::vector<DecodedRecord>& records) const {
+std::map<uint16_t, FieldPresentation> PluginHost::Presentation(const RecordList& records) const {
     std::map<uint16_t, FieldPresentation> fields;
-    for (const DecodedRecord& record : records) fields.emplace(record.fieldId, FieldPresentation{});
+    std::vector<bool> seen(65536);
+    for (const DecodedRecord& record : records) {
+        if (seen[record.fieldId]) continue;
+        seen[record.fieldId] = true;
+        fields.emplace(record.fieldId, FieldPresentation{});
+    }
     for (const uint16_t id : {uint16_t{1}, uint16_t{3036}, uint16_t{3100}, uint16_t{3101}, uint16_t{3306}})
         fields.emplace(id, FieldPresentation{});
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -20,6 +21,52 @@ struct DecodedRecord {
     int64_t value = 0;
     uint16_t fieldId = 0;
     uint32_t colour = 0;  // 0x00BBGGRR
+};
+
+// Decoded records: either the plug-in's four result lists, read in place
+// (valid until the next Decode), or records of its own (tests).
+class RecordList {
+public:
+    RecordList() = default;
+    RecordList(std::vector<DecodedRecord> records) : owned_(std::move(records)), count_(owned_.size()) {}  // NOLINT
+    // The four lists as the plug-in handed them over; missing lists give no
+    // records, lists of different lengths their common part.
+    static RecordList View(const FdUInt32List* positions, const FdUInt64List* values, const FdUInt16List* ids,
+                           const FdUInt32List* colours);
+
+    size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    DecodedRecord operator[](size_t index) const {
+        if (positions_ == nullptr) return owned_[index];
+        return {positions_[index], static_cast<int64_t>(values_[index]), ids_[index], colours_[index]};
+    }
+
+    class Iterator {
+    public:
+        using value_type = DecodedRecord;
+        using difference_type = std::ptrdiff_t;
+        Iterator(const RecordList* list, size_t index) : list_(list), index_(index) {}
+        DecodedRecord operator*() const { return (*list_)[index_]; }
+        Iterator& operator++() {
+            ++index_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return index_ == other.index_; }
+
+    private:
+        const RecordList* list_;
+        size_t index_;
+    };
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, count_}; }
+
+private:
+    std::vector<DecodedRecord> owned_;
+    const uint32_t* positions_ = nullptr;
+    const uint64_t* values_ = nullptr;
+    const uint16_t* ids_ = nullptr;
+    const uint32_t* colours_ = nullptr;
+    size_t count_ = 0;
 };
 
 // How the plug-in wants one field id presented.
@@ -51,9 +98,11 @@ public:
     bool ResetSettings();
     void SetChannelNumbers(const std::array<int32_t, 11>& channels);
 
-    std::vector<DecodedRecord> Decode(CaptureImage& image, const DecodeWindow& window);
+    // The records are the plug-in's lists, read in place: valid until the
+    // next Decode.
+    RecordList Decode(CaptureImage& image, const DecodeWindow& window);
     // Presentation of every id in the records, plus the well-known ones.
-    std::map<uint16_t, FieldPresentation> Presentation(const std::vector<DecodedRecord>& records) const;
+    std::map<uint16_t, FieldPresentation> Presentation(const RecordList& records) const;
 
 private:
     PluginLibrary library_;

@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "host/analysis/ata_registers.h"
@@ -102,20 +105,40 @@ std::string FormatValue(int64_t value, uint16_t fieldId, const FieldPresentation
     }
 }
 
-bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
+bool WriteRecords(std::FILE* out, const RecordList& records,
                   const std::map<uint16_t, FieldPresentation>& fields, const OutputOptions& options) {
     Sink sink(out);
     auto& buffer = sink.buffer();
     switch (options.format) {
     case OutputFormat::Csv: {
-        std::map<uint16_t, std::string> names;
-        for (const auto& [id, field] : fields) names.emplace(id, CsvQuoted(field.name));
+        // Millions of lines: each kind's ",id,name," and each colour's text
+        // are made once, the numbers written with to_chars.
+        std::vector<int32_t> middleOf(65536, -1);
+        std::vector<std::string> middles;
+        const auto middle = [&](uint16_t id) -> const std::string& {
+            int32_t& index = middleOf[id];
+            if (index < 0) {
+                index = static_cast<int32_t>(middles.size());
+                middles.push_back(fmt::format(",{},{},", id, CsvQuoted(Lookup(fields, id).name)));
+            }
+            return middles[static_cast<size_t>(index)];
+        };
         fmt::format_to(std::back_inserter(buffer), "position,field_id,name,value,colour\n");
+        uint32_t shownColour = 0;
+        std::string colourText = "," + ColourHex(0) + "\n";
         for (const DecodedRecord& record : records) {
-            auto name = names.find(record.fieldId);
-            if (name == names.end()) name = names.emplace(record.fieldId, CsvQuoted(Lookup(fields, record.fieldId).name)).first;
-            fmt::format_to(std::back_inserter(buffer), "{},{},{},{},{}\n", record.position, record.fieldId, name->second,
-                           record.value, ColourHex(record.colour));
+            char number[24];
+            const char* numberEnd = std::to_chars(number, number + sizeof number, record.position).ptr;
+            buffer.append(number, numberEnd);
+            const std::string& kind = middle(record.fieldId);
+            buffer.append(kind.data(), kind.data() + kind.size());
+            numberEnd = std::to_chars(number, number + sizeof number, record.value).ptr;
+            buffer.append(number, numberEnd);
+            if (record.colour != shownColour) {
+                shownColour = record.colour;
+                colourText = "," + ColourHex(shownColour) + "\n";
+            }
+            buffer.append(colourText.data(), colourText.data() + colourText.size());
             if (!sink.Flush(false)) return false;
         }
         break;

@@ -33,7 +33,7 @@ std::string RegisterDetail(uint16_t fieldId, int64_t value);
 
 // Text and JSON carry RegisterDetail as a column or a "detail" member; CSV
 // keeps its five columns. Returns false when writing failed (a closed pipe, a full disk).
-bool WriteRecords(std::FILE* out, const std::vector<DecodedRecord>& records,
+bool WriteRecords(std::FILE* out, const RecordList& records,
                   const std::map<uint16_t, FieldPresentation>& fields, const OutputOptions& options);
 
 }  // namespace fd::host

@@ -1,6 +1,8 @@
 #include "host/formats/mapped_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "host/formats/format_error.h"
@@ -45,6 +47,9 @@ MappedFile::~MappedFile() {
 }
 
 void MappedFile::Release(size_t) {}
+void MappedFile::ReadAhead(size_t) {}
+
+void AdviseHugePages(void*, size_t) noexcept {}
 
 #else
 
@@ -79,6 +84,33 @@ void MappedFile::Release(size_t offset) {
     if (data_ == nullptr || end <= released_ + (64u << 20)) return;
     madvise(const_cast<char*>(data_) + released_, end - released_, MADV_DONTNEED);
     released_ = end;
+}
+
+void MappedFile::ReadAhead(size_t offset) {
+#if defined(MADV_POPULATE_READ)
+    constexpr size_t kWindow = size_t{32} << 20;
+    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    if (data_ == nullptr || offset + kWindow / 2 < readAhead_ || readAhead_ >= size_) return;
+    const size_t from = std::max(readAhead_, offset / page * page);
+    const size_t to = std::min(size_, from + kWindow);
+    // Older kernels refuse the advice; the pages then fault in as read.
+    madvise(const_cast<char*>(data_) + from, to - from, MADV_POPULATE_READ);
+    readAhead_ = to;
+#else
+    (void)offset;
+#endif
+}
+
+void AdviseHugePages(void* data, size_t bytes) noexcept {
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const auto begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
 }
 
 #endif

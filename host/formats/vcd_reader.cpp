@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -42,6 +45,9 @@ class IdentifierTable {
 public:
     IdentifierTable() : one_(kSpan, -1), two_(kSpan * kSpan, -1) {}
 
+    // A one-character code; -1 when it is not one of them.
+    int32_t FindOne(char code) const { return Printable(code) ? one_[Index(code)] : -1; }
+
     int32_t Find(std::string_view code) const {
         if (code.size() == 1 && Printable(code[0])) return one_[Index(code[0])];
         if (code.size() == 2 && Printable(code[0]) && Printable(code[1]))
@@ -68,6 +74,108 @@ private:
     std::unordered_map<std::string, int32_t, TransparentHash, std::equal_to<>> others_;
 };
 
+// One signal's changes while the file is read: chunks that double up to
+// 8 MiB (huge pages where the system has them) and never move, so a long capture is not copied at every growth
+// step, and a capture with thousands of quiet signals costs little. Moved
+// into an exact-size vector (with room for the transition list's leading
+// entries) at the end.
+class ChangeChunks {
+public:
+    uint64_t size() const { return size_; }
+    uint32_t back() const { return last_; }
+
+    void push_back(uint32_t position) {
+        if (at_ == end_) Advance();
+        *at_++ = position;
+        last_ = position;
+        ++size_;
+    }
+
+    void pop_back() {
+        if (at_ == begin_) Retreat();
+        --at_;
+        --size_;
+        if (size_ == 0) {
+            last_ = 0;
+        } else if (at_ != begin_) {
+            last_ = at_[-1];
+        } else {
+            const Chunk& previous = chunks_[current_ - 1];
+            last_ = previous.data[previous.capacity - 1];
+        }
+    }
+
+    // The changes, with capacity for `extra` more; the chunks are released
+    // one by one as they are copied.
+    std::vector<uint32_t> Take(size_t extra) {
+        std::vector<uint32_t> changes;
+        changes.reserve(static_cast<size_t>(size_) + extra);
+        AdviseHugePages(changes.data(), changes.capacity() * sizeof(uint32_t));
+        uint64_t left = size_;
+        for (Chunk& chunk : chunks_) {
+            const size_t used = static_cast<size_t>(std::min<uint64_t>(left, chunk.capacity));
+            changes.insert(changes.end(), chunk.data.get(), chunk.data.get() + used);
+            left -= used;
+            chunk.data.reset();
+        }
+        *this = ChangeChunks();
+        return changes;
+    }
+
+private:
+    struct Free {
+        void operator()(uint32_t* data) const { std::free(data); }
+    };
+    struct Chunk {
+        std::unique_ptr<uint32_t[], Free> data;
+        uint32_t capacity;
+    };
+    // Chunks of 2 MiB and more start on a 2 MiB boundary, so they can be
+    // backed by huge pages.
+    static uint32_t* Allocate(uint32_t capacity) {
+        const size_t bytes = size_t{capacity} * sizeof(uint32_t);
+#if defined(_WIN32)
+        void* data = std::malloc(bytes);  // no huge pages to align for; freed with free
+#else
+        constexpr size_t kHuge = size_t{2} << 20;
+        void* data = bytes >= kHuge ? std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge) : std::malloc(bytes);
+#endif
+        if (data == nullptr) throw std::bad_alloc();
+        AdviseHugePages(data, bytes);
+        return static_cast<uint32_t*>(data);
+    }
+    static constexpr uint32_t kFirstChunk = 64;
+    static constexpr uint32_t kLargestChunk = 2 * 1024 * 1024;
+
+    void Enter(size_t index) {
+        current_ = index;
+        begin_ = chunks_[index].data.get();
+        end_ = begin_ + chunks_[index].capacity;
+    }
+    void Advance() {
+        const size_t next = begin_ == nullptr ? 0 : current_ + 1;
+        if (next == chunks_.size()) {
+            const uint32_t capacity = chunks_.empty() ? kFirstChunk : std::min(chunks_.back().capacity * 2, kLargestChunk);
+            chunks_.push_back({std::unique_ptr<uint32_t[], Free>(Allocate(capacity)), capacity});
+        }
+        Enter(next);
+        at_ = begin_;
+    }
+    // Only ever called with a full chunk before the current one.
+    void Retreat() {
+        Enter(current_ - 1);
+        at_ = end_;
+    }
+
+    std::vector<Chunk> chunks_;
+    size_t current_ = 0;
+    uint32_t* begin_ = nullptr;
+    uint32_t* at_ = nullptr;
+    uint32_t* end_ = nullptr;
+    uint64_t size_ = 0;
+    uint32_t last_ = 0;
+};
+
 class VcdParser {
 public:
     VcdParser(std::string_view text, const std::string& name, const CaptureReadOptions& options,
@@ -82,7 +190,9 @@ public:
         waveform_.endPosition = haveTime_ ? Position(lastTime_) : 0;
         for (size_t i = 0; i < waveform_.signals.size(); ++i) {
             Signal& signal = waveform_.signals[i];
-            signal.changes.shrink_to_fit();
+            // Two spare entries: the capture's transition list puts one or
+            // two leading zeros in front, in place.
+            signal.changes = changes_[i].Take(2);
             if (!signal.changes.empty() && signal.changes.back() > waveform_.endPosition)
                 waveform_.endPosition = signal.changes.back();
         }
@@ -177,6 +287,7 @@ private:
         if (variables_.empty() || waveform_.signals.empty()) Fail("the header declares no signals ($var)");
         NameSignals();
         levels_.assign(waveform_.signals.size(), 0);
+        changes_.resize(waveform_.signals.size());
     }
 
     void ParseTimescale(const char* at, const std::string& text) {
@@ -304,8 +415,51 @@ private:
         return time <= options_.offset ? 0 : static_cast<uint32_t>(time - options_.offset);
     }
 
+    // The lines nearly every change is written as, "#1234" and "1!" (a
+    // one-bit variable with a one-character code), each followed by one
+    // white-space character: consumed here in a tight loop up to `stop`,
+    // until a line of another kind, which the general path then reads.
+    void ScanCommonLines(const char* stop) {
+        constexpr ptrdiff_t kLongestLine = 24;  // "#" and 19 digits and more: read freely before `limit`
+        if (end_ - p_ <= kLongestLine) return;
+        const char* const limit = std::min(stop, end_ - kLongestLine);
+        const char* p = p_;
+        while (p < limit) {
+            const char c = *p;
+            if (static_cast<unsigned char>(c - '0') < 2 && IsSpace(p[2])) {
+                const int32_t signal = scalarSignal_[static_cast<unsigned char>(p[1])];
+                if (signal < 0) break;
+                SetLevel(static_cast<uint32_t>(signal), static_cast<uint8_t>(c - '0'));
+                p += 3;
+            } else if (c == '#') {
+                const char* q = p + 1;
+                uint64_t time = 0;
+                while (static_cast<unsigned char>(*q - '0') < 10 && q - p < 19) {
+                    time = time * 10 + static_cast<unsigned>(*q - '0');
+                    ++q;
+                }
+                if (q == p + 1 || q - p >= 19 || !IsSpace(*q)) break;
+                p_ = p;
+                AcceptTimestamp(p, time);
+                p = q + 1;
+            } else {
+                break;
+            }
+        }
+        p_ = p;
+    }
+
     void ParseChanges() {
+        // One-bit variables by their one-character code, for ScanCommonLines.
+        scalarSignal_.fill(-1);
+        for (int c = '!'; c <= '~'; ++c) {
+            const int32_t index = identifiers_.FindOne(static_cast<char>(c));
+            if (index < 0) continue;
+            const Variable& variable = variables_[static_cast<size_t>(index)];
+            if (variable.width == 1 && !variable.ignored) scalarSignal_[static_cast<size_t>(c)] = static_cast<int32_t>(variable.firstSignal);
+        }
         size_t nextProgress = kProgressStep;
+        if (file_ != nullptr) file_->ReadAhead(static_cast<size_t>(p_ - begin_));
         bool inDumpSection = false;
         const char* dumpStart = nullptr;
         for (;;) {
@@ -314,9 +468,27 @@ private:
             if (static_cast<size_t>(p_ - begin_) >= nextProgress) {
                 nextProgress += kProgressStep;
                 if (options_.progress) options_.progress(static_cast<uint64_t>(p_ - begin_), static_cast<uint64_t>(end_ - begin_));
-                if (file_ != nullptr) file_->Release(static_cast<size_t>(p_ - begin_));
+                if (file_ != nullptr) {
+                    file_->Release(static_cast<size_t>(p_ - begin_));
+                    file_->ReadAhead(static_cast<size_t>(p_ - begin_));
+                }
             }
+            ScanCommonLines(begin_ + std::min(nextProgress, static_cast<size_t>(end_ - begin_)));
+            if (p_ == end_ || IsSpace(*p_)) continue;
             const char c = *p_;
+            // The common lines first: "1!" (a one-bit value, a one-character
+            // code) and "#1234".
+            if ((c == '0' || c == '1') && end_ - p_ > 2 && IsSpace(p_[2])) {
+                const int32_t index = identifiers_.FindOne(p_[1]);
+                if (index >= 0) {
+                    const Variable& variable = variables_[static_cast<size_t>(index)];
+                    if (variable.width == 1 && !variable.ignored) {
+                        SetLevel(variable.firstSignal, static_cast<uint8_t>(c - '0'));
+                        p_ += 3;
+                        continue;
+                    }
+                }
+            }
             switch (c) {
             case '#':
                 ParseTimestamp();
@@ -367,7 +539,21 @@ private:
     }
 
     void ParseTimestamp() {
-        const char* at = p_++;
+        const char* at = p_;
+        // Up to 19 digits cannot overflow 64 bits; anything else (more
+        // digits, a stray character) takes the checked path.
+        const char* q = p_ + 1;
+        uint64_t fast = 0;
+        while (q != end_ && static_cast<unsigned char>(*q - '0') < 10 && q - p_ <= 19) {
+            fast = fast * 10 + static_cast<unsigned>(*q - '0');
+            ++q;
+        }
+        if (q != p_ + 1 && q - p_ <= 19 && (q == end_ || IsSpace(*q))) {
+            p_ = q;
+            AcceptTimestamp(at, fast);
+            return;
+        }
+        ++p_;
         const std::string_view digits = Token();
         uint64_t time = 0;
         const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), time);
@@ -378,6 +564,10 @@ private:
         }
         if (error != std::errc() || end != digits.data() + digits.size())
             FailAt(at, "expected a timestamp after '#', found '#" + std::string(digits.substr(0, 40)) + "'");
+        AcceptTimestamp(at, time);
+    }
+
+    void AcceptTimestamp(const char* at, uint64_t time) {
         if (haveTime_ && time < lastTime_)
             FailAt(at, "timestamp #" + std::to_string(time) + " goes back from #" + std::to_string(lastTime_));
         if (time > options_.offset && time - options_.offset > std::numeric_limits<uint32_t>::max()) {
@@ -403,6 +593,9 @@ private:
         return variable.ignored ? nullptr : &variable;
     }
 
+#if defined(__GNUC__)
+    [[gnu::always_inline]]
+#endif
     void SetLevel(uint32_t signalIndex, uint8_t level) {
         if (startingLevels_) {
             levels_[signalIndex] = level;
@@ -411,9 +604,9 @@ private:
         }
         if (levels_[signalIndex] == level) return;
         levels_[signalIndex] = level;
-        std::vector<uint32_t>& changes = waveform_.signals[signalIndex].changes;
+        ChangeChunks& changes = changes_[signalIndex];
         // Two changes at one timestamp leave the level where it was.
-        if (!changes.empty() && changes.back() == position_) {
+        if (changes.size() != 0 && changes.back() == position_) {
             changes.pop_back();
         } else {
             changes.push_back(position_);
@@ -484,6 +677,8 @@ private:
     std::vector<std::string> scopes_;
     std::vector<std::string> scopePaths_;  // per signal, while the header is read
     std::vector<uint8_t> levels_;          // per signal, the current level
+    std::vector<ChangeChunks> changes_;    // per signal, while the changes are read
+    std::array<int32_t, 256> scalarSignal_{};  // see ScanCommonLines
 
     bool haveTime_ = false;
     bool startingLevels_ = true;  // before the first timestamp, values set starting levels

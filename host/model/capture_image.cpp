@@ -38,6 +38,14 @@ CaptureImage CaptureImage::FromWaveform(const Waveform& waveform, std::string bu
     return CaptureImage(std::move(specs), waveform.endPosition, std::move(busName));
 }
 
+void CaptureImage::ReleaseTransitions() {
+    for (size_t i = 0; i < specs_.size(); ++i) {
+        transitions_[i].positions = nullptr;
+        transitions_[i].count = 0;
+        std::vector<uint32_t>().swap(specs_[i].positions);
+    }
+}
+
 void CaptureImage::SetStart(uint32_t position) {
     capture_->hasStartPosition = 1;
     capture_->startPosition = position;

@@ -39,6 +39,9 @@ public:
     void SetStart(uint32_t position);
     void SetRange(uint32_t start, uint32_t end);
     void SetLanguage(int32_t language) { capture_->language = language; }
+    // Frees every channel's transition list (the channels then have none),
+    // once a decode is done with them.
+    void ReleaseTransitions();
     // Overrides channelCount without changing the list (hosts may differ).
     void SetChannelCount(int32_t count) { capture_->channelCount = count; }
 

@@ -1,6 +1,7 @@
 #include "host/model/waveform.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace fd::host {
 
@@ -16,6 +17,23 @@ std::vector<uint32_t> ToTransitionList(const Signal& signal) {
             continue;
         }
         list.push_back(change);
+    }
+    return list;
+}
+
+std::vector<uint32_t> ToTransitionList(Signal&& signal) {
+    std::vector<uint32_t> list = std::move(signal.changes);
+    signal.changes.clear();
+    // Changes at position 0 only set the starting level, all of them as one
+    // (as the copying form reads them).
+    const size_t atZero = static_cast<size_t>(std::find_if(list.begin(), list.end(), [](uint32_t p) { return p != 0; }) -
+                                              list.begin());
+    const int level = (signal.initialLevel != 0 ? 1 : 0) ^ (atZero > 0 ? 1 : 0);
+    const size_t leading = level == 1 ? 1 : 2;
+    if (leading > atZero) {
+        list.insert(list.begin(), leading - atZero, 0);
+    } else if (leading < atZero) {
+        list.erase(list.begin(), list.begin() + static_cast<ptrdiff_t>(atZero - leading));
     }
     return list;
 }

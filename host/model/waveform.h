@@ -27,6 +27,10 @@ struct Waveform {
 // gets a leading 0, and one that starts low two leading 0s (the second one
 // makes it read 0 from position 0 on).
 std::vector<uint32_t> ToTransitionList(const Signal& signal);
+// The same list built in the signal's own storage (no copy when it has room
+// for two more entries, as the readers leave); the signal's changes are
+// taken.
+std::vector<uint32_t> ToTransitionList(Signal&& signal);
 
 // Level of a signal at a position under the toggle model (for tests).
 int LevelAt(const Signal& signal, uint32_t position);

@@ -19,7 +19,9 @@ namespace fd {
 ChannelBinding BindChannels(const FdChannelList& list, FdDecoderSettings& settings);
 
 // Positions where IORD, IOWR or IORDY has a transition, strictly between
-// `windowStart` and `windowEnd`, ascending, each once.
+// `windowStart` and `windowEnd`, ascending, each once: the straightforward
+// way, gathered and sorted. The cursor path merges the three lists as it
+// walks them instead.
 void BuildEdgeList(const ChannelBinding& binding, uint32_t windowStart, uint32_t windowEnd,
                    std::vector<uint32_t>& edges);
 
@@ -35,6 +37,14 @@ bool DecodeCapture();
 // fields at the store's lists whatever happened. False only when the decode
 // could not finish (memory ran out).
 bool DecodeAndPublish(FdCapture& capture) noexcept;
+
+// How the decode answers its level and edge questions. Cursors is the
+// plug-in's own path; Bisection, with a sorted edge list, is the
+// straightforward reference that tests and benchmarks compare it with. Both
+// give the same records on sorted transition lists. Not reachable from the
+// host; ResetDecoder restores Cursors.
+void SelectQueryPath(QueryPath path) noexcept;
+QueryPath SelectedQueryPath() noexcept;
 
 // Back to the state right after load (for tests that share one process).
 void ResetDecoder() noexcept;

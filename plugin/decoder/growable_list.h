@@ -24,6 +24,15 @@ namespace fd {
 int64_t GrownCapacity(int32_t capacity, int32_t count, int32_t growthStep, int64_t required,
                       int64_t maxElements);
 
+// Element storage comes from malloc and grows with realloc: a list of
+// millions of records then grows in place (the system remaps its pages)
+// instead of being copied at every growth step. Throws std::bad_alloc,
+// leaving `elements` as it was, when memory runs out.
+void* ResizeElements(void* elements, size_t bytes);
+void FreeElements(void* elements) noexcept;
+// Tests only: when set and it answers true, the next ResizeElements fails.
+extern bool (*elementAllocationFails)();
+
 // The root object class that every list's class query answers.
 const FdRuntimeClass& RootObjectClass();
 
@@ -39,7 +48,7 @@ inline constexpr int64_t kMaxListElements =
 // Frees the element buffer: count and capacity 0, elements null.
 template <typename List>
 void ReleaseList(List& list) noexcept {
-    ::operator delete(list.elements);
+    FreeElements(list.elements);
     list.elements = nullptr;
     list.count = 0;
     list.capacity = 0;
@@ -54,10 +63,7 @@ void ReserveList(List& list, int64_t required) {
     if (required > kMaxListElements<List>) throw std::bad_alloc();
     const int64_t capacity =
         GrownCapacity(list.capacity, list.count, list.growthStep, required, kMaxListElements<List>);
-    auto* grown = static_cast<Element*>(::operator new(static_cast<size_t>(capacity) * sizeof(Element)));
-    if (list.count > 0) std::memcpy(grown, list.elements, static_cast<size_t>(list.count) * sizeof(Element));
-    ::operator delete(list.elements);
-    list.elements = grown;
+    list.elements = static_cast<Element*>(ResizeElements(list.elements, static_cast<size_t>(capacity) * sizeof(Element)));
     list.capacity = static_cast<int32_t>(capacity);
 }
 
@@ -127,15 +133,18 @@ bool LoadList(List& list, FdArchive& archive) noexcept {
     Element* loaded = nullptr;
     const size_t bytes = static_cast<size_t>(count) * sizeof(Element);
     if (count > 0) {
-        loaded = static_cast<Element*>(::operator new(bytes, std::nothrow));
-        if (loaded == nullptr) return false;
+        try {
+            loaded = static_cast<Element*>(ResizeElements(nullptr, bytes));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         std::memset(loaded, 0, bytes);
         if (!ReadBytes(archive, loaded, bytes)) {
-            ::operator delete(loaded);
+            FreeElements(loaded);
             return false;
         }
     }
-    ::operator delete(list.elements);
+    FreeElements(list.elements);
     list.elements = loaded;
     list.count = static_cast<int32_t>(count);
     list.capacity = static_cast<int32_t>(count);

@@ -1,5 +1,13 @@
 #include "plugin/decoder/record_store.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "plugin/decoder/decode_state.h"
 #include "plugin/presentation/field_types.h"
 
@@ -17,23 +25,38 @@ int64_t GrownCapacity(int32_t capacity, int32_t count, int32_t growthStep, int64
     return std::min(grown, std::max(required, maxElements));
 }
 
+bool (*elementAllocationFails)() = nullptr;
+
+void* ResizeElements(void* elements, size_t bytes) {
+    if (elementAllocationFails != nullptr && elementAllocationFails()) throw std::bad_alloc();
+    void* resized = std::realloc(elements, bytes == 0 ? 1 : bytes);
+    if (resized == nullptr) throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Lists of millions of records: a page fault per 2 MiB instead of per
+    // 4 KiB as the decode first writes them. Advice only.
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const auto first = (reinterpret_cast<uintptr_t>(resized) + kHuge - 1) & ~(kHuge - 1);
+    const auto last = (reinterpret_cast<uintptr_t>(resized) + bytes) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+    return resized;
+}
+
+void FreeElements(void* elements) noexcept { std::free(elements); }
+
 const FdRuntimeClass& RootObjectClass() {
     static constexpr FdRuntimeClass kRoot{"CObject", static_cast<int32_t>(sizeof(void*))};
     return kRoot;
 }
 
-void RecordStore::Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour) {
+void RecordStore::Grow() {
     // Make room in all four lists before touching any count, so a failed
     // allocation leaves the counts equal.
-    const int64_t required = int64_t{Count()} + 1;
+    const int64_t required = int64_t{std::max({positions.count, values.count, fieldIds.count, colours.count})} + 1;
     ReserveList(positions, required);
     ReserveList(values, required);
     ReserveList(fieldIds, required);
     ReserveList(colours, required);
-    AppendReserved(positions, position);
-    AppendReserved(values, value);
-    AppendReserved(fieldIds, fieldId);
-    AppendReserved(colours, colour);
 }
 
 void RecordStore::Clear() noexcept {
@@ -61,9 +84,35 @@ bool ClearRecords() noexcept {
     return true;
 }
 
+namespace {
+struct CachedColour {
+    int fieldId = -1;
+    uint32_t colour = 0;
+};
+constinit CachedColour colourCache[64] = {};
+}  // namespace
+
+void BeginDecodeColours() noexcept {
+    for (CachedColour& entry : colourCache) entry = CachedColour{};
+}
+
 void AppendFieldRecord(uint32_t position, int fieldId, uint64_t value) {
+    CachedColour& cached = colourCache[static_cast<unsigned>(fieldId) % 64];
+    if (cached.fieldId != fieldId) cached = {fieldId, FieldColour(fieldId)};
     AppendRecord(position, static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32), fieldId,
-                 FieldColour(fieldId));
+                 cached.colour);
+}
+
+void ReserveRecords(int64_t count) noexcept {
+    try {
+        const int64_t required = std::min<int64_t>(count, kMaxListElements<FdUInt64List>);
+        ReserveList(store.positions, required);
+        ReserveList(store.values, required);
+        ReserveList(store.fieldIds, required);
+        ReserveList(store.colours, required);
+    } catch (const std::bad_alloc&) {
+        // The lists grow as records come instead.
+    }
 }
 
 }  // namespace fd

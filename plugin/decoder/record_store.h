@@ -30,10 +30,21 @@ struct RecordStore {
 
     // Appends one record to all four lists or, when memory runs out
     // (std::bad_alloc), to none of them.
-    void Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour);
+    void Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour) {
+        if (positions.count >= positions.capacity || values.count >= values.capacity ||
+            fieldIds.count >= fieldIds.capacity || colours.count >= colours.capacity)
+            Grow();
+        AppendReserved(positions, position);
+        AppendReserved(values, value);
+        AppendReserved(fieldIds, fieldId);
+        AppendReserved(colours, colour);
+    }
 
     // Count and capacity 0, element buffers released.
     void Clear() noexcept;
+
+private:
+    void Grow();
 };
 
 // The module's store, whose lists the host is handed.
@@ -47,7 +58,15 @@ int AppendRecord(uint32_t position, uint32_t valueLow, uint32_t valueHigh, int f
 bool ClearRecords() noexcept;
 
 // AppendRecord with the colour the field-type table gives `fieldId`; the
-// 64-bit value is split into its low and high halves.
+// 64-bit value is split into its low and high halves. The colours are
+// looked up once per decode: BeginDecodeColours forgets what was looked up
+// (the table may have changed since the last decode).
 void AppendFieldRecord(uint32_t position, int fieldId, uint64_t value);
+void BeginDecodeColours() noexcept;
+
+// Room for about `count` records before the decode starts, so the lists
+// do not grow (and move) step by step; pages never written stay unused.
+// Without the memory the lists grow as they go.
+void ReserveRecords(int64_t count) noexcept;
 
 }  // namespace fd

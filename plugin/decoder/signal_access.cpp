@@ -1,21 +1,56 @@
 #include "plugin/decoder/signal_access.h"
 
 namespace fd {
+namespace {
 
-SignalAccess::SignalAccess(const ChannelBinding& binding) {
+// A channel without transitions reads 0 everywhere, as a list holding two
+// zeros does; the cursors then need no special case for it.
+constexpr uint32_t kNoTransitions[2] = {0, 0};
+
+int EdgeFrom(int before, int now) {
+    if (now == before) return kEdgeNone;
+    return now == 1 ? kEdgeRising : kEdgeFalling;
+}
+
+}  // namespace
+
+SignalAccess::SignalAccess(const ChannelBinding& binding, QueryPath path) : path_(path) {
     for (size_t i = 0; i < lines_.size(); ++i) {
-        const FdChannel& channel = *binding[i];
-        lines_[i].count = TransitionCount(channel);
-        lines_[i].positions = lines_[i].count > 0 ? channel.transitions->positions : nullptr;
+        channels_[i] = binding[i];
+        const int32_t count = TransitionCount(*binding[i]);
+        if (count == 0) {
+            lines_[i].positions = kNoTransitions;
+            lines_[i].count = 2;
+        } else {
+            lines_[i].positions = binding[i]->transitions->positions;
+            lines_[i].count = count;
+        }
     }
 }
 
 // The governing transition is the last one at or before `position` (the
-// first when none is); an even index reads 1. From the cursor, gallop
-// forward or backward to bracket it, then bisect the bracket.
-int SignalAccess::LineLevel(Cursor& line, uint32_t position) {
-    if (line.count == 0) return 0;
-    if (line.count == 1) return 1;
+// first when none is); an even index reads 1. Usually it is the cursor's
+// transition or the next one: one step, without a branch on the data.
+inline int SignalAccess::Seek(Cursor& line, uint32_t position) {
+    const uint32_t* p = line.positions;
+    int32_t at = line.at;
+    if (p[at] > position) return Gallop(line, position);
+    if (at + 1 < line.count) {
+#if defined(__GNUC__)
+        // Twenty-six lists are walked side by side, more streams than the
+        // hardware prefetcher follows: ask for the next lines ahead.
+        __builtin_prefetch(p + at + 48);
+#endif
+        at += p[at + 1] <= position ? 1 : 0;
+        if (at + 1 < line.count && p[at + 1] <= position) return Gallop(line, position);
+        line.at = at;
+    }
+    return ~at & 1;
+}
+
+// From the cursor, gallop forward or backward to bracket the governing
+// transition, then bisect the bracket.
+int SignalAccess::Gallop(Cursor& line, uint32_t position) {
     const uint32_t* p = line.positions;
     const int64_t last = line.count - 1;
     int64_t lo;  // p[lo] <= position, or lo == -1
@@ -50,36 +85,71 @@ int SignalAccess::LineLevel(Cursor& line, uint32_t position) {
         }
     }
     line.at = static_cast<int32_t>(lo < 0 ? 0 : lo);
-    return line.at % 2 == 0 ? 1 : 0;
+    return ~line.at & 1;
 }
 
-int SignalAccess::EdgeKind(Signal signal, uint32_t position) const {
+// The transitions at `position` itself are the ones between the level
+// before it and the level at it; the cursor stands on the last of them.
+inline int SignalAccess::LevelBefore(const Cursor& line, uint32_t position) {
+    int32_t j = line.at;
+    while (j >= 0 && line.positions[j] == position) --j;
+    return j <= 0 ? 1 : (~j & 1);
+}
+
+void SignalAccess::Visit(uint32_t position) {
+    if (path_ == QueryPath::Bisection) return;
+    uint32_t levels = 0;
+    for (unsigned i = 0; i < kControlLines; ++i) {
+        Cursor& line = lines_[i];
+        const int now = Seek(line, position);
+        levels |= static_cast<uint32_t>(now) << i;
+        if (i - kFirstStrobe < kStrobes) {
+            edges_[i - kFirstStrobe] =
+                static_cast<int8_t>(position == 0 ? kEdgeNone : EdgeFrom(LevelBefore(line, position), now));
+        }
+    }
+    levels_ = levels;
+    snapshotAt_ = position;
+    hasSnapshot_ = true;
+    hasWord_ = false;
+}
+
+int SignalAccess::LineLevel(unsigned line, uint32_t position) const {
+    if (path_ == QueryPath::Bisection) return fd::Level(*channels_[line], position);
+    return Seek(lines_[line], position);
+}
+
+int SignalAccess::LineEdge(unsigned line, uint32_t position) const {
+    if (path_ == QueryPath::Bisection) return fd::EdgeKind(*channels_[line], position);
     if (position == 0) return kEdgeNone;
-    Cursor& line = Line(signal);
-    const int before = LineLevel(line, position - 1);
-    const int now = LineLevel(line, position);
-    if (now == before) return kEdgeNone;
-    return now == 1 ? kEdgeRising : kEdgeFalling;
+    Cursor& cursor = lines_[line];
+    const int now = Seek(cursor, position);
+    return EdgeFrom(LevelBefore(cursor, position), now);
 }
 
-uint32_t SignalAccess::DataBits(uint32_t position, int lines) const {
+uint32_t SignalAccess::SampleData(uint32_t position) const {
     uint32_t value = 0;
-    for (int n = 0; n < lines; ++n) {
-        Cursor& line = lines_[static_cast<size_t>(Signal::D0) + static_cast<size_t>(n)];
-        value |= static_cast<uint32_t>(LineLevel(line, position)) << n;
+    for (unsigned n = 0; n < kDataLines; ++n) {
+        value |= static_cast<uint32_t>(Seek(lines_[kControlLines + n], position)) << n;
     }
     return value;
 }
 
-int SignalAccess::CycleCode(uint32_t position) const {
-    return Level(Signal::A0, position) | Level(Signal::A1, position) << 1 |
-           Level(Signal::A2, position) << 2 | Level(Signal::Cs0, position) << 3 |
-           Level(Signal::Cs1, position) << 4 | Level(Signal::Dmack, position) << 5;
-}
-
-bool SignalAccess::InDmaBurst(uint32_t position) const {
-    return Level(Signal::Cs0, position) == 1 && Level(Signal::Cs1, position) == 1 &&
-           Level(Signal::Dmack, position) == 0 && Level(Signal::Dmarq, position) == 1;
+uint32_t SignalAccess::DataBits(uint32_t position, int lines) const {
+    const uint32_t mask = (uint32_t{1} << lines) - 1;
+    if (position == snapshotAt_ && hasSnapshot_) {
+        if (!hasWord_) {
+            word_ = SampleData(position);
+            hasWord_ = true;
+        }
+        return word_ & mask;
+    }
+    if (path_ == QueryPath::Cursors) return SampleData(position) & mask;
+    uint32_t value = 0;
+    for (int n = 0; n < lines; ++n) {
+        value |= static_cast<uint32_t>(fd::Level(*channels_[kControlLines + n], position)) << n;
+    }
+    return value;
 }
 
 }  // namespace fd

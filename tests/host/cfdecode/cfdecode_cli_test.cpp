@@ -150,6 +150,19 @@ TEST(CfdecodeCommandLine, MapOptionsBeforeAndAfterTheCapture) {
     EXPECT_EQ(result.err, "");
 }
 
+// One signal carrying two roles: both channels get all of its changes.
+// Both strobes then change together at every strobe position, so no cycle
+// is decoded; a channel left without changes would decode reads instead.
+TEST(CfdecodeCommandLine, ASignalMayCarryTwoRoles) {
+    TemporaryFile capture(".vcd", BusVcd());
+    const ProgramResult plain = RunCfdecode({capture.path(), "--format", "csv", "--quiet"});
+    const ProgramResult shared =
+        RunCfdecode({capture.path(), "--map", "IORD=DIOW-,IOWR=DIOW-", "--format", "csv", "--quiet"});
+    EXPECT_EQ(shared.status, 0) << shared.err;
+    EXPECT_GT(plain.out.size(), shared.out.size());
+    EXPECT_EQ(shared.out, "position,field_id,name,value,colour\n0,1,UNKNOW,1,#333333\n");
+}
+
 TEST(CfdecodeCommandLine, WarnsAboutMissingRolesAndUnknownValues) {
     const std::string text = "$var wire 1 ! DIOR- $end $var wire 1 \" DIOW- $end $enddefinitions $end #0 x! 1\" #5";
     TemporaryFile capture(".vcd", text);

@@ -175,6 +175,34 @@ struct BadCase {
     const char* expected;  // part of the message
 };
 
+// Long runs of changes, with changes cancelled at one timestamp right at
+// the reader's storage boundaries (64, 128, 256 ... entries), in both the
+// short and the long timestamp notations and codes.
+TEST(VcdReader, LongRunsAndCancelledChangesAcrossStorageBoundaries) {
+    for (const size_t toggles : {size_t{63}, size_t{64}, size_t{65}, size_t{192}, size_t{193}, size_t{1000}}) {
+        std::string text = "$timescale 1 ns $end\n$var wire 1 ! S $end\n$var wire 1 %% L $end\n$enddefinitions $end\n"
+                           "#0\n0!\n0%%\n";
+        std::vector<uint32_t> expected;
+        int level = 0;
+        for (size_t i = 1; i <= toggles; ++i) {
+            level ^= 1;
+            const std::string value = std::to_string(level);
+            text += "#" + std::to_string(i * 10) + "\n" + value + "!\n" + value + "%%\n";
+            expected.push_back(static_cast<uint32_t>(i * 10));
+            // A change undone at once, after a boundary's first entry.
+            if (i % 64 == 1 || i == toggles) {
+                text += std::string(1, static_cast<char>('0' + (level ^ 1))) + "!\n" + value + "!\n";
+            }
+        }
+        // Cancelled at the very end: the last change goes.
+        text += "#" + std::to_string(toggles * 10 + 10) + "\n" + std::to_string(level ^ 1) + "!\n" +
+                std::to_string(level) + "!\n";
+        const Waveform waveform = ReadVcdText(text, "long.vcd");
+        EXPECT_EQ(Named(waveform, "S").changes, expected) << toggles;
+        EXPECT_EQ(Named(waveform, "L").changes, expected) << toggles;
+    }
+}
+
 TEST(VcdReader, RefusesMalformedFilesNamingTheLine) {
     const BadCase cases[] = {
         {"empty", "", 1, "empty file"},

@@ -2,7 +2,8 @@
 // count, the failure is reported instead of escaping, and a later decode
 // works. The allocation that fails is chosen by replacing the global
 // operator new of this test program (the core library is linked in
-// statically, so its allocations come here too).
+// statically, so its allocations come here too) and, for the record lists,
+// which grow with realloc, through the lists' allocation hook.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,11 +26,16 @@
 namespace {
 // Allocations still allowed before one fails; negative: never fail.
 long allocationsLeft = -1;
+
+bool NextAllocationFails() {
+    if (allocationsLeft == 0) return true;
+    if (allocationsLeft > 0) --allocationsLeft;
+    return false;
+}
 }  // namespace
 
 void* operator new(size_t size) {
-    if (allocationsLeft == 0) throw std::bad_alloc();
-    if (allocationsLeft > 0) --allocationsLeft;
+    if (NextAllocationFails()) throw std::bad_alloc();
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
@@ -56,6 +62,7 @@ using namespace fd::test;
 class OutOfMemory : public ::testing::Test {
 protected:
     void SetUp() override {
+        fd::elementAllocationFails = NextAllocationFails;
         fd::ResetDecoder();
         fd::ResetFieldTypeTable();
         fd::SetDefaults(fd::LiveSettings());
@@ -63,6 +70,7 @@ protected:
     }
     void TearDown() override {
         allocationsLeft = -1;
+        fd::elementAllocationFails = nullptr;
         fd::SetCurrentCapture(nullptr);
         fd::ResetDecoder();
     }

@@ -69,6 +69,35 @@ TEST(SignalAccess, AnswersAsTheCaptureQueriesInAnyOrder) {
     }
 }
 
+// The driver's way: Visit each position in ascending order, then ask every
+// question there (and, now and then, at a position nearby).
+TEST(SignalAccess, VisitedPositionsAnswerAsTheCaptureQueries) {
+    std::mt19937 rng(13);
+    for (int round = 0; round < 200; ++round) {
+        const uint32_t base = round % 3 == 0 ? 0 : round % 3 == 1 ? 0x7FFFFF80u : 0xFFFFFF00u;
+        std::vector<std::vector<uint32_t>> positions;
+        for (int i = 0; i < fd::kBoundSignals; ++i) positions.push_back(RandomList(rng, base, true));
+        Lines lines(std::move(positions));
+        fd::SignalAccess access(lines.binding);
+        for (uint32_t x = base; x <= base + 205; x += std::uniform_int_distribution<uint32_t>(0, 4)(rng)) {
+            access.Visit(x);
+            const uint32_t nearby = x + std::uniform_int_distribution<uint32_t>(0, 2)(rng) - 1;
+            for (const uint32_t at : {x, nearby, x}) {
+                uint32_t word = 0;
+                for (int s = 0; s < fd::kBoundSignals; ++s) {
+                    const auto signal = static_cast<fd::Signal>(s);
+                    const FdChannel& channel = *lines.binding[static_cast<size_t>(s)];
+                    ASSERT_EQ(access.Level(signal, at), fd::Level(channel, at)) << round << " " << s << " " << at;
+                    ASSERT_EQ(access.EdgeKind(signal, at), fd::EdgeKind(channel, at)) << round << " " << s << " " << at;
+                    if (s >= 10) word |= static_cast<uint32_t>(fd::Level(channel, at)) << (s - 10);
+                }
+                ASSERT_EQ(access.DataWord(at), word) << round << " " << at;
+                ASSERT_EQ(access.DataByte(at), word & 0xFF) << round << " " << at;
+            }
+        }
+    }
+}
+
 TEST(SignalAccess, UnsortedListsStayInBounds) {
     std::mt19937 rng(12);
     for (int round = 0; round < 200; ++round) {
