@@ -288,7 +288,8 @@ uint64_t StrobeEdges(const Transcript& transcript, size_t first) {
 // The benchmark workload: whole DMA commands until `edges` strobe edges.
 // 4096-word bursts that pause every 512 words, as a card whose buffer
 // drains; fixed sizes keep the cost per edge the same at every length.
-void BenchWorkload(Bus& bus, const ScenarioParams& params) {
+std::vector<IssuedCommand> BenchWorkload(Bus& bus, const ScenarioParams& params) {
+    std::vector<IssuedCommand> issued;
     constexpr size_t kCommandSectors = 16;
     UdmaBurst burst;
     for (size_t word = 511; word + 1 < kCommandSectors * kSectorWords; word += 512) burst.pauseAfter.push_back(word);
@@ -298,16 +299,19 @@ void BenchWorkload(Bus& bus, const ScenarioParams& params) {
         const size_t first = bus.transcript().phases.size();
         const bool write = command % 2 == 1;
         const std::vector<uint16_t> words = RandomSectors(bus, kCommandSectors);
-        bus.WriteTaskFile(TaskFile::Lba(lba & 0x0FFFFFFF, kCommandSectors));
-        bus.Command(write ? kWriteDma : kReadDma);
-        bus.Idle(kCommandSettleNs);
+        IssuedCommand issuedCommand =
+            Issue(bus, write ? kWriteDma : kReadDma, TaskFile::Lba(lba & 0x0FFFFFFF, kCommandSectors));
         bus.PollStatus(1, kStatusDataReady, false);
         write ? bus.UdmaOut(words, burst) : bus.UdmaIn(words, burst);
         bus.Idle(kCardLatencyNs / 4);
         bus.PollStatus(0, kStatusReady);
         lba += kCommandSectors;
         edges += StrobeEdges(bus.transcript(), first);
+        issuedCommand.data = words;
+        issuedCommand.status = kStatusReady;
+        issued.push_back(std::move(issuedCommand));
     }
+    return issued;
 }
 
 }  // namespace
@@ -344,7 +348,7 @@ std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const Sc
         add(ReadDma(bus, lba, RandomSectors(bus, n), multiword));
         add(WriteDma(bus, lba, RandomSectors(bus, n), multiword));
     } else if (name == "bench") {
-        BenchWorkload(bus, params);
+        issued = BenchWorkload(bus, params);
     } else if (name == "mixed") {
         add(SetFeatures(bus, kSetTransferMode, udmaMode));
         add(IdentifyByPio(bus, IdentifyData(info)));

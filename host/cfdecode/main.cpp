@@ -269,7 +269,7 @@ bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, dou
 
 // The records or the transactions view, with the filters and the payload
 // dump. Returns false when writing stdout failed.
-bool WriteViews(const Options& options, const std::vector<DecodedRecord>& records,
+bool WriteViews(const Options& options, const RecordList& records,
                 const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter) {
     const OutputFormat format = options.format == "csv"    ? OutputFormat::Csv
                                 : options.format == "json" ? OutputFormat::Json

@@ -266,14 +266,14 @@ bool TransactionFilter::Matches(const Transaction& t) const {
     return std::find(names_.begin(), names_.end(), Upper(t.name)) != names_.end();
 }
 
-std::vector<analysis::Record> ToAnalysisRecords(const std::vector<DecodedRecord>& records) {
+std::vector<analysis::Record> ToAnalysisRecords(const RecordList& records) {
     std::vector<analysis::Record> converted;
     converted.reserve(records.size());
     for (const DecodedRecord& r : records) converted.push_back({r.position, r.value, r.fieldId});
     return converted;
 }
 
-std::vector<DecodedRecord> RecordsWithin(const std::vector<DecodedRecord>& records,
+std::vector<DecodedRecord> RecordsWithin(const RecordList& records,
                                          const std::vector<Transaction>& transactions, const TransactionFilter& filter) {
     // Spans in start order (the analysis sorts them so); records are in
     // position order, so one pass over both does.

@@ -38,11 +38,11 @@ private:
     bool errorsOnly_ = false;
 };
 
-std::vector<analysis::Record> ToAnalysisRecords(const std::vector<DecodedRecord>& records);
+std::vector<analysis::Record> ToAnalysisRecords(const RecordList& records);
 
 // The records that lie within a chosen transaction (from its first set-up
 // access to its completion), for the records view under a filter.
-std::vector<DecodedRecord> RecordsWithin(const std::vector<DecodedRecord>& records,
+std::vector<DecodedRecord> RecordsWithin(const RecordList& records,
                                          const std::vector<analysis::Transaction>& transactions,
                                          const TransactionFilter& filter);
 
