@@ -21,16 +21,6 @@ const FieldPresentation& Lookup(const std::map<uint16_t, FieldPresentation>& fie
     return found != fields.end() ? found->second : kNone;
 }
 
-std::string CsvQuoted(const std::string& text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 class Sink {
 public:
     explicit Sink(std::FILE* out) : out_(out) {}
@@ -50,6 +40,16 @@ private:
 };
 
 }  // namespace
+
+std::string CsvQuoted(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
 
 std::string RegisterDetail(uint16_t fieldId, int64_t value) {
     namespace a = analysis;

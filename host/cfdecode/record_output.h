@@ -23,6 +23,9 @@ struct OutputOptions {
 
 // "#RRGGBB" from a stored 0x00BBGGRR colour.
 std::string ColourHex(uint32_t colour);
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string CsvQuoted(const std::string& text);
+
 // A record's value as the text table shows it, in the field's radix.
 std::string FormatValue(int64_t value, uint16_t fieldId, const FieldPresentation& field);
 

@@ -190,16 +190,6 @@ nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t) {
     return j;
 }
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 enum Column { kNumber, kStart, kEnd, kDev, kOp, kName, kProtocol, kAddress, kCount, kBytes, kStatus, kError, kVerdict, kColumns };
 constexpr std::array<const char*, kColumns> kHeadings = {"#",     "start", "end",    "dev",   "op",
                                                          "command", "protocol", "address", "count", "bytes",
@@ -325,15 +315,15 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
             auto number = [&](auto value, bool present) { return present ? fmt::format("{}", value) : std::string(); };
             text += fmt::format(
                 "{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", i + 1,
-                CsvField(std::string(KindName(t.kind))), t.start, t.end, number(t.device, command),
-                number(t.opcode, command), CsvField(t.name), CsvField(std::string(analysis::ProtocolName(t.protocol))),
+                CsvQuoted(std::string(KindName(t.kind))), t.start, t.end, number(t.device, command),
+                number(t.opcode, command), CsvQuoted(t.name), CsvQuoted(std::string(analysis::ProtocolName(t.protocol))),
                 analysis::DataPathName(t.dataPath), t.dataPath == analysis::DataPath::None ? "" : t.dataIn ? "in" : "out",
                 number(t.lbaAddress, command && t.lba), number(t.cylinder, command && !t.lba),
                 number(t.head, command && !t.lba), number(t.sector, command && !t.lba), number(t.sectorCount, command),
                 number(t.taskFile.features, command), t.words, t.bytes(), number(t.status.value_or(0), t.status.has_value()),
-                t.status ? CsvField(analysis::StatusBitNames(*t.status)) : "", number(t.error.value_or(0), t.error.has_value()),
-                t.error ? CsvField(analysis::ErrorBitNames(*t.error)) : "", analysis::VerdictName(t.verdict),
-                CsvField(Joined(DetailParts(t), "; ")));
+                t.status ? CsvQuoted(analysis::StatusBitNames(*t.status)) : "", number(t.error.value_or(0), t.error.has_value()),
+                t.error ? CsvQuoted(analysis::ErrorBitNames(*t.error)) : "", analysis::VerdictName(t.verdict),
+                CsvQuoted(Joined(DetailParts(t), "; ")));
             if (text.size() > (1u << 16) && !flush()) return false;
         }
         break;

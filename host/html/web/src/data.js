@@ -8,13 +8,12 @@ function bytes(base64) {
   return out;
 }
 
-// Ascending positions from their deltas.
-export function readPositions(base64, count) {
+// Fills `out` with the base64 string's varints (seven bits a byte, low
+// group first), each passed through `each`.
+function readVarints(base64, out, each) {
   const b = bytes(base64);
-  const out = new Uint32Array(count);
   let at = 0;
-  let last = 0;
-  for (let n = 0; n < count && at < b.length; n++) {
+  for (let n = 0; n < out.length && at < b.length; n++) {
     let value = 0;
     let scale = 1;
     let byte;
@@ -23,29 +22,20 @@ export function readPositions(base64, count) {
       value += (byte & 0x7f) * scale;
       scale *= 128;
     } while (byte & 0x80);
-    last += value;
-    out[n] = last;
+    out[n] = each(value);
   }
   return out;
 }
 
+// Ascending positions from their deltas.
+export function readPositions(base64, count) {
+  let last = 0;
+  return readVarints(base64, new Uint32Array(count), (delta) => (last += delta));
+}
+
 // Zigzag-coded signed values (exact up to 2^53).
 export function readSigned(base64, count) {
-  const b = bytes(base64);
-  const out = new Float64Array(count);
-  let at = 0;
-  for (let n = 0; n < count && at < b.length; n++) {
-    let value = 0;
-    let scale = 1;
-    let byte;
-    do {
-      byte = b[at++];
-      value += (byte & 0x7f) * scale;
-      scale *= 128;
-    } while (byte & 0x80);
-    out[n] = value % 2 === 0 ? value / 2 : -(value + 1) / 2;
-  }
-  return out;
+  return readVarints(base64, new Float64Array(count), (v) => (v % 2 === 0 ? v / 2 : -(v + 1) / 2));
 }
 
 export function readBytes(base64, count) {
