@@ -14,6 +14,7 @@
 #include "sim/bus.h"
 #include "sim/scenarios.h"
 #include "tests/support/fresh_plugin.h"
+#include "tests/support/register_fields.h"
 
 namespace {
 
@@ -49,22 +50,6 @@ uint32_t Colour(uint16_t id) {
 constexpr uint16_t kCompose = 3036, kReadBlock = 3100, kWriteBlock = 3101, kStart = 3306;
 constexpr uint16_t kDataRead = 4026, kDataWrite = 4032, kDmaRead = 4017, kDmaWrite = 4018;
 
-// Field id of a register cycle, or nothing for a combination no rule takes.
-std::optional<uint16_t> RegisterField(Reg reg, bool write) {
-    switch (reg) {
-    case Reg::Data: return write ? 4003 : 4002;
-    case Reg::Features: return write ? 4005 : 4004;
-    case Reg::SectorCount: return 4006;
-    case Reg::SectorNumber: return 4007;
-    case Reg::CylinderLow: return 4008;
-    case Reg::CylinderHigh: return 4009;
-    case Reg::CardHead: return 4010;
-    case Reg::Command: return write ? 4012 : 4011;
-    case Reg::AltStatus: return write ? 4014 : 4013;
-    case Reg::DriveAddress: return write ? std::nullopt : std::optional<uint16_t>(4015);
-    }
-    return std::nullopt;
-}
 
 // What the decoding rules make of the transcript.
 class Expectation {
@@ -132,7 +117,7 @@ private:
         Emit(at, id, value);
     }
     void Register(uint32_t at, Reg reg, bool write, uint16_t bus) {
-        const auto id = RegisterField(reg, write);
+        const auto id = fd::test::RegisterField(reg, write);
         if (!id) return;
         const int byte = bus & 0xFF;
         if (reg == Reg::CardHead) {

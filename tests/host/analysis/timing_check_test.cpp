@@ -14,6 +14,7 @@
 #include "host/analysis/timing_check.h"
 #include "sim/bus.h"
 #include "sim/scenarios.h"
+#include "tests/support/register_fields.h"
 
 namespace {
 
@@ -21,23 +22,7 @@ using namespace fd::host::analysis;
 using fd::host::Waveform;
 using fd::sim::Bus;
 using fd::sim::PhaseKind;
-using fd::sim::Reg;
 
-uint16_t RegisterField(Reg reg, bool write) {
-    switch (reg) {
-    case Reg::Data: return write ? 4003 : 4002;
-    case Reg::Features: return write ? 4005 : 4004;
-    case Reg::SectorCount: return 4006;
-    case Reg::SectorNumber: return 4007;
-    case Reg::CylinderLow: return 4008;
-    case Reg::CylinderHigh: return 4009;
-    case Reg::CardHead: return 4010;
-    case Reg::Command: return write ? 4012 : 4011;
-    case Reg::AltStatus: return write ? 4014 : 4013;
-    case Reg::DriveAddress: return 4015;
-    }
-    return 0;
-}
 
 struct Capture {
     Waveform waveform;
@@ -54,16 +39,16 @@ Capture Synthesize(fd::sim::Options options, const std::function<void(Bus&)>& ac
     capture.transcript = bus.transcript();
     for (const fd::sim::Phase& phase : capture.transcript.phases) {
         for (const fd::sim::Transfer& word : phase.words) {
-            uint16_t id = 0;
+            std::optional<uint16_t> id;
             switch (phase.kind) {
-            case PhaseKind::RegisterRead: case PhaseKind::PioDataIn: id = RegisterField(phase.reg, false); break;
-            case PhaseKind::RegisterWrite: case PhaseKind::PioDataOut: id = RegisterField(phase.reg, true); break;
+            case PhaseKind::RegisterRead: case PhaseKind::PioDataIn: id = fd::test::RegisterField(phase.reg, false); break;
+            case PhaseKind::RegisterWrite: case PhaseKind::PioDataOut: id = fd::test::RegisterField(phase.reg, true); break;
             case PhaseKind::MwdmaIn: id = 4017; break;
             case PhaseKind::MwdmaOut: id = 4018; break;
             case PhaseKind::UdmaIn: id = 4026; break;
             case PhaseKind::UdmaOut: id = 4032; break;
             }
-            capture.records.push_back({word.position, word.value, id});
+            if (id) capture.records.push_back({word.position, word.value, *id});  // no rule, no record
         }
     }
     for (int role = 0; role < kBusRoles; ++role) capture.bus[static_cast<size_t>(role)] = &capture.waveform.signals[static_cast<size_t>(role)];
