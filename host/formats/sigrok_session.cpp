@@ -2,22 +2,36 @@
 
 #include <zip.h>
 
+#if defined(FD_HAVE_LIBDEFLATE)
+#include <libdeflate.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "host/formats/format_error.h"
+#include "host/formats/mapped_file.h"
 
 namespace fd::host {
 namespace {
 
-constexpr size_t kReadBlock = 1 << 20;
 constexpr size_t kWriteChunk = 4 << 20;   // bytes per logic chunk, as sigrok writes them
 constexpr size_t kMetadataLimit = 1 << 20;  // a metadata member is a few hundred bytes
 
@@ -95,7 +109,11 @@ bool ParseCount(const std::string& text, long long& value) {
 
 namespace {
 
-Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes);
+// An archive handle per thread: libzip handles are not shared between
+// threads. Returns null when the archive cannot be opened again.
+using Reopen = std::function<ZipPtr()>;
+
+Waveform ReadSession(ZipPtr zip, const Reopen& reopen, const std::string& path, SigrokReadNotes* notes);
 
 }  // namespace
 
@@ -108,17 +126,30 @@ Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
             throw CaptureFormatError(path, "", "the zip archive is damaged or cut short: " + ZipErrorText(code));
         throw CaptureFormatError(path, "", "not a sigrok session (zip archive): " + ZipErrorText(code));
     }
-    return ReadSession(std::move(zip), path, notes);
+    const Reopen reopen = [&path] {
+        int ignored = 0;
+        return ZipPtr(zip_open(path.c_str(), ZIP_RDONLY, &ignored));
+    };
+    return ReadSession(std::move(zip), reopen, path, notes);
 }
+
+namespace {
+
+ZipPtr OpenFromMemory(const void* data, size_t size, zip_error_t* error) {
+    zip_source_t* source = zip_source_buffer_create(data, size, 0, error);
+    if (source == nullptr) return nullptr;
+    ZipPtr zip(zip_open_from_source(source, ZIP_RDONLY, error));
+    if (!zip) zip_source_free(source);
+    return zip;
+}
+
+}  // namespace
 
 Waveform ReadSigrokSession(const void* data, size_t size, const std::string& name, SigrokReadNotes* notes) {
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
-    if (source == nullptr) throw CaptureFormatError(name, "", "cannot read: " + std::string(zip_error_strerror(&error)));
-    ZipPtr zip(zip_open_from_source(source, ZIP_RDONLY, &error));
+    ZipPtr zip = OpenFromMemory(data, size, &error);
     if (!zip) {
-        zip_source_free(source);
         const int code = zip_error_code_zip(&error);
         std::string text = zip_error_strerror(&error);
         zip_error_fini(&error);
@@ -127,12 +158,481 @@ Waveform ReadSigrokSession(const void* data, size_t size, const std::string& nam
         throw CaptureFormatError(name, "", "not a sigrok session (zip archive): " + text);
     }
     zip_error_fini(&error);
-    return ReadSession(std::move(zip), name, notes);
+    const Reopen reopen = [data, size] {
+        zip_error_t ignored;
+        zip_error_init(&ignored);
+        ZipPtr again = OpenFromMemory(data, size, &ignored);
+        zip_error_fini(&ignored);
+        return again;
+    };
+    return ReadSession(std::move(zip), reopen, name, notes);
 }
 
 namespace {
 
-Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes) {
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+#define FD_WITH_POPCNT __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define FD_WITH_POPCNT
+#endif
+// Hides a value from the optimizer, which would otherwise turn the
+// unconditional writes below back into a branch per change.
+#if defined(__GNUC__)
+#define FD_OPAQUE(value) asm("" : "+r"(value))
+#else
+#define FD_OPAQUE(value) (void)(value)
+#endif
+
+// The positions of the set bits of `words` 64-bit words of a bit plane (in
+// 16-bit pieces, lowest first) written from `out` on, the first bit being
+// position `base`; returns the end. Eight positions are written per word
+// whatever its count, which spares a branch per change; `out` has room for
+// those past the end.
+FD_WITH_POPCNT uint32_t* ExtractPlane(const uint16_t* plane, size_t words, uint32_t base, uint32_t* out) {
+    for (size_t w = 0; w < words; ++w, base += 64) {
+        uint64_t word;
+        std::memcpy(&word, plane + 4 * w, 8);
+        if (word == 0) continue;
+        const int count = std::popcount(word);
+        for (int j = 0; j < 8; ++j) {
+            out[j] = base + static_cast<uint32_t>(std::countr_zero(word));
+            word &= word - 1;
+            FD_OPAQUE(word);
+        }
+        for (int j = 8; j < count; ++j) {
+            out[j] = base + static_cast<uint32_t>(std::countr_zero(word));
+            word &= word - 1;
+        }
+        out += count;
+    }
+    return out;
+}
+
+// Samples are turned into changes a window at a time: the XOR of each
+// sample with the one before, transposed into one bit plane per probe (a
+// bit per sample), then each plane's set bits are the probe's changes. The
+// planes keep the per-change work to a few instructions on a register
+// pointer, where walking the bits of each changed sample would scatter
+// every change through a table of 32 output pointers.
+constexpr size_t kWindow = 2048;  // samples; a multiple of 64
+constexpr uint64_t kFirstSeen = 256 * 1024;  // samples seen before the lists' lengths are foreseen
+
+class ChangeWriter {
+public:
+    // `signalOfBit`: the signal index of each sample bit, -1 for none.
+    ChangeWriter(Waveform& waveform, const std::array<int, 64>& signalOfBit, uint64_t totalSamples)
+        : waveform_(waveform), signalOfBit_(signalOfBit), totalSamples_(totalSamples) {
+        for (size_t bit = 0; bit < 64; ++bit) {
+            if (signalOfBit[bit] >= 0) mask_ |= uint64_t{1} << bit;
+        }
+    }
+
+    // The next `units` samples of `unit` bytes each, in order.
+    void Feed(const uint8_t* bytes, size_t units, size_t unit) {
+        while (units > 0) {
+            const size_t n = std::min(units, kWindow);
+            switch (unit) {
+            case 1: Window<1>(bytes, n); break;
+            case 2: Window<2>(bytes, n); break;
+            case 3: Window<3>(bytes, n); break;
+            case 4: Window<4>(bytes, n); break;
+            case 5: Window<5>(bytes, n); break;
+            case 6: Window<6>(bytes, n); break;
+            case 7: Window<7>(bytes, n); break;
+            default: Window<8>(bytes, n); break;
+            }
+            bytes += n * unit;
+            units -= n;
+        }
+    }
+
+    uint64_t samples() const { return position_; }
+
+    // Leaves room for the two entries ToTransitionList adds.
+    void Finish() {
+        for (Signal& signal : waveform_.signals) {
+            if (signal.changes.capacity() < signal.changes.size() + 2) signal.changes.reserve(signal.changes.size() + 2);
+        }
+    }
+
+private:
+    template <size_t Unit>
+    static uint64_t Load(const uint8_t* p) {
+        uint64_t value = 0;
+        std::memcpy(&value, p, Unit);  // little-endian host
+        return value;
+    }
+
+    template <size_t Unit>
+    void Window(const uint8_t* bytes, size_t n) {
+        if (position_ == 0) {
+            const uint64_t first = Load<Unit>(bytes) & mask_;
+            for (size_t bit = 0; bit < 64; ++bit) {
+                if (signalOfBit_[bit] >= 0)
+                    waveform_.signals[static_cast<size_t>(signalOfBit_[bit])].initialLevel = static_cast<uint8_t>((first >> bit) & 1);
+            }
+            previous_ = first;
+        }
+        // The XOR with the sample before, 32 bits at a time; the tail of
+        // the window stays 0.
+        const uint32_t low = static_cast<uint32_t>(mask_);
+        const uint32_t high = static_cast<uint32_t>(mask_ >> 32);
+        const size_t padded = (n + 63) & ~size_t{63};
+        if (low != 0) {
+            uint32_t before = static_cast<uint32_t>(previous_);
+            if constexpr (Unit == 4) {
+                for (size_t i = 0; i < n; ++i) {
+                    uint32_t value;
+                    std::memcpy(&value, bytes + 4 * i, 4);
+                    diff_[i] = (value ^ before) & low;
+                    before = value;
+                }
+            } else {
+                for (size_t i = 0; i < n; ++i) {
+                    const uint32_t value = static_cast<uint32_t>(Load<Unit>(bytes + Unit * i));
+                    diff_[i] = (value ^ before) & low;
+                    before = value;
+                }
+            }
+            std::fill(diff_.begin() + static_cast<ptrdiff_t>(n), diff_.begin() + static_cast<ptrdiff_t>(padded), 0u);
+            Transpose(padded, low);
+            Extract(padded, low, 0);
+        }
+        if constexpr (Unit > 4) {
+            if (high != 0) {
+                uint32_t before = static_cast<uint32_t>(previous_ >> 32);
+                for (size_t i = 0; i < n; ++i) {
+                    const uint32_t value = static_cast<uint32_t>(Load<Unit>(bytes + Unit * i) >> 32);
+                    diff_[i] = (value ^ before) & high;
+                    before = value;
+                }
+                std::fill(diff_.begin() + static_cast<ptrdiff_t>(n), diff_.begin() + static_cast<ptrdiff_t>(padded), 0u);
+                Transpose(padded, high);
+                Extract(padded, high, 32);
+            }
+        }
+        previous_ = Load<Unit>(bytes + Unit * (n - 1)) & mask_;
+        position_ += n;
+    }
+
+    // plane_[bit][g]: bit `bit` of the diffs of samples 16g .. 16g+15.
+    void Transpose(size_t padded, uint32_t mask) {
+#if defined(__SSE2__)
+        for (size_t i = 0; i < padded; i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&diff_[i]));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&diff_[i + 4]));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&diff_[i + 8]));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&diff_[i + 12]));
+            const size_t group = i / 16;
+            const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF) {
+                for (size_t bit = 0; bit < 32; ++bit) plane_[bit][group] = 0;
+                continue;
+            }
+            // Bytes k of the sixteen samples into register k.
+            const __m128i ab0 = _mm_unpacklo_epi8(a, b), ab1 = _mm_unpackhi_epi8(a, b);
+            const __m128i cd0 = _mm_unpacklo_epi8(c, d), cd1 = _mm_unpackhi_epi8(c, d);
+            const __m128i ab2 = _mm_unpacklo_epi8(ab0, ab1), ab3 = _mm_unpackhi_epi8(ab0, ab1);
+            const __m128i cd2 = _mm_unpacklo_epi8(cd0, cd1), cd3 = _mm_unpackhi_epi8(cd0, cd1);
+            const __m128i ab4 = _mm_unpacklo_epi8(ab2, ab3), ab5 = _mm_unpackhi_epi8(ab2, ab3);
+            const __m128i cd4 = _mm_unpacklo_epi8(cd2, cd3), cd5 = _mm_unpackhi_epi8(cd2, cd3);
+            __m128i lanes[4] = {_mm_unpacklo_epi64(ab4, cd4), _mm_unpackhi_epi64(ab4, cd4),
+                                _mm_unpacklo_epi64(ab5, cd5), _mm_unpackhi_epi64(ab5, cd5)};
+            for (size_t k = 0; k < 4; ++k) {
+                if (((mask >> (8 * k)) & 0xFF) == 0) continue;
+                __m128i lane = lanes[k];
+                for (size_t bit = 8 * k + 8; bit-- > 8 * k;) {
+                    plane_[bit][group] = static_cast<uint16_t>(_mm_movemask_epi8(lane));
+                    lane = _mm_add_epi8(lane, lane);
+                }
+            }
+        }
+#else
+        for (size_t group = 0; group < padded / 16; ++group) {
+            for (size_t bit = 0; bit < 32; ++bit) plane_[bit][group] = 0;
+            for (size_t j = 0; j < 16; ++j) {
+                for (uint32_t d = diff_[16 * group + j]; d != 0; d &= d - 1)
+                    plane_[static_cast<size_t>(std::countr_zero(d))][group] |= static_cast<uint16_t>(1u << j);
+            }
+        }
+        (void)mask;
+#endif
+    }
+
+    // Appends each probe's changes in this window (planes of bits `offset`
+    // and up) to its signal.
+    void Extract(size_t padded, uint32_t mask, size_t offset) {
+        const auto base = static_cast<uint32_t>(position_);
+        for (uint32_t bits = mask; bits != 0; bits &= bits - 1) {
+            const auto bit = static_cast<size_t>(std::countr_zero(bits));
+            uint32_t* out = ExtractPlane(plane_[bit].data(), padded / 64, base, staging_.data());
+            const auto count = static_cast<size_t>(out - staging_.data());
+            if (count == 0) continue;
+            std::vector<uint32_t>& changes = waveform_.signals[static_cast<size_t>(signalOfBit_[offset + bit])].changes;
+            if (changes.capacity() - changes.size() < count) Grow(changes, count);
+            changes.insert(changes.end(), staging_.data(), out);
+        }
+    }
+
+    // Room for `more` changes: at first as the list grows, then, once
+    // kFirstSeen samples have been seen, for the changes expected at the
+    // rate so far over the whole capture and a quarter more, so the list is
+    // rarely copied. Room beyond what is used costs address space only.
+    void Grow(std::vector<uint32_t>& changes, size_t more) const {
+        const uint64_t needed = changes.size() + more;
+        uint64_t capacity = std::max<uint64_t>({needed, 2 * uint64_t{changes.capacity()}, 1024});
+        const uint64_t seen = position_ + kWindow;
+        if (seen >= std::min<uint64_t>(kFirstSeen, totalSamples_)) {
+            const uint64_t expected = needed * totalSamples_ / seen;
+            capacity = std::max(capacity, expected + expected / 4);
+        }
+        capacity = std::min<uint64_t>(capacity, std::max<uint64_t>(needed, totalSamples_) + 2);
+        changes.reserve(static_cast<size_t>(capacity));
+        // Advice for the huge pages the list overlaps, not only those inside
+        // it: a large block is mapped on its own, next to the other lists,
+        // and its first and last pages share huge pages with them.
+        constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+        const auto begin = reinterpret_cast<uintptr_t>(changes.data()) & ~(kHuge - 1);
+        const auto end = (reinterpret_cast<uintptr_t>(changes.data() + changes.capacity()) + kHuge - 1) & ~(kHuge - 1);
+        if (changes.capacity() * sizeof(uint32_t) >= kHuge) AdviseHugePages(reinterpret_cast<void*>(begin), end - begin);
+    }
+
+    Waveform& waveform_;
+    const std::array<int, 64>& signalOfBit_;
+    uint64_t totalSamples_;
+    uint64_t mask_ = 0;
+    uint64_t previous_ = 0;
+    uint64_t position_ = 0;
+    std::array<uint32_t, kWindow> diff_{};
+    std::array<std::array<uint16_t, kWindow / 16>, 32> plane_{};
+    std::array<uint32_t, kWindow + 8> staging_{};  // room for ExtractPlane's writes past the end
+};
+
+struct Member {
+    std::string name;
+    zip_uint64_t index;
+    uint64_t size;
+};
+
+struct FreeBuffer {
+    void operator()(uint8_t* data) const { std::free(data); }
+};
+using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
+
+// Scratch of at least `bytes`, kept for the next member; whole huge pages,
+// as fresh 4 KiB pages cost a fault each.
+uint8_t* Reserve(Buffer& buffer, size_t& capacity, size_t bytes) {
+    if (capacity < bytes) {
+        constexpr size_t kHuge = size_t{2} << 20;
+        const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+        buffer.reset();
+        buffer.reset(static_cast<uint8_t*>(std::aligned_alloc(kHuge, rounded)));
+        if (!buffer) throw std::bad_alloc();
+        AdviseHugePages(buffer.get(), rounded);
+        capacity = rounded;
+    }
+    return buffer.get();
+}
+
+struct DecompressorFree {
+#if defined(FD_HAVE_LIBDEFLATE)
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+#endif
+};
+
+// What one thread reads with: its own archive handle and scratch.
+struct Reader {
+    ZipPtr zip;
+#if defined(FD_HAVE_LIBDEFLATE)
+    std::unique_ptr<libdeflate_decompressor, DecompressorFree> inflater;
+#endif
+    Buffer compressed;
+    size_t compressedSize = 0;
+};
+
+// A member's samples, read whole, waiting to be converted.
+struct Slot {
+    Buffer data;
+    size_t capacity = 0;
+    std::exception_ptr error;  // the member could not be read
+};
+
+constexpr size_t kWholeMember = 16 << 20;  // larger members are read a block at a time as they are converted
+constexpr size_t kSlots = 4;
+
+class SessionReader {
+public:
+    SessionReader(ZipPtr zip, const Reopen& reopen, const std::string& path, std::vector<Member> members, size_t unit,
+                  ChangeWriter& writer)
+        : reopen_(reopen), path_(path), members_(std::move(members)), unit_(unit), writer_(writer),
+          ready_(members_.size(), 0) {
+        first_.zip = std::move(zip);
+    }
+
+    // Both cores read and inflate members; one at a time converts the next
+    // member in order, so the changes come out in order and each member's
+    // first sample is compared with the last one of the member before.
+    void Run() {
+        size_t wholeMembers = 0;
+        for (const Member& member : members_) wholeMembers += member.size <= kWholeMember ? 1 : 0;
+        std::thread helper;
+        if (wholeMembers > 1) {
+            try {
+                helper = std::thread([this] {
+                    Reader reader;
+                    Guarded([&] {
+                        reader.zip = reopen_();
+                        if (reader.zip) Work(reader);
+                    });
+                });
+            } catch (const std::system_error&) {
+                // no thread to be had: the calling thread does it all
+            }
+        }
+        Guarded([&] { Work(first_); });
+        if (helper.joinable()) helper.join();
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    // An error outside a member's reading ends the work of both threads.
+    template <typename Body>
+    void Guarded(Body body) {
+        try {
+            body();
+        } catch (...) {
+            const std::lock_guard lock(mutex_);
+            if (!error_) error_ = std::current_exception();
+            changed_.notify_all();
+        }
+    }
+
+    void Work(Reader& reader) {
+        std::unique_lock lock(mutex_);
+        while (!error_ && nextConvert_ < members_.size()) {
+            const size_t k = nextConvert_;
+            if (!converting_ && ready_[k] != 0) {
+                converting_ = true;
+                lock.unlock();
+                std::exception_ptr error;
+                try {
+                    Convert(reader, k);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                lock.lock();
+                converting_ = false;
+                ++nextConvert_;
+                if (error && !error_) error_ = error;
+                changed_.notify_all();
+            } else if (nextFill_ < members_.size() && nextFill_ < nextConvert_ + kSlots) {
+                const size_t fill = nextFill_++;
+                lock.unlock();
+                Slot& slot = slots_[fill % kSlots];
+                try {
+                    Fill(reader, members_[fill], slot);
+                } catch (...) {
+                    slot.error = std::current_exception();
+                }
+                lock.lock();
+                ready_[fill] = 1;
+                changed_.notify_all();
+            } else {
+                changed_.wait(lock);
+            }
+        }
+        changed_.notify_all();
+    }
+
+    [[noreturn]] void Corrupt(const Member& member, const std::string& where = "") const {
+        throw CaptureFormatError(path_, "member " + member.name + where, "data is corrupt or cut short");
+    }
+
+    // Reads a member whole into its slot; larger ones wait for Convert.
+    void Fill(Reader& reader, const Member& member, Slot& slot) {
+        slot.error = nullptr;
+        if (member.size > kWholeMember || member.size == 0) return;
+        const size_t size = static_cast<size_t>(member.size);
+        uint8_t* data = Reserve(slot.data, slot.capacity, size);
+        zip_stat_t stat;
+        if (zip_stat_index(reader.zip.get(), member.index, 0, &stat) != 0) Corrupt(member);
+#if defined(FD_HAVE_LIBDEFLATE)
+        // Deflated members are inflated in one call into place, several
+        // times faster than libzip's streaming reads; stored ones are read
+        // as they are. Either is checked against its CRC here.
+        const bool plain = (stat.valid & ZIP_STAT_COMP_METHOD) && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+                           (stat.valid & ZIP_STAT_COMP_SIZE) && (stat.valid & ZIP_STAT_CRC) &&
+                           stat.encryption_method == ZIP_EM_NONE &&
+                           (stat.comp_method == ZIP_CM_DEFLATE || (stat.comp_method == ZIP_CM_STORE && stat.comp_size == size));
+        if (plain) {
+            ZipFilePtr file(zip_fopen_index(reader.zip.get(), member.index, ZIP_FL_COMPRESSED));
+            if (!file) throw CaptureFormatError(path_, "member " + member.name, "cannot be opened");
+            const auto compressedBytes = static_cast<size_t>(stat.comp_size);
+            uint8_t* in = stat.comp_method == ZIP_CM_STORE
+                              ? data
+                              : Reserve(reader.compressed, reader.compressedSize, std::max<size_t>(compressedBytes, 1));
+            const zip_int64_t got = zip_fread(file.get(), in, compressedBytes);
+            if (got < 0 || static_cast<size_t>(got) != compressedBytes) Corrupt(member);
+            if (stat.comp_method == ZIP_CM_DEFLATE) {
+                if (!reader.inflater) {
+                    reader.inflater.reset(libdeflate_alloc_decompressor());
+                    if (!reader.inflater) throw std::bad_alloc();
+                }
+                if (libdeflate_deflate_decompress(reader.inflater.get(), in, compressedBytes, data, size, nullptr) !=
+                    LIBDEFLATE_SUCCESS)
+                    Corrupt(member);
+            }
+            if (libdeflate_crc32(0, data, size) != stat.crc) Corrupt(member);
+            return;
+        }
+#endif
+        ZipFilePtr file(zip_fopen_index(reader.zip.get(), member.index, 0));
+        if (!file) throw CaptureFormatError(path_, "member " + member.name, "cannot be opened");
+        const zip_int64_t got = zip_fread(file.get(), data, size);
+        if (got < 0 || static_cast<size_t>(got) != size) Corrupt(member);
+    }
+
+    void Convert(Reader& reader, size_t k) {
+        const Member& member = members_[k];
+        Slot& slot = slots_[k % kSlots];
+        if (slot.error) std::rethrow_exception(slot.error);
+        if (member.size <= kWholeMember) {
+            writer_.Feed(slot.data.get(), static_cast<size_t>(member.size) / unit_, unit_);
+            return;
+        }
+        ZipFilePtr file(zip_fopen_index(reader.zip.get(), member.index, 0));
+        if (!file) throw CaptureFormatError(path_, "member " + member.name, "cannot be opened");
+        const size_t block = kWholeMember - kWholeMember % unit_;
+        uint8_t* data = Reserve(streamBlock_, streamBlockSize_, block);
+        for (uint64_t done = 0; done < member.size;) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(member.size - done, block));
+            const zip_int64_t got = zip_fread(file.get(), data, want);
+            if (got < 0 || static_cast<size_t>(got) != want) Corrupt(member, ", byte " + std::to_string(done));
+            writer_.Feed(data, want / unit_, unit_);
+            done += want;
+        }
+    }
+
+    Reader first_;
+    const Reopen& reopen_;
+    const std::string& path_;
+    std::vector<Member> members_;
+    size_t unit_;
+    ChangeWriter& writer_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::array<Slot, kSlots> slots_;
+    std::vector<uint8_t> ready_;  // per member: its slot is filled (or its reading failed)
+    size_t nextFill_ = 0;
+    size_t nextConvert_ = 0;
+    bool converting_ = false;
+    std::exception_ptr error_;
+    Buffer streamBlock_;  // for members too large to read whole; used by the converting thread
+    size_t streamBlockSize_ = 0;
+};
+
+Waveform ReadSession(ZipPtr zip, const Reopen& reopen, const std::string& path, SigrokReadNotes* notes) {
     std::string version, metadataText;
     if (!ReadSmallMember(zip.get(), path, "metadata", metadataText))
         throw CaptureFormatError(path, "", "no metadata member; not a sigrok session");
@@ -151,8 +651,8 @@ Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes
     long long unitSize = 1, totalProbes = 0, totalAnalog = 0;
     if (!get("unitsize").empty() && !ParseCount(get("unitsize"), unitSize))
         throw CaptureFormatError(path, "member metadata", "unitsize is not a number");
-    if (unitSize < 1 || unitSize > 4)
-        throw CaptureFormatError(path, "member metadata", "unitsize " + std::to_string(unitSize) + " is not supported (1 to 4 bytes)");
+    if (unitSize < 1 || unitSize > 8)
+        throw CaptureFormatError(path, "member metadata", "unitsize " + std::to_string(unitSize) + " is not supported (1 to 8 bytes)");
     if (!ParseCount(get("total probes"), totalProbes) || totalProbes < 0)
         throw CaptureFormatError(path, "member metadata", "expected a number for 'total probes'");
     if (totalProbes > unitSize * 8)
@@ -163,14 +663,12 @@ Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes
     if (captureFile.empty()) captureFile = "logic-1";
 
     Waveform waveform;
-    std::array<int, 32> signalOfBit;
+    std::array<int, 64> signalOfBit;
     signalOfBit.fill(-1);
-    uint32_t mask = 0;
     for (long long probe = 1; probe <= totalProbes; ++probe) {
         const std::string name = get(("probe" + std::to_string(probe)).c_str());
         if (name.empty()) continue;  // a disabled probe keeps its bit but has no name
         signalOfBit[static_cast<size_t>(probe - 1)] = static_cast<int>(waveform.signals.size());
-        mask |= 1u << (probe - 1);
         waveform.signals.push_back({name, 0, {}});
     }
     if (waveform.signals.empty()) throw CaptureFormatError(path, "member metadata", "names no logic probe");
@@ -197,57 +695,29 @@ Waveform ReadSession(ZipPtr zip, const std::string& path, SigrokReadNotes* notes
     }
 
     const size_t unit = static_cast<size_t>(unitSize);
-    uint64_t sample = 0;
-    uint32_t previous = 0;
-    std::vector<uint8_t> block(kReadBlock - kReadBlock % unit);
+    std::vector<Member> members;
+    uint64_t totalSamples = 0;
     for (const auto& [number, index] : chunks) {
-        const std::string member = zip_get_name(zip.get(), index, 0);
+        std::string member = zip_get_name(zip.get(), index, 0);
         zip_stat_t stat;
-        if (zip_stat_index(zip.get(), index, 0, &stat) != 0)
+        if (zip_stat_index(zip.get(), index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
             throw CaptureFormatError(path, "member " + member, "cannot be read");
         if (stat.size % unit != 0)
             throw CaptureFormatError(path, "member " + member, "size " + std::to_string(stat.size) +
                                      " is not a multiple of unitsize " + std::to_string(unit));
-        ZipFilePtr file(zip_fopen_index(zip.get(), index, 0));
-        if (!file) throw CaptureFormatError(path, "member " + member, "cannot be opened");
-        zip_uint64_t left = stat.size;
-        while (left > 0) {
-            const zip_uint64_t want = std::min<zip_uint64_t>(left, block.size());
-            const zip_int64_t got = zip_fread(file.get(), block.data(), want);
-            if (got < 0 || static_cast<zip_uint64_t>(got) != want)
-                throw CaptureFormatError(path, "member " + member + ", byte " + std::to_string(stat.size - left),
-                                         "data is corrupt or cut short");
-            left -= want;
-            const size_t units = static_cast<size_t>(want) / unit;
-            if (sample + units > 0xFFFFFFFFull)
-                throw CaptureFormatError(path, "member " + member, "more than 2^32 samples; positions are 32-bit");
-            const uint8_t* p = block.data();
-            for (size_t u = 0; u < units; ++u, p += unit) {
-                uint32_t value = 0;
-                std::memcpy(&value, p, unit);  // little-endian host
-                value &= mask;
-                if (sample == 0) {
-                    for (int bit = 0; bit < 32; ++bit) {
-                        if (signalOfBit[static_cast<size_t>(bit)] >= 0)
-                            waveform.signals[static_cast<size_t>(signalOfBit[static_cast<size_t>(bit)])].initialLevel =
-                                static_cast<uint8_t>((value >> bit) & 1);
-                    }
-                } else {
-                    for (uint32_t diff = value ^ previous; diff != 0; diff &= diff - 1) {
-                        const int bit = __builtin_ctz(diff);
-                        waveform.signals[static_cast<size_t>(signalOfBit[static_cast<size_t>(bit)])].changes.push_back(
-                            static_cast<uint32_t>(sample));
-                    }
-                }
-                previous = value;
-                ++sample;
-            }
-        }
+        totalSamples += stat.size / unit;
+        if (totalSamples > 0xFFFFFFFFull)
+            throw CaptureFormatError(path, "member " + member, "more than 2^32 samples; positions are 32-bit");
+        members.push_back({std::move(member), index, stat.size});
     }
-    waveform.endPosition = static_cast<uint32_t>(sample);
+
+    ChangeWriter writer(waveform, signalOfBit, totalSamples);
+    SessionReader(std::move(zip), reopen, path, std::move(members), unit, writer).Run();
+    writer.Finish();
+    waveform.endPosition = static_cast<uint32_t>(writer.samples());
     if (notes != nullptr) {
         notes->analogChannels = static_cast<int>(totalAnalog);
-        notes->samples = sample;
+        notes->samples = writer.samples();
         notes->samplerate = samplerate;
     }
     return waveform;
