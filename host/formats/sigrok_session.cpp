@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -18,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cerrno>
 #include <exception>
 #include <map>
 #include <memory>
@@ -221,7 +225,7 @@ class ChangeWriter {
 public:
     // `signalOfBit`: the signal index of each sample bit, -1 for none.
     ChangeWriter(Waveform& waveform, const std::array<int, 64>& signalOfBit, uint64_t totalSamples)
-        : waveform_(waveform), signalOfBit_(signalOfBit), totalSamples_(totalSamples) {
+        : waveform_(waveform), signalOfBit_(signalOfBit), totalSamples_(totalSamples), lanes_(waveform.signals.size()) {
         for (size_t bit = 0; bit < 64; ++bit) {
             if (signalOfBit[bit] >= 0) mask_ |= uint64_t{1} << bit;
         }
@@ -229,6 +233,57 @@ public:
 
     // The next `units` samples of `unit` bytes each, in order.
     void Feed(const uint8_t* bytes, size_t units, size_t unit) {
+        std::vector<size_t>& before = sizesBefore_;
+        before.resize(waveform_.signals.size());
+        for (size_t i = 0; i < before.size(); ++i) before[i] = waveform_.signals[i].changes.size();
+        Convert(bytes, units, unit);
+        // Where each list is written now, and how far ahead its pages are
+        // worth mapping: twice what this block added.
+        const std::lock_guard lock(laneMutex_);
+        for (size_t i = 0; i < lanes_.size(); ++i) {
+            const std::vector<uint32_t>& changes = waveform_.signals[i].changes;
+            lanes_[i].written = reinterpret_cast<uintptr_t>(changes.data() + changes.size());
+            lanes_[i].ahead = 2 * (changes.size() - before[i]) * sizeof(uint32_t);
+        }
+    }
+
+    // Maps the next pages one of the lists will be written to, for a thread
+    // with nothing else to do: the kernel's zeroing of fresh pages costs
+    // about as much as making the changes, and this takes it off the
+    // converting thread. False when no list needs pages now.
+    bool Prefault() {
+#if defined(MADV_POPULATE_WRITE)
+        uintptr_t begin = 0, end = 0;
+        {
+            const std::lock_guard lock(laneMutex_);
+            if (!prefaultWorks_) return false;
+            Lane* behind = nullptr;  // the list whose mapped pages are fewest ahead of its writing
+            for (Lane& lane : lanes_) {
+                lane.populated = std::max(lane.populated, lane.written);
+                const uintptr_t target = std::min(lane.end, lane.written + lane.ahead);
+                if (lane.populated < target && (behind == nullptr || lane.populated - lane.written < behind->populated - behind->written))
+                    behind = &lane;
+            }
+            if (behind == nullptr) return false;
+            constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+            begin = behind->populated & ~uintptr_t{4095};
+            end = std::min(behind->end, (behind->populated + kHuge) & ~(kHuge - 1));
+            behind->populated = end;
+        }
+        // The list may have moved meanwhile; its old pages are then
+        // mapped for nothing, which is harmless.
+        if (end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) {
+            const std::lock_guard lock(laneMutex_);
+            prefaultWorks_ = false;  // a kernel before 5.14
+        }
+        return true;
+#else
+        return false;
+#endif
+    }
+
+private:
+    void Convert(const uint8_t* bytes, size_t units, size_t unit) {
         while (units > 0) {
             const size_t n = std::min(units, kWindow);
             switch (unit) {
@@ -246,6 +301,8 @@ public:
         }
     }
 
+
+public:
     uint64_t samples() const { return position_; }
 
     // Leaves room for the two entries ToTransitionList adds.
@@ -368,8 +425,9 @@ private:
             uint32_t* out = ExtractPlane(plane_[bit].data(), padded / 64, base, staging_.data());
             const auto count = static_cast<size_t>(out - staging_.data());
             if (count == 0) continue;
-            std::vector<uint32_t>& changes = waveform_.signals[static_cast<size_t>(signalOfBit_[offset + bit])].changes;
-            if (changes.capacity() - changes.size() < count) Grow(changes, count);
+            const auto signal = static_cast<size_t>(signalOfBit_[offset + bit]);
+            std::vector<uint32_t>& changes = waveform_.signals[signal].changes;
+            if (changes.capacity() - changes.size() < count) Grow(signal, count);
             changes.insert(changes.end(), staging_.data(), out);
         }
     }
@@ -378,7 +436,8 @@ private:
     // kFirstSeen samples have been seen, for the changes expected at the
     // rate so far over the whole capture and a quarter more, so the list is
     // rarely copied. Room beyond what is used costs address space only.
-    void Grow(std::vector<uint32_t>& changes, size_t more) const {
+    void Grow(size_t signal, size_t more) {
+        std::vector<uint32_t>& changes = waveform_.signals[signal].changes;
         const uint64_t needed = changes.size() + more;
         uint64_t capacity = std::max<uint64_t>({needed, 2 * uint64_t{changes.capacity()}, 1024});
         const uint64_t seen = position_ + kWindow;
@@ -395,6 +454,10 @@ private:
         const auto begin = reinterpret_cast<uintptr_t>(changes.data()) & ~(kHuge - 1);
         const auto end = (reinterpret_cast<uintptr_t>(changes.data() + changes.capacity()) + kHuge - 1) & ~(kHuge - 1);
         if (changes.capacity() * sizeof(uint32_t) >= kHuge) AdviseHugePages(reinterpret_cast<void*>(begin), end - begin);
+        const std::lock_guard lock(laneMutex_);
+        Lane& lane = lanes_[signal];
+        lane.written = lane.populated = reinterpret_cast<uintptr_t>(changes.data() + changes.size());
+        lane.end = reinterpret_cast<uintptr_t>(changes.data() + changes.capacity());
     }
 
     Waveform& waveform_;
@@ -406,6 +469,18 @@ private:
     std::array<uint32_t, kWindow> diff_{};
     std::array<std::array<uint16_t, kWindow / 16>, 32> plane_{};
     std::array<uint32_t, kWindow + 8> staging_{};  // room for ExtractPlane's writes past the end
+    std::vector<size_t> sizesBefore_;
+
+    // Each list's storage as the thread that maps pages ahead sees it.
+    struct Lane {
+        uintptr_t written = 0;    // the end of the changes written
+        uintptr_t populated = 0;  // pages mapped up to here
+        uintptr_t end = 0;        // the end of the storage
+        uintptr_t ahead = 0;      // bytes worth mapping ahead of `written`
+    };
+    std::mutex laneMutex_;
+    std::vector<Lane> lanes_;
+    bool prefaultWorks_ = true;
 };
 
 struct Member {
@@ -538,7 +613,10 @@ private:
                 ready_[fill] = 1;
                 changed_.notify_all();
             } else {
-                changed_.wait(lock);
+                lock.unlock();
+                const bool helped = writer_.Prefault();
+                lock.lock();
+                if (!helped) changed_.wait(lock);
             }
         }
         changed_.notify_all();
