@@ -18,10 +18,10 @@
 #include <cctype>
 #include <cmath>
 #include <condition_variable>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <cerrno>
 #include <exception>
 #include <map>
 #include <memory>
@@ -174,10 +174,13 @@ Waveform ReadSigrokSession(const void* data, size_t size, const std::string& nam
 
 namespace {
 
+// ExtractPlane is built twice, for the x86-64 baseline and for processors
+// with POPCNT and TZCNT (x86-64-v3), and the loader picks the one that
+// runs here.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
-#define FD_WITH_POPCNT __attribute__((target_clones("arch=x86-64-v3", "default")))
+#define FD_TARGET_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
-#define FD_WITH_POPCNT
+#define FD_TARGET_CLONES
 #endif
 // Hides a value from the optimizer, which would otherwise turn the
 // unconditional writes below back into a branch per change.
@@ -192,7 +195,7 @@ namespace {
 // position `base`; returns the end. Eight positions are written per word
 // whatever its count, which spares a branch per change; `out` has room for
 // those past the end.
-FD_WITH_POPCNT uint32_t* ExtractPlane(const uint16_t* plane, size_t words, uint32_t base, uint32_t* out) {
+FD_TARGET_CLONES uint32_t* ExtractPlane(const uint16_t* plane, size_t words, uint32_t base, uint32_t* out) {
     for (size_t w = 0; w < words; ++w, base += 64) {
         uint64_t word;
         std::memcpy(&word, plane + 4 * w, 8);
@@ -220,7 +223,9 @@ FD_WITH_POPCNT uint32_t* ExtractPlane(const uint16_t* plane, size_t words, uint3
 // every change through a table of 32 output pointers.
 constexpr size_t kWindow = 2048;  // samples; a multiple of 64
 constexpr uint64_t kFirstSeen = 256 * 1024;  // samples seen before the lists' lengths are foreseen
+constexpr uint64_t kLargestGuess = 256;      // times the changes so far a list is given room for at once
 
+// One thread at a time feeds it samples; any thread may call Prefault.
 class ChangeWriter {
 public:
     // `signalOfBit`: the signal index of each sample bit, -1 for none.
@@ -244,6 +249,15 @@ public:
             const std::vector<uint32_t>& changes = waveform_.signals[i].changes;
             lanes_[i].written = reinterpret_cast<uintptr_t>(changes.data() + changes.size());
             lanes_[i].ahead = 2 * (changes.size() - before[i]) * sizeof(uint32_t);
+        }
+    }
+
+    uint64_t samples() const { return position_; }
+
+    // Leaves room for the two entries ToTransitionList adds.
+    void Finish() {
+        for (Signal& signal : waveform_.signals) {
+            if (signal.changes.capacity() < signal.changes.size() + 2) signal.changes.reserve(signal.changes.size() + 2);
         }
     }
 
@@ -301,18 +315,6 @@ private:
         }
     }
 
-
-public:
-    uint64_t samples() const { return position_; }
-
-    // Leaves room for the two entries ToTransitionList adds.
-    void Finish() {
-        for (Signal& signal : waveform_.signals) {
-            if (signal.changes.capacity() < signal.changes.size() + 2) signal.changes.reserve(signal.changes.size() + 2);
-        }
-    }
-
-private:
     template <size_t Unit>
     static uint64_t Load(const uint8_t* p) {
         uint64_t value = 0;
@@ -442,7 +444,9 @@ private:
         uint64_t capacity = std::max<uint64_t>({needed, 2 * uint64_t{changes.capacity()}, 1024});
         const uint64_t seen = position_ + kWindow;
         if (seen >= std::min<uint64_t>(kFirstSeen, totalSamples_)) {
-            const uint64_t expected = needed * totalSamples_ / seen;
+            // The sample count is what the archive claims, so the guess is
+            // held to a multiple of what has been seen.
+            const uint64_t expected = std::min(needed * totalSamples_ / seen, needed * kLargestGuess);
             capacity = std::max(capacity, expected + expected / 4);
         }
         capacity = std::min<uint64_t>(capacity, std::max<uint64_t>(needed, totalSamples_) + 2);
@@ -638,9 +642,11 @@ private:
         // Deflated members are inflated in one call into place, several
         // times faster than libzip's streaming reads; stored ones are read
         // as they are. Either is checked against its CRC here.
+        // A deflated member is never much larger than its data; one that
+        // claims to be is left to libzip, which finds what is wrong.
         const bool plain = (stat.valid & ZIP_STAT_COMP_METHOD) && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
                            (stat.valid & ZIP_STAT_COMP_SIZE) && (stat.valid & ZIP_STAT_CRC) &&
-                           stat.encryption_method == ZIP_EM_NONE &&
+                           stat.encryption_method == ZIP_EM_NONE && stat.comp_size <= size + size / 8 + 4096 &&
                            (stat.comp_method == ZIP_CM_DEFLATE || (stat.comp_method == ZIP_CM_STORE && stat.comp_size == size));
         if (plain) {
             ZipFilePtr file(zip_fopen_index(reader.zip.get(), member.index, ZIP_FL_COMPRESSED));
