@@ -582,6 +582,7 @@ private:
         } catch (...) {
             const std::lock_guard lock(mutex_);
             if (!error_) error_ = std::current_exception();
+            ++stateVersion_;
             changed_.notify_all();
         }
     }
@@ -602,6 +603,7 @@ private:
                 lock.lock();
                 converting_ = false;
                 ++nextConvert_;
+                ++stateVersion_;
                 if (error && !error_) error_ = error;
                 changed_.notify_all();
             } else if (nextFill_ < members_.size() && nextFill_ < nextConvert_ + kSlots) {
@@ -615,12 +617,16 @@ private:
                 }
                 lock.lock();
                 ready_[fill] = 1;
+                ++stateVersion_;
                 changed_.notify_all();
             } else {
+                // Nothing to read or convert: map pages ahead, and wait only
+                // when there are none to map and nothing changed meanwhile.
+                const uint64_t seen = stateVersion_;
                 lock.unlock();
                 const bool helped = writer_.Prefault();
                 lock.lock();
-                if (!helped) changed_.wait(lock);
+                if (!helped && stateVersion_ == seen) changed_.wait(lock);
             }
         }
         changed_.notify_all();
@@ -711,6 +717,7 @@ private:
     size_t nextFill_ = 0;
     size_t nextConvert_ = 0;
     bool converting_ = false;
+    uint64_t stateVersion_ = 0;  // counts the changes of the state above, for waiting without missing one
     std::exception_ptr error_;
     Buffer streamBlock_;  // for members too large to read whole; used by the converting thread
     size_t streamBlockSize_ = 0;
