@@ -19,8 +19,9 @@ struct SigrokReadNotes {
 };
 
 // Positions are sample numbers; endPosition is the number of samples. The
-// samples are turned into toggle lists chunk by chunk, never held whole.
-// Throws CaptureFormatError.
+// samples are turned into toggle lists chunk by chunk, never held whole;
+// two threads share the inflating, the chunks are converted in order.
+// Samples of 1 to 8 bytes (up to 64 probes). Throws CaptureFormatError.
 Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes = nullptr);
 // The same from a session held in memory; `name` stands for the file in errors.
 Waveform ReadSigrokSession(const void* data, size_t size, const std::string& name,

@@ -128,7 +128,7 @@ TEST_F(SigrokSession, RoundTripAcrossChunks) {
     }
 }
 
-TEST_F(SigrokSession, DisabledProbeKeepsItsBitAndUnitSizesUpToFour) {
+TEST_F(SigrokSession, DisabledProbeKeepsItsBit) {
     // probe2 has no name: bit 1 is skipped, probe3 is bit 2.
     std::string data;
     for (int s = 0; s < 8; ++s) data.push_back(static_cast<char>(s & 0x07));
