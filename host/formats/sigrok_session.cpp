@@ -632,8 +632,9 @@ private:
         changed_.notify_all();
     }
 
-    [[noreturn]] void Corrupt(const Member& member, const std::string& where = "") const {
-        throw CaptureFormatError(path_, "member " + member.name + where, "data is corrupt or cut short");
+    // A member read whole fails at its byte 0.
+    [[noreturn]] void Corrupt(const Member& member, uint64_t byte = 0) const {
+        throw CaptureFormatError(path_, "member " + member.name + ", byte " + std::to_string(byte), "data is corrupt or cut short");
     }
 
     // Reads a member whole into its slot; larger ones wait for Convert.
@@ -697,7 +698,7 @@ private:
         for (uint64_t done = 0; done < member.size;) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(member.size - done, block));
             const zip_int64_t got = zip_fread(file.get(), data, want);
-            if (got < 0 || static_cast<size_t>(got) != want) Corrupt(member, ", byte " + std::to_string(done));
+            if (got < 0 || static_cast<size_t>(got) != want) Corrupt(member, done);
             writer_.Feed(data, want / unit_, unit_);
             done += want;
         }
