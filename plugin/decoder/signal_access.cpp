@@ -152,4 +152,40 @@ uint32_t SignalAccess::DataBits(uint32_t position, int lines) const {
     return value;
 }
 
+LineFollower::LineFollower(const ChannelBinding& binding) {
+    std::fill(std::begin(next_), std::end(next_), kNever);
+    for (int i = 0; i < kBoundSignals; ++i) {
+        const FdChannel& channel = *binding[static_cast<size_t>(i)];
+        const int32_t count = TransitionCount(channel);
+        lists_[i] = count > 0 ? channel.transitions->positions : nullptr;
+        counts_[i] = count;
+        if (count > 0) {
+            next_[i] = lists_[i][0];
+            // Level 1 before the first transition and at it.
+            levels_ |= 1u << i;
+        }
+    }
+}
+
+int32_t LineFollower::SkipPast(const uint32_t* list, int32_t from, int32_t count, uint32_t position) {
+    int64_t lo = from;  // list[lo] <= position
+    int64_t step = 1;
+    int64_t hi = lo + 1;
+    while (hi < count && list[hi] <= position) {
+        lo = hi;
+        step *= 2;
+        hi = lo + step;
+    }
+    if (hi > count) hi = count;
+    while (hi - lo > 1) {  // list[hi] > position, or hi == count
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (list[mid] <= position) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    return static_cast<int32_t>(hi);
+}
+
 }  // namespace fd

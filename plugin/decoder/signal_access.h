@@ -16,13 +16,24 @@
 //    tests and benchmarks to check and measure the cursors against it.
 // Any position may still be asked, in any order; a list out of order gives
 // unspecified levels but every read stays inside the list.
+//
+// The decode itself walks the strobe edges with a LineFollower instead: all
+// 26 lines followed forward together, each keeping the position of its next
+// transition, so a visit touches only the lines that changed since the last
+// one.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "plugin/capture/capture_access.h"
 #include "plugin/interface/host_abi.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace fd {
 
@@ -119,6 +130,102 @@ private:
     std::array<int8_t, kStrobes> edges_{};
     mutable bool hasWord_ = false;
     mutable uint32_t word_ = 0;  // data lines at snapshotAt_, once asked for
+};
+
+// Every bound line followed through ascending positions: per line the
+// transitions consumed so far and the position of the next one. Levels()
+// holds the levels at the last position advanced to, one bit per line in
+// binding order (DMARQ at bit 0, D0 at bit 10). A line's level after its
+// first transition is 1 and then alternates (a channel without transitions
+// reads 0), as the capture access queries read a sorted list. Used by the
+// decode driver on the cursor path.
+class LineFollower {
+public:
+    // A position no transition is ever consumed at: the advanced-to
+    // positions stay below it, and it marks an exhausted line.
+    static constexpr uint32_t kNever = 0xFFFFFFFFu;
+
+    explicit LineFollower(const ChannelBinding& binding);
+
+    // Consumes every transition at or before `position`. Positions never
+    // go back from call to call and stay below kNever. A list out of order
+    // gives unspecified levels; reads stay inside it.
+    void AdvanceTo(uint32_t position) {
+        uint32_t due = Due(position);
+        if (due == 0) return;
+        uint32_t levels = levels_ & ~due;
+        do {
+            const auto line = static_cast<unsigned>(std::countr_zero(due));
+            due &= due - 1;
+            levels |= Step(line, position) << line;
+        } while (due != 0);
+        levels_ = levels;
+    }
+
+    uint32_t Levels() const { return levels_; }
+
+    // The first transition of IORD, IOWR or IORDY after the position last
+    // advanced to (kNever when none is left).
+    uint32_t NextStrobe() const {
+        return std::min({next_[static_cast<int>(Signal::Iord)], next_[static_cast<int>(Signal::Iowr)],
+                         next_[static_cast<int>(Signal::Iordy)]});
+    }
+
+private:
+    static constexpr int kSlots = 32;  // 26 lines and never-due padding, whole vectors
+
+    // Bit per line whose next transition is at or before `position`.
+    uint32_t Due(uint32_t position) const {
+#if defined(__SSE2__)
+        // Unsigned "later than" as a signed compare of values with the top
+        // bit flipped; the compares of eight lines pack into one byte mask.
+        const __m128i flip = _mm_set1_epi32(INT32_MIN);
+        const __m128i at = _mm_set1_epi32(static_cast<int32_t>(position ^ 0x80000000u));
+        const auto later = [&](int first) {
+            const __m128i next = _mm_load_si128(reinterpret_cast<const __m128i*>(next_ + first));
+            return _mm_cmpgt_epi32(_mm_xor_si128(next, flip), at);
+        };
+        const __m128i low =
+            _mm_packs_epi16(_mm_packs_epi32(later(0), later(4)), _mm_packs_epi32(later(8), later(12)));
+        const __m128i high =
+            _mm_packs_epi16(_mm_packs_epi32(later(16), later(20)), _mm_packs_epi32(later(24), later(28)));
+        return ~(static_cast<uint32_t>(_mm_movemask_epi8(low)) |
+                 static_cast<uint32_t>(_mm_movemask_epi8(high)) << 16);
+#else
+        uint32_t due = 0;
+        for (int i = 0; i < kBoundSignals; ++i) due |= static_cast<uint32_t>(next_[i] <= position) << i;
+        return due;
+#endif
+    }
+    // Consumes the line's transitions at or before `position` (its next one
+    // is due) and returns its level there.
+    uint32_t Step(unsigned line, uint32_t position) {
+        const uint32_t* list = lists_[line];
+        const int32_t count = counts_[line];
+        int32_t consumed = consumed_[line] + 1;
+        uint32_t next = consumed < count ? list[consumed] : kNever;
+        if (next <= position) {  // several changes since the last visit: rare
+            consumed = SkipPast(list, consumed, count, position);
+            next = consumed < count ? list[consumed] : kNever;
+        }
+#if defined(__GNUC__)
+        // Twenty-six lists are walked side by side, more streams than the
+        // hardware prefetcher follows: ask for the next lines ahead.
+        __builtin_prefetch(list + consumed + 32);
+#endif
+        consumed_[line] = consumed;
+        next_[line] = next;
+        return static_cast<uint32_t>(consumed) & 1u;
+    }
+    // The first index from `from` whose position is past `position` (or
+    // `count`), galloping; list[from] is at or before it.
+    static int32_t SkipPast(const uint32_t* list, int32_t from, int32_t count, uint32_t position);
+
+    alignas(16) uint32_t next_[kSlots];
+    int32_t consumed_[kSlots] = {};
+    const uint32_t* lists_[kSlots] = {};
+    int32_t counts_[kSlots] = {};
+    uint32_t levels_ = 0;
 };
 
 }  // namespace fd
