@@ -144,10 +144,16 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
     const ActionTable& actions = EdgeActions();
     LineFollower lines(binding);
     TransferState& state = Transfer();
+    // A word inside a sector, after the first record: one data record, the
+    // bulk of every burst, appended here. Everything else takes the
+    // decoders' own paths.
+    const uint32_t colourToCard = FieldColour(kFieldDataWrite);
+    const uint32_t colourToHost = FieldColour(kFieldDataRead);
+    RecordRun run(Records());
     lines.AdvanceTo(start);
     for (;;) {
         const uint32_t p = lines.NextStrobe();  // above start, so never 0
-        if (p >= end) return;
+        if (p >= end) break;
         // No strobe changes between the last visit and p: their levels now
         // are those at p - 1.
         const uint32_t before = lines.Levels();
@@ -156,6 +162,15 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
         const EdgeAction action = actions[SnapshotIndex(now, before ^ now)];
         if (action == EdgeAction::None) continue;
         const uint32_t word = now >> kControlLines & 0xFFFFu;
+        const bool toCard = action == EdgeAction::WordToCard;
+        if ((toCard || action == EdgeAction::WordToHost) && state.wordCount - 1u < kWordsPerSector - 1u &&
+            !state.startPending && run.HasRoom()) {
+            run.Append(p, word, static_cast<uint16_t>(toCard ? kFieldDataWrite : kFieldDataRead),
+                       toCard ? colourToCard : colourToHost);
+            ++state.wordCount;
+            continue;
+        }
+        run.Flush();
         switch (action) {
             case EdgeAction::WordToCard: RecordUltraDmaWord(state, p, Direction::HostToCard, word); break;
             case EdgeAction::WordToHost: RecordUltraDmaWord(state, p, Direction::CardToHost, word); break;
@@ -167,7 +182,9 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
                 break;
             }
         }
+        run.Reload();
     }
+    run.Flush();
 }
 
 }  // namespace

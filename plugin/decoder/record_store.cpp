@@ -59,6 +59,16 @@ void RecordStore::Grow() {
     ReserveList(colours, required);
 }
 
+void RecordRun::Reload() {
+    positions_ = store_.positions.elements;
+    values_ = store_.values.elements;
+    fieldIds_ = store_.fieldIds.elements;
+    colours_ = store_.colours.elements;
+    count_ = store_.positions.count;
+    room_ = std::min({store_.positions.capacity, store_.values.capacity, store_.fieldIds.capacity,
+                      store_.colours.capacity});
+}
+
 void RecordStore::Clear() noexcept {
     ReleaseList(positions);
     ReleaseList(values);
