@@ -157,35 +157,34 @@ LineFollower::LineFollower(const ChannelBinding& binding) {
     for (int i = 0; i < kBoundSignals; ++i) {
         const FdChannel& channel = *binding[static_cast<size_t>(i)];
         const int32_t count = TransitionCount(channel);
-        lists_[i] = count > 0 ? channel.transitions->positions : nullptr;
-        counts_[i] = count;
-        if (count > 0) {
-            next_[i] = lists_[i][0];
-            // Level 1 before the first transition and at it.
-            levels_ |= 1u << i;
-        }
+        if (count == 0) continue;
+        const uint32_t* list = channel.transitions->positions;
+        cursors_[i] = {list + 1, list + count};
+        next_[i] = count > 1 ? list[1] : kNever;
+        levels_ |= 1u << i;
     }
 }
 
-int32_t LineFollower::SkipPast(const uint32_t* list, int32_t from, int32_t count, uint32_t position) {
-    int64_t lo = from;  // list[lo] <= position
-    int64_t step = 1;
-    int64_t hi = lo + 1;
-    while (hi < count && list[hi] <= position) {
+const uint32_t* LineFollower::SkipPast(const uint32_t* from, const uint32_t* end, uint32_t position) {
+    const ptrdiff_t count = end - from;
+    ptrdiff_t lo = 0;  // from[lo] <= position
+    ptrdiff_t step = 1;
+    ptrdiff_t hi = 1;
+    while (hi < count && from[hi] <= position) {
         lo = hi;
         step *= 2;
         hi = lo + step;
     }
     if (hi > count) hi = count;
-    while (hi - lo > 1) {  // list[hi] > position, or hi == count
-        const int64_t mid = lo + (hi - lo) / 2;
-        if (list[mid] <= position) {
+    while (hi - lo > 1) {  // from[hi] > position, or hi == count
+        const ptrdiff_t mid = lo + (hi - lo) / 2;
+        if (from[mid] <= position) {
             lo = mid;
         } else {
             hi = mid;
         }
     }
-    return static_cast<int32_t>(hi);
+    return from + hi;
 }
 
 }  // namespace fd

@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "plugin/capture/capture_access.h"
@@ -132,13 +133,14 @@ private:
     mutable uint32_t word_ = 0;  // data lines at snapshotAt_, once asked for
 };
 
-// Every bound line followed through ascending positions: per line the
-// transitions consumed so far and the position of the next one. Levels()
+// Every bound line followed through ascending positions: per line a
+// cursor on its next transition and that transition's position. Levels()
 // holds the levels at the last position advanced to, one bit per line in
-// binding order (DMARQ at bit 0, D0 at bit 10). A line's level after its
-// first transition is 1 and then alternates (a channel without transitions
-// reads 0), as the capture access queries read a sorted list. Used by the
-// decode driver on the cursor path.
+// binding order (DMARQ at bit 0, D0 at bit 10), as the capture access
+// queries read a sorted list: 1 up to the second transition, then
+// alternating (a channel without transitions reads 0). So the first
+// transition changes nothing and counts as passed from the start. Used by
+// the decode driver on the cursor path.
 class LineFollower {
 public:
     // A position no transition is ever consumed at: the advanced-to
@@ -152,20 +154,20 @@ public:
     // gives unspecified levels; reads stay inside it.
     void AdvanceTo(uint32_t position) {
         uint32_t due = Due(position);
-        if (due == 0) return;
-        uint32_t levels = levels_ & ~due;
-        do {
+        // One transition passed flips a line; Step says when more did.
+        uint32_t flips = due;
+        while (due != 0) {
             const auto line = static_cast<unsigned>(std::countr_zero(due));
             due &= due - 1;
-            levels |= Step(line, position) << line;
-        } while (due != 0);
-        levels_ = levels;
+            flips ^= Step(line, position) << line;
+        }
+        levels_ ^= flips;
     }
 
     uint32_t Levels() const { return levels_; }
 
-    // The first transition of IORD, IOWR or IORDY after the position last
-    // advanced to (kNever when none is left).
+    // The next transition of IORD, IOWR or IORDY after the position last
+    // advanced to (kNever when none is left); never a line's first one.
     uint32_t NextStrobe() const {
         return std::min({next_[static_cast<int>(Signal::Iord)], next_[static_cast<int>(Signal::Iowr)],
                          next_[static_cast<int>(Signal::Iordy)]});
@@ -173,6 +175,11 @@ public:
 
 private:
     static constexpr int kSlots = 32;  // 26 lines and never-due padding, whole vectors
+
+    struct Cursor {
+        const uint32_t* at = nullptr;  // the next transition, or end
+        const uint32_t* end = nullptr;
+    };
 
     // Bit per line whose next transition is at or before `position`.
     uint32_t Due(uint32_t position) const {
@@ -197,34 +204,30 @@ private:
         return due;
 #endif
     }
-    // Consumes the line's transitions at or before `position` (its next one
-    // is due) and returns its level there.
+    // Passes the line's transitions at or before `position` (its next one
+    // is due). 1 when it passed an even number of them.
     uint32_t Step(unsigned line, uint32_t position) {
-        const uint32_t* list = lists_[line];
-        const int32_t count = counts_[line];
-        int32_t consumed = consumed_[line] + 1;
-        uint32_t next = consumed < count ? list[consumed] : kNever;
-        if (next <= position) {  // several changes since the last visit: rare
-            consumed = SkipPast(list, consumed, count, position);
-            next = consumed < count ? list[consumed] : kNever;
+        Cursor& cursor = cursors_[line];
+        const uint32_t* at = cursor.at + 1;
+        uint32_t next = at < cursor.end ? *at : kNever;
+        if (next > position) {
+            cursor.at = at;
+            next_[line] = next;
+            return 0;
         }
-#if defined(__GNUC__)
-        // Twenty-six lists are walked side by side, more streams than the
-        // hardware prefetcher follows: ask for the next lines ahead.
-        __builtin_prefetch(list + consumed + 32);
-#endif
-        consumed_[line] = consumed;
-        next_[line] = next;
-        return static_cast<uint32_t>(consumed) & 1u;
+        // Several changes since the last visit: rare.
+        const uint32_t* const due = cursor.at;
+        at = SkipPast(at, cursor.end, position);
+        cursor.at = at;
+        next_[line] = at < cursor.end ? *at : kNever;
+        return (at - due) % 2 == 0 ? 1u : 0u;
     }
-    // The first index from `from` whose position is past `position` (or
-    // `count`), galloping; list[from] is at or before it.
-    static int32_t SkipPast(const uint32_t* list, int32_t from, int32_t count, uint32_t position);
+    // The first transition from `from` on that lies past `position` (or
+    // `end`), galloping; *from is at or before it.
+    static const uint32_t* SkipPast(const uint32_t* from, const uint32_t* end, uint32_t position);
 
     alignas(16) uint32_t next_[kSlots];
-    int32_t consumed_[kSlots] = {};
-    const uint32_t* lists_[kSlots] = {};
-    int32_t counts_[kSlots] = {};
+    Cursor cursors_[kBoundSignals];
     uint32_t levels_ = 0;
 };
 
