@@ -145,11 +145,25 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
     LineFollower lines(binding);
     TransferState& state = Transfer();
     // A word inside a sector, after the first record: one data record, the
-    // bulk of every burst, appended here. Everything else takes the
-    // decoders' own paths.
+    // bulk of every burst, appended here. Everything else (and any record
+    // that needs the lists to grow) takes the decoders' own paths.
     const uint32_t colourToCard = FieldColour(kFieldDataWrite);
     const uint32_t colourToHost = FieldColour(kFieldDataRead);
     RecordRun run(Records());
+    int32_t wordsBefore = 0;  // the sector's words when `left` was counted
+    int32_t leftBefore = 0;
+    int32_t left = 0;  // words the loop may still append itself
+    const auto countLeft = [&] {
+        run.Reload();
+        wordsBefore = state.wordCount;
+        const bool inside = !state.startPending && state.wordCount > 0;
+        left = leftBefore = inside ? std::min(kWordsPerSector - state.wordCount, run.Room()) : 0;
+    };
+    const auto handBack = [&] {
+        run.Flush();
+        state.wordCount = wordsBefore + (leftBefore - left);
+    };
+    countLeft();
     lines.AdvanceTo(start);
     for (;;) {
         const uint32_t p = lines.NextStrobe();  // above start, so never 0
@@ -163,14 +177,13 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
         if (action == EdgeAction::None) continue;
         const uint32_t word = now >> kControlLines & 0xFFFFu;
         const bool toCard = action == EdgeAction::WordToCard;
-        if ((toCard || action == EdgeAction::WordToHost) && state.wordCount - 1u < kWordsPerSector - 1u &&
-            !state.startPending && run.HasRoom()) {
+        if ((toCard || action == EdgeAction::WordToHost) && left > 0) {
             run.Append(p, word, static_cast<uint16_t>(toCard ? kFieldDataWrite : kFieldDataRead),
                        toCard ? colourToCard : colourToHost);
-            ++state.wordCount;
+            --left;
             continue;
         }
-        run.Flush();
+        handBack();
         switch (action) {
             case EdgeAction::WordToCard: RecordUltraDmaWord(state, p, Direction::HostToCard, word); break;
             case EdgeAction::WordToHost: RecordUltraDmaWord(state, p, Direction::CardToHost, word); break;
@@ -182,9 +195,9 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
                 break;
             }
         }
-        run.Reload();
+        countLeft();
     }
-    run.Flush();
+    handBack();
 }
 
 }  // namespace

@@ -55,8 +55,9 @@ class RecordRun {
 public:
     explicit RecordRun(RecordStore& store) : store_(store) { Reload(); }
 
-    bool HasRoom() const { return count_ < room_; }
-    // Needs HasRoom().
+    // Records that fit before a list must grow.
+    int32_t Room() const { return room_ - count_; }
+    // Needs Room() > 0.
     void Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour) {
         positions_[count_] = position;
         values_[count_] = value;
