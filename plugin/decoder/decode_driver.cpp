@@ -138,7 +138,9 @@ const ActionTable& EdgeActions() {
 // The cursor path: all lines followed forward together; the next visited
 // position is the next strobe transition, so the three strobe lists are
 // merged as they are walked. Visits the positions strictly inside the
-// window, as BuildEdgeList gathers them.
+// window, as BuildEdgeList gathers them, except a strobe's first transition
+// where no other strobe changes: it changes no level, so no decoder could
+// record anything there.
 void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end) {
     if (start >= end) return;
     const ActionTable& actions = EdgeActions();

@@ -159,7 +159,8 @@ LineFollower::LineFollower(const ChannelBinding& binding) {
         const int32_t count = TransitionCount(channel);
         if (count == 0) continue;
         const uint32_t* list = channel.transitions->positions;
-        cursors_[i] = {list + 1, list + count};
+        at_[i] = list + 1;
+        end_[i] = list + count;
         next_[i] = count > 1 ? list[1] : kNever;
         levels_ |= 1u << i;
     }

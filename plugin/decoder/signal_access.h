@@ -176,11 +176,6 @@ public:
 private:
     static constexpr int kSlots = 32;  // 26 lines and never-due padding, whole vectors
 
-    struct Cursor {
-        const uint32_t* at = nullptr;  // the next transition, or end
-        const uint32_t* end = nullptr;
-    };
-
     // Bit per line whose next transition is at or before `position`.
     uint32_t Due(uint32_t position) const {
 #if defined(__SSE2__)
@@ -207,19 +202,19 @@ private:
     // Passes the line's transitions at or before `position` (its next one
     // is due). 1 when it passed an even number of them.
     uint32_t Step(unsigned line, uint32_t position) {
-        Cursor& cursor = cursors_[line];
-        const uint32_t* at = cursor.at + 1;
-        uint32_t next = at < cursor.end ? *at : kNever;
+        const uint32_t* const due = at_[line];
+        const uint32_t* const end = end_[line];
+        const uint32_t* at = due + 1;
+        const uint32_t next = at < end ? *at : kNever;
         if (next > position) {
-            cursor.at = at;
+            at_[line] = at;
             next_[line] = next;
             return 0;
         }
         // Several changes since the last visit: rare.
-        const uint32_t* const due = cursor.at;
-        at = SkipPast(at, cursor.end, position);
-        cursor.at = at;
-        next_[line] = at < cursor.end ? *at : kNever;
+        at = SkipPast(at, end, position);
+        at_[line] = at;
+        next_[line] = at < end ? *at : kNever;
         return (at - due) % 2 == 0 ? 1u : 0u;
     }
     // The first transition from `from` on that lies past `position` (or
@@ -227,7 +222,9 @@ private:
     static const uint32_t* SkipPast(const uint32_t* from, const uint32_t* end, uint32_t position);
 
     alignas(16) uint32_t next_[kSlots];
-    Cursor cursors_[kBoundSignals];
+    // Per line, its next transition (or end) and the end of its list.
+    const uint32_t* at_[kBoundSignals] = {};
+    const uint32_t* end_[kBoundSignals] = {};
     uint32_t levels_ = 0;
 };
 
