@@ -17,10 +17,12 @@
 // Any position may still be asked, in any order; a list out of order gives
 // unspecified levels but every read stays inside the list.
 //
-// The decode itself walks the strobe edges with a LineFollower instead: all
-// 26 lines followed forward together, each keeping the position of its next
-// transition, so a visit touches only the lines that changed since the last
-// one.
+// The decode itself, on the cursor path, walks the strobe edges with a
+// LineFollower instead (all 26 lines followed forward together, each keeping
+// the position of its next transition, so a visit touches only the lines
+// that changed since the last one) and decides each edge from the snapshot
+// of the control lines. SignalAccess's cursors remain for strobe lists out
+// of order (the decode then takes the sorting path) and for benchmarks.
 #pragma once
 
 #include <algorithm>
