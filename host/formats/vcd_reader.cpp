@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -85,7 +89,7 @@ public:
     uint32_t back() const { return last_; }
 
     void push_back(uint32_t position) {
-        if (at_ == end_) Advance();
+        if (at_ == end_) Advance(position);
         *at_++ = position;
         last_ = position;
         ++size_;
@@ -105,21 +109,22 @@ public:
         }
     }
 
-    // The changes, with capacity for `extra` more; the chunks are released
-    // one by one as they are copied.
-    std::vector<uint32_t> Take(size_t extra) {
-        std::vector<uint32_t> changes;
-        changes.reserve(static_cast<size_t>(size_) + extra);
-        AdviseHugePages(changes.data(), changes.capacity() * sizeof(uint32_t));
+    uint32_t front() const { return chunks_[0].data[0]; }
+    // The first position ever pushed, even when a pop took it back.
+    uint32_t firstPushed() const { return firstPushed_; }
+
+    // Appends the changes from index `skip` on to `out`, releasing the
+    // chunks one by one as they are copied; leaves this empty.
+    void MoveTo(std::vector<uint32_t>& out, uint64_t skip = 0) {
         uint64_t left = size_;
         for (Chunk& chunk : chunks_) {
-            const size_t used = static_cast<size_t>(std::min<uint64_t>(left, chunk.capacity));
-            changes.insert(changes.end(), chunk.data.get(), chunk.data.get() + used);
+            const uint64_t used = std::min<uint64_t>(left, chunk.capacity);
+            if (skip < used) out.insert(out.end(), chunk.data.get() + skip, chunk.data.get() + used);
+            skip = skip > used ? skip - used : 0;
             left -= used;
             chunk.data.reset();
         }
         *this = ChangeChunks();
-        return changes;
     }
 
 private:
@@ -152,7 +157,8 @@ private:
         begin_ = chunks_[index].data.get();
         end_ = begin_ + chunks_[index].capacity;
     }
-    void Advance() {
+    void Advance(uint32_t position) {
+        if (chunks_.empty()) firstPushed_ = position;
         const size_t next = begin_ == nullptr ? 0 : current_ + 1;
         if (next == chunks_.size()) {
             const uint32_t capacity = chunks_.empty() ? kFirstChunk : std::min(chunks_.back().capacity * 2, kLargestChunk);
@@ -174,7 +180,44 @@ private:
     uint32_t* end_ = nullptr;
     uint64_t size_ = 0;
     uint32_t last_ = 0;
+    uint32_t firstPushed_ = 0;
 };
+
+// A signal's final changes: what the first half of the file gave, then the
+// second half's (see VcdParser::ReadSecondHalf), in one exact-size vector
+// with `extra` spare entries. The second half did not know the level its
+// signals had when it began, so it took the opposite of each one's first
+// value; where the first half ended on that first value, the toggle the
+// second half counted at that first value is not one (or, when a later
+// value at the same position took it back, one is missing). Toggles at one
+// position on both sides of the boundary cancel.
+std::vector<uint32_t> JoinChanges(ChangeChunks& first, ChangeChunks* second, bool recount, size_t extra) {
+    std::vector<uint32_t> changes;
+    const uint64_t secondSize = second != nullptr ? second->size() : 0;
+    changes.reserve(static_cast<size_t>(first.size() + secondSize) + 1 + extra);
+    AdviseHugePages(changes.data(), changes.capacity() * sizeof(uint32_t));
+    first.MoveTo(changes);
+    if (second == nullptr) return changes;
+    // Both halves are ascending and the second starts at or after the
+    // first's end, so only the boundary can hold two toggles at one
+    // position.
+    uint64_t skip = 0;
+    if (recount) {
+        const uint32_t at = second->firstPushed();
+        if (secondSize != 0 && second->front() == at) {
+            skip = 1;
+        } else if (!changes.empty() && changes.back() == at) {
+            changes.pop_back();
+        } else {
+            changes.push_back(at);
+        }
+    } else if (secondSize != 0 && !changes.empty() && second->front() == changes.back()) {
+        changes.pop_back();
+        skip = 1;
+    }
+    second->MoveTo(changes, skip);
+    return changes;
+}
 
 class VcdParser {
 public:
@@ -183,16 +226,24 @@ public:
         : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), name_(name),
           options_(options), file_(file) {}
 
+    // A reader of the changes from `split` on, a line "#time" after the
+    // first timestamp, with the header `first` has read. It does not know
+    // the levels its signals start at: see JoinChanges.
+    VcdParser(const VcdParser& first, const char* split, uint64_t splitTime)
+        : begin_(first.begin_), p_(split), end_(first.end_), stop_(first.end_), name_(first.name_),
+          options_(first.options_), file_(first.file_), waveform_(first.waveform_), variables_(first.variables_),
+          identifiers_(first.identifiers_), levels_(first.levels_.size(), kUnknownLevel),
+          changes_(first.levels_.size()), scalarSignal_(first.scalarSignal_), haveTime_(true),
+          startingLevels_(false), firstTime_(first.firstTime_), lastTime_(splitTime),
+          origin_(Offset(split)), done_(origin_) {}
+
     Waveform Parse(CaptureReadNotes* notes) {
         if (SkipSpace() == end_) Fail("empty file; expected a VCD header ($timescale, $var, $enddefinitions)");
         ParseHeader();
-        ParseChanges();
+        std::unique_ptr<VcdParser> second = ReadChanges();
         waveform_.endPosition = haveTime_ ? Position(lastTime_) : 0;
-        for (size_t i = 0; i < waveform_.signals.size(); ++i) {
-            Signal& signal = waveform_.signals[i];
-            // Two spare entries: the capture's transition list puts one or
-            // two leading zeros in front, in place.
-            signal.changes = changes_[i].Take(2);
+        BuildChanges(second.get());
+        for (const Signal& signal : waveform_.signals) {
             if (!signal.changes.empty() && signal.changes.back() > waveform_.endPosition)
                 waveform_.endPosition = signal.changes.back();
         }
@@ -411,6 +462,134 @@ private:
 
     // ---- value changes ----------------------------------------------------
 
+    // Reads the changes; a long run of them in two halves, one on another
+    // thread, whose reader is returned for BuildChanges to join (null when
+    // one reader read them all).
+    std::unique_ptr<VcdParser> ReadChanges() {
+        PrepareChanges();
+        // The first timestamp (and so what sets the starting levels) must be
+        // known before a second reader can start.
+        stop_ = p_ + std::min(kFirstStretch, static_cast<size_t>(end_ - p_) / 8);
+        ParseChanges();
+        stop_ = end_;
+        uint64_t splitTime = 0;
+        const char* split = static_cast<size_t>(end_ - p_) > options_.splitAbove ? FindSplit(splitTime) : nullptr;
+        if (split == nullptr) {
+            ParseChanges();
+            return nullptr;
+        }
+        auto second = std::make_unique<VcdParser>(*this, split, splitTime);
+        std::atomic<bool> abandon{false};
+        std::exception_ptr secondError;
+        second->abandon_ = &abandon;
+        std::thread worker([&] {
+            try {
+                second->ParseChanges();
+            } catch (...) {
+                secondError = std::current_exception();
+            }
+        });
+        partner_ = second.get();
+        stop_ = split;
+        try {
+            ParseChanges();
+        } catch (...) {
+            abandon = true;
+            worker.join();
+            throw;
+        }
+        worker.join();
+        partner_ = nullptr;
+        stop_ = end_;
+        if (p_ != split || inDumpSection_) {
+            // The middle fell inside a section or a value spread over lines:
+            // the second half was read from the wrong place. Read on alone.
+            ParseChanges();
+            return nullptr;
+        }
+        AcceptTimestamp(split, splitTime);  // as one reader would have
+        if (secondError) std::rethrow_exception(secondError);
+        unknownValues_ += second->unknownValues_;
+        lastTime_ = second->lastTime_;
+        return second;
+    }
+
+    // The start of a line "#time" shortly after the middle of what is left,
+    // whose time is past the first timestamp (and the offset), so that the
+    // values after it are changes; null when there is none.
+    const char* FindSplit(uint64_t& splitTime) const {
+        const char* q = p_ + (end_ - p_) / 2;
+        const char* const limit = std::min(end_, q + kSplitSearch);
+        while (q < limit) {
+            q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q)));
+            if (q == nullptr) return nullptr;
+            ++q;
+            if (q == end_ || *q != '#') continue;
+            const char* r = q + 1;
+            uint64_t time = 0;
+            while (r != end_ && static_cast<unsigned char>(*r - '0') < 10 && r - q <= 19) {
+                time = time * 10 + static_cast<unsigned>(*r - '0');
+                ++r;
+            }
+            if (r == q + 1 || r - q > 19 || r == end_ || !IsSpace(*r)) continue;
+            if (!haveTime_ || time <= firstTime_ || Position(time) == 0 ||
+                time - options_.offset > std::numeric_limits<uint32_t>::max())
+                continue;
+            splitTime = time;
+            return q;
+        }
+        return nullptr;
+    }
+
+    // Moves every signal's changes into the waveform, joined with the
+    // second half's; the signals are shared out between two threads when
+    // there are many changes, as filling fresh memory is dear.
+    void BuildChanges(VcdParser* second) {
+        const size_t count = waveform_.signals.size();
+        auto build = [&](size_t i) {
+            ChangeChunks* other = nullptr;
+            bool recount = false;
+            if (second != nullptr && second->levels_[i] != kUnknownLevel) {
+                other = &second->changes_[i];
+                const unsigned assumed = second->levels_[i] ^ static_cast<unsigned>(other->size() & 1);
+                recount = assumed != levels_[i];
+            }
+            // Two spare entries: the capture's transition list puts one or
+            // two leading zeros in front, in place.
+            waveform_.signals[i].changes = JoinChanges(changes_[i], other, recount, 2);
+        };
+        uint64_t total = 0;
+        for (size_t i = 0; i < count; ++i)
+            total += changes_[i].size() + (second != nullptr ? second->changes_[i].size() : 0);
+        if (total < kBuildInTwoAbove) {
+            for (size_t i = 0; i < count; ++i) build(i);
+            return;
+        }
+        // The worker takes signals from the end until it holds about half.
+        size_t from = count;
+        uint64_t taken = 0;
+        while (from > 0 && taken < total / 2) {
+            --from;
+            taken += changes_[from].size() + (second != nullptr ? second->changes_[from].size() : 0);
+        }
+        std::exception_ptr workerError;
+        std::thread worker([&] {
+            try {
+                for (size_t i = from; i < count; ++i) build(i);
+            } catch (...) {
+                workerError = std::current_exception();
+            }
+        });
+        try {
+            for (size_t i = 0; i < from; ++i) build(i);
+        } catch (...) {
+            worker.join();
+            throw;
+        }
+        worker.join();
+        if (workerError) std::rethrow_exception(workerError);
+    }
+
     uint32_t Position(uint64_t time) const {
         return time <= options_.offset ? 0 : static_cast<uint32_t>(time - options_.offset);
     }
@@ -449,7 +628,7 @@ private:
         p_ = p;
     }
 
-    void ParseChanges() {
+    void PrepareChanges() {
         // One-bit variables by their one-character code, for ScanCommonLines.
         scalarSignal_.fill(-1);
         for (int c = '!'; c <= '~'; ++c) {
@@ -458,23 +637,47 @@ private:
             const Variable& variable = variables_[static_cast<size_t>(index)];
             if (variable.width == 1 && !variable.ignored) scalarSignal_[static_cast<size_t>(c)] = static_cast<int32_t>(variable.firstSignal);
         }
-        size_t nextProgress = kProgressStep;
-        if (file_ != nullptr) file_->ReadAhead(static_cast<size_t>(p_ - begin_));
-        bool inDumpSection = false;
-        const char* dumpStart = nullptr;
+    }
+
+    size_t Offset(const char* at) const { return static_cast<size_t>(at - begin_); }
+
+    // Called every kProgressStep bytes: reports progress (the first reader
+    // for both), releases the file behind and maps it ahead.
+    void Step(size_t offset) {
+        done_.store(offset, std::memory_order_relaxed);
+        if (options_.progress && abandon_ == nullptr) {
+            uint64_t done = offset;
+            if (partner_ != nullptr) done += partner_->done_.load(std::memory_order_relaxed) - partner_->origin_;
+            options_.progress(done, static_cast<uint64_t>(end_ - begin_));
+        }
+        if (file_ == nullptr) return;
+        if (offset >= released_ + kReleaseStep) {
+            file_->Release(released_, offset);
+            released_ = offset;
+        }
+        if (offset + kReadAheadWindow / 2 >= readAhead_ && readAhead_ < Offset(stop_)) {
+            const size_t from = std::max(readAhead_, offset);
+            readAhead_ = std::min(Offset(stop_), from + kReadAheadWindow);
+            file_->ReadAhead(from, readAhead_);
+        }
+    }
+
+    // Reads changes up to the first line that starts at or after stop_;
+    // at the end of the text, a section left open is an error.
+    void ParseChanges() {
+        released_ = readAhead_ = Offset(p_);
+        size_t nextProgress = Offset(p_);
         for (;;) {
             SkipSpace();
-            if (p_ == end_) break;
-            if (static_cast<size_t>(p_ - begin_) >= nextProgress) {
-                nextProgress += kProgressStep;
-                if (options_.progress) options_.progress(static_cast<uint64_t>(p_ - begin_), static_cast<uint64_t>(end_ - begin_));
-                if (file_ != nullptr) {
-                    file_->Release(static_cast<size_t>(p_ - begin_));
-                    file_->ReadAhead(static_cast<size_t>(p_ - begin_));
-                }
+            if (p_ >= stop_) break;
+            if (Offset(p_) >= nextProgress) {
+                if (abandon_ != nullptr && abandon_->load(std::memory_order_relaxed)) return;
+                Step(Offset(p_));
+                nextProgress = Offset(p_) + kProgressStep;
             }
-            ScanCommonLines(begin_ + std::min(nextProgress, static_cast<size_t>(end_ - begin_)));
-            if (p_ == end_ || IsSpace(*p_)) continue;
+            ScanCommonLines(begin_ + std::min(nextProgress, Offset(stop_)));
+            if (p_ >= stop_) break;
+            if (IsSpace(*p_)) continue;
             const char c = *p_;
             // The common lines first: "1!" (a one-bit value, a one-character
             // code) and "#1234".
@@ -520,11 +723,11 @@ private:
                 const char* at = p_;
                 const std::string_view keyword = Token();
                 if (keyword == "$dumpvars" || keyword == "$dumpall" || keyword == "$dumpon" || keyword == "$dumpoff") {
-                    inDumpSection = true;
-                    dumpStart = at;
+                    inDumpSection_ = true;
+                    dumpStart_ = at;
                 } else if (keyword == "$end") {
-                    if (!inDumpSection) FailAt(at, "$end without an open section");
-                    inDumpSection = false;
+                    if (!inDumpSection_) FailAt(at, "$end without an open section");
+                    inDumpSection_ = false;
                 } else {
                     SkipToEnd(keyword);  // $comment and writers' own sections
                 }
@@ -535,7 +738,9 @@ private:
                      std::string(Token().substr(0, 40)) + "'");
             }
         }
-        if (inDumpSection) FailAt(dumpStart, "unexpected end of file; this section has no $end (truncated file?)");
+        done_.store(Offset(p_), std::memory_order_relaxed);
+        if (p_ == end_ && inDumpSection_)
+            FailAt(dumpStart_, "unexpected end of file; this section has no $end (truncated file?)");
     }
 
     void ParseTimestamp() {
@@ -664,9 +869,17 @@ private:
         }
     }
 
+    static constexpr uint8_t kUnknownLevel = 2;  // the second half, before a signal's first value
+    static constexpr size_t kFirstStretch = size_t{1} << 20;
+    static constexpr size_t kSplitSearch = size_t{4} << 20;
+    static constexpr uint64_t kBuildInTwoAbove = uint64_t{1} << 22;
+    static constexpr size_t kReleaseStep = size_t{64} << 20;
+    static constexpr size_t kReadAheadWindow = size_t{32} << 20;
+
     const char* begin_;
     const char* p_;
     const char* end_;
+    const char* stop_ = end_;   // ParseChanges stops at the first line from here
     const std::string& name_;
     const CaptureReadOptions& options_;
     MappedFile* file_;
@@ -688,6 +901,16 @@ private:
     uint64_t unknownValues_ = 0;
     uint32_t ignoredVariables_ = 0;
     uint32_t aliases_ = 0;
+    bool inDumpSection_ = false;
+    const char* dumpStart_ = nullptr;
+
+    // Reading in two halves.
+    size_t origin_ = 0;                           // where the second reader starts
+    std::atomic<size_t> done_{0};                 // offset reached, for the progress
+    const VcdParser* partner_ = nullptr;          // the first reader's view of the second
+    std::atomic<bool>* abandon_ = nullptr;        // the second reader: set when the first failed
+    size_t released_ = 0;                         // file released up to here
+    size_t readAhead_ = 0;                        // file mapped ahead up to here
 };
 
 }  // namespace
