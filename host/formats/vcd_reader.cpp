@@ -78,145 +78,42 @@ private:
     std::unordered_map<std::string, int32_t, TransparentHash, std::equal_to<>> others_;
 };
 
-// One signal's changes while the file is read: chunks that double up to
-// 8 MiB (huge pages where the system has them) and never move, so a long capture is not copied at every growth
-// step, and a capture with thousands of quiet signals costs little. Moved
-// into an exact-size vector (with room for the transition list's leading
-// entries) at the end.
-class ChangeChunks {
-public:
-    uint64_t size() const { return size_; }
-    uint32_t back() const { return last_; }
-
-    void push_back(uint32_t position) {
-        if (at_ == end_) Advance(position);
-        *at_++ = position;
-        last_ = position;
-        ++size_;
-    }
-
-    void pop_back() {
-        if (at_ == begin_) Retreat();
-        --at_;
-        --size_;
-        if (size_ == 0) {
-            last_ = 0;
-        } else if (at_ != begin_) {
-            last_ = at_[-1];
-        } else {
-            const Chunk& previous = chunks_[current_ - 1];
-            last_ = previous.data[previous.capacity - 1];
-        }
-    }
-
-    uint32_t front() const { return chunks_[0].data[0]; }
-    // The first position ever pushed, even when a pop took it back.
-    uint32_t firstPushed() const { return firstPushed_; }
-
-    // Appends the changes from index `skip` on to `out`, releasing the
-    // chunks one by one as they are copied; leaves this empty.
-    void MoveTo(std::vector<uint32_t>& out, uint64_t skip = 0) {
-        uint64_t left = size_;
-        for (Chunk& chunk : chunks_) {
-            const uint64_t used = std::min<uint64_t>(left, chunk.capacity);
-            if (skip < used) out.insert(out.end(), chunk.data.get() + skip, chunk.data.get() + used);
-            skip = skip > used ? skip - used : 0;
-            left -= used;
-            chunk.data.reset();
-        }
-        *this = ChangeChunks();
-    }
-
-private:
-    struct Free {
-        void operator()(uint32_t* data) const { std::free(data); }
-    };
-    struct Chunk {
-        std::unique_ptr<uint32_t[], Free> data;
-        uint32_t capacity;
-    };
-    // Chunks of 2 MiB and more start on a 2 MiB boundary, so they can be
-    // backed by huge pages.
-    static uint32_t* Allocate(uint32_t capacity) {
-        const size_t bytes = size_t{capacity} * sizeof(uint32_t);
-#if defined(_WIN32)
-        void* data = std::malloc(bytes);  // no huge pages to align for; freed with free
-#else
-        constexpr size_t kHuge = size_t{2} << 20;
-        void* data = bytes >= kHuge ? std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge) : std::malloc(bytes);
-#endif
-        if (data == nullptr) throw std::bad_alloc();
-        AdviseHugePages(data, bytes);
-        return static_cast<uint32_t*>(data);
-    }
-    static constexpr uint32_t kFirstChunk = 64;
-    static constexpr uint32_t kLargestChunk = 2 * 1024 * 1024;
-
-    void Enter(size_t index) {
-        current_ = index;
-        begin_ = chunks_[index].data.get();
-        end_ = begin_ + chunks_[index].capacity;
-    }
-    void Advance(uint32_t position) {
-        if (chunks_.empty()) firstPushed_ = position;
-        const size_t next = begin_ == nullptr ? 0 : current_ + 1;
-        if (next == chunks_.size()) {
-            const uint32_t capacity = chunks_.empty() ? kFirstChunk : std::min(chunks_.back().capacity * 2, kLargestChunk);
-            chunks_.push_back({std::unique_ptr<uint32_t[], Free>(Allocate(capacity)), capacity});
-        }
-        Enter(next);
-        at_ = begin_;
-    }
-    // Only ever called with a full chunk before the current one.
-    void Retreat() {
-        Enter(current_ - 1);
-        at_ = end_;
-    }
-
-    std::vector<Chunk> chunks_;
-    size_t current_ = 0;
-    uint32_t* begin_ = nullptr;
-    uint32_t* at_ = nullptr;
-    uint32_t* end_ = nullptr;
-    uint64_t size_ = 0;
-    uint32_t last_ = 0;
-    uint32_t firstPushed_ = 0;
-};
-
-// A signal's final changes: what the first half of the file gave, then the
-// second half's (see VcdParser::ReadSecondHalf), in one exact-size vector
-// with `extra` spare entries. The second half did not know the level its
-// signals had when it began, so it took the opposite of each one's first
-// value; where the first half ended on that first value, the toggle the
-// second half counted at that first value is not one (or, when a later
-// value at the same position took it back, one is missing). Toggles at one
-// position on both sides of the boundary cancel.
-std::vector<uint32_t> JoinChanges(ChangeChunks& first, ChangeChunks* second, bool recount, size_t extra) {
-    std::vector<uint32_t> changes;
-    const uint64_t secondSize = second != nullptr ? second->size() : 0;
-    changes.reserve(static_cast<size_t>(first.size() + secondSize) + 1 + extra);
+// Room for `more` changes beyond those a signal has, in memory backed by
+// huge pages where the system has them. Room reserved but never written is
+// address space only: it costs no memory.
+void Reserve(std::vector<uint32_t>& changes, uint64_t more) {
+    changes.reserve(static_cast<size_t>(changes.size() + more));
     AdviseHugePages(changes.data(), changes.capacity() * sizeof(uint32_t));
-    first.MoveTo(changes);
-    if (second == nullptr) return changes;
-    // Both halves are ascending and the second starts at or after the
-    // first's end, so only the boundary can hold two toggles at one
-    // position.
-    uint64_t skip = 0;
+}
+
+// Joins a signal's changes from the second half of the file (see
+// VcdParser::ReadChanges) to the first half's, and frees them. The second
+// half did not know the level its signals had when it began, so it took
+// the opposite of each one's first value; where the first half ended on
+// that first value (`recount`), the toggle the second half counted at that
+// first value is not one (or, when a later value at the same position took
+// it back, one is missing). Both halves are ascending and the second starts
+// at or after the first's end, so only the boundary can hold two toggles at
+// one position, and those cancel.
+void JoinChanges(std::vector<uint32_t>& changes, std::vector<uint32_t>& second, bool recount, uint32_t firstPushed) {
+    size_t skip = 0;
     if (recount) {
-        const uint32_t at = second->firstPushed();
-        if (secondSize != 0 && second->front() == at) {
+        if (!second.empty() && second.front() == firstPushed) {
             skip = 1;
-        } else if (!changes.empty() && changes.back() == at) {
+        } else if (!changes.empty() && changes.back() == firstPushed) {
             changes.pop_back();
         } else {
-            changes.push_back(at);
+            changes.push_back(firstPushed);
         }
-    } else if (secondSize != 0 && !changes.empty() && second->front() == changes.back()) {
+    } else if (!second.empty() && !changes.empty() && second.front() == changes.back()) {
         changes.pop_back();
         skip = 1;
     }
-    second->MoveTo(changes, skip);
-    return changes;
+    if (skip < second.size()) {
+        if (changes.capacity() < changes.size() + (second.size() - skip)) Reserve(changes, second.size() - skip);
+        changes.insert(changes.end(), second.begin() + static_cast<ptrdiff_t>(skip), second.end());
+    }
+    std::vector<uint32_t>().swap(second);
 }
 
 class VcdParser {
@@ -233,8 +130,9 @@ public:
         : begin_(first.begin_), p_(split), end_(first.end_), stop_(first.end_), name_(first.name_),
           options_(first.options_), file_(first.file_), waveform_(first.waveform_), variables_(first.variables_),
           identifiers_(first.identifiers_), levels_(first.levels_.size(), kUnknownLevel),
-          changes_(first.levels_.size()), scalarSignal_(first.scalarSignal_), haveTime_(true),
-          startingLevels_(false), firstTime_(first.firstTime_), lastTime_(splitTime),
+          changes_(first.levels_.size()), sampledChanges_(first.sampledChanges_),
+          firstPushed_(first.levels_.size(), 0), scalarSignal_(first.scalarSignal_), haveTime_(true),
+          startingLevels_(false), firstTime_(first.firstTime_), lastTime_(splitTime), plainAfter_(first.plainAfter_),
           origin_(Offset(split)), done_(origin_) {}
 
     Waveform Parse(CaptureReadNotes* notes) {
@@ -469,9 +367,14 @@ private:
         PrepareChanges();
         // The first timestamp (and so what sets the starting levels) must be
         // known before a second reader can start.
+        const char* const sampleStart = p_;
         stop_ = p_ + std::min(kFirstStretch, static_cast<size_t>(end_ - p_) / 8);
         ParseChanges();
         stop_ = end_;
+        const auto sampled = static_cast<size_t>(p_ - sampleStart);
+        sampledChanges_.resize(changes_.size());
+        for (size_t i = 0; i < changes_.size(); ++i) sampledChanges_[i] = changes_[i].size();
+        ReserveAhead(sampled, Offset(p_), Offset(end_));
         uint64_t splitTime = 0;
         const char* split = static_cast<size_t>(end_ - p_) > options_.splitAbove ? FindSplit(splitTime) : nullptr;
         if (split == nullptr) {
@@ -484,6 +387,7 @@ private:
         second->abandon_ = &abandon;
         std::thread worker([&] {
             try {
+                second->ReserveAhead(sampled, Offset(split), Offset(end_));
                 second->ParseChanges();
             } catch (...) {
                 secondError = std::current_exception();
@@ -542,36 +446,33 @@ private:
     }
 
     // Moves every signal's changes into the waveform, joined with the
-    // second half's; the signals are shared out between two threads when
+    // second half's; the joins are shared out between two threads when
     // there are many changes, as filling fresh memory is dear.
     void BuildChanges(VcdParser* second) {
         const size_t count = waveform_.signals.size();
         auto build = [&](size_t i) {
-            ChangeChunks* other = nullptr;
-            bool recount = false;
+            std::vector<uint32_t>& changes = changes_[i];
             if (second != nullptr && second->levels_[i] != kUnknownLevel) {
-                other = &second->changes_[i];
-                const unsigned assumed = second->levels_[i] ^ static_cast<unsigned>(other->size() & 1);
-                recount = assumed != levels_[i];
+                std::vector<uint32_t>& other = second->changes_[i];
+                const unsigned assumed = second->levels_[i] ^ static_cast<unsigned>(other.size() & 1);
+                JoinChanges(changes, other, assumed != levels_[i], second->firstPushed_[i]);
             }
             // Two spare entries: the capture's transition list puts one or
             // two leading zeros in front, in place.
-            waveform_.signals[i].changes = JoinChanges(changes_[i], other, recount, 2);
+            if (changes.capacity() < changes.size() + 2) Reserve(changes, 2);
+            waveform_.signals[i].changes = std::move(changes);
         };
-        uint64_t total = 0;
-        for (size_t i = 0; i < count; ++i)
-            total += changes_[i].size() + (second != nullptr ? second->changes_[i].size() : 0);
-        if (total < kBuildInTwoAbove) {
+        uint64_t moved = 0;
+        if (second != nullptr)
+            for (size_t i = 0; i < count; ++i) moved += second->changes_[i].size();
+        if (moved < kBuildInTwoAbove) {
             for (size_t i = 0; i < count; ++i) build(i);
             return;
         }
         // The worker takes signals from the end until it holds about half.
         size_t from = count;
         uint64_t taken = 0;
-        while (from > 0 && taken < total / 2) {
-            --from;
-            taken += changes_[from].size() + (second != nullptr ? second->changes_[from].size() : 0);
-        }
+        while (from > 0 && taken < moved / 2) taken += second->changes_[--from].size();
         std::exception_ptr workerError;
         std::thread worker([&] {
             try {
@@ -588,6 +489,19 @@ private:
         }
         worker.join();
         if (workerError) std::rethrow_exception(workerError);
+    }
+
+    // Reserves room for what is left of the file from `from` to `to`, for
+    // each signal as many changes as it had per byte in the stretch read so
+    // far, and a margin: a workload that keeps its pace fills its vectors
+    // without ever moving them.
+    void ReserveAhead(size_t sampled, size_t from, size_t to) {
+        if (sampled == 0) return;
+        const double scale = static_cast<double>(to - from) / static_cast<double>(sampled);
+        for (size_t i = 0; i < changes_.size(); ++i) {
+            const auto expected = static_cast<uint64_t>(static_cast<double>(sampledChanges_[i]) * scale * 1.2);
+            Reserve(changes_[i], expected + 64);
+        }
     }
 
     uint32_t Position(uint64_t time) const {
@@ -618,8 +532,15 @@ private:
                     ++q;
                 }
                 if (q == p + 1 || q - p >= 19 || !IsSpace(*q)) break;
-                p_ = p;
-                AcceptTimestamp(p, time);
+                if (time >= lastTime_ && time > plainAfter_ && time <= plainUpTo_) {
+                    // Later than the first timestamp and the offset, within
+                    // 32 bits: what AcceptTimestamp does for it.
+                    lastTime_ = time;
+                    startingLevels_ = false;
+                    position_ = static_cast<uint32_t>(time - options_.offset);
+                } else {
+                    AcceptTimestamp(p, time);
+                }
                 p = q + 1;
             } else {
                 break;
@@ -783,6 +704,7 @@ private:
         if (!haveTime_) {
             haveTime_ = true;
             firstTime_ = time;
+            plainAfter_ = std::max(firstTime_, options_.offset);
         }
         lastTime_ = time;
         // Values given at the first timestamp, or before the offset, are
@@ -807,11 +729,14 @@ private:
             waveform_.signals[signalIndex].initialLevel = level;
             return;
         }
-        if (levels_[signalIndex] == level) return;
+        const uint8_t previous = levels_[signalIndex];
+        if (previous == level) return;
         levels_[signalIndex] = level;
-        ChangeChunks& changes = changes_[signalIndex];
+        if (previous == kUnknownLevel) [[unlikely]]
+            firstPushed_[signalIndex] = position_;
+        std::vector<uint32_t>& changes = changes_[signalIndex];
         // Two changes at one timestamp leave the level where it was.
-        if (changes.size() != 0 && changes.back() == position_) {
+        if (!changes.empty() && changes.back() == position_) {
             changes.pop_back();
         } else {
             changes.push_back(position_);
@@ -890,13 +815,21 @@ private:
     std::vector<std::string> scopes_;
     std::vector<std::string> scopePaths_;  // per signal, while the header is read
     std::vector<uint8_t> levels_;          // per signal, the current level
-    std::vector<ChangeChunks> changes_;    // per signal, while the changes are read
+    std::vector<std::vector<uint32_t>> changes_;  // per signal, while the changes are read
+    std::vector<uint64_t> sampledChanges_;  // per signal, changes in the stretch read first
+    std::vector<uint32_t> firstPushed_;     // second half: per signal, the position of its first value
     std::array<int32_t, 256> scalarSignal_{};  // see ScanCommonLines
 
     bool haveTime_ = false;
     bool startingLevels_ = true;  // before the first timestamp, values set starting levels
     uint64_t firstTime_ = 0;
     uint64_t lastTime_ = 0;
+    // Timestamps above plainAfter_ and up to plainUpTo_ need no checks but
+    // going back (see ScanCommonLines).
+    uint64_t plainAfter_ = std::numeric_limits<uint64_t>::max();
+    uint64_t plainUpTo_ = options_.offset > std::numeric_limits<uint64_t>::max() - std::numeric_limits<uint32_t>::max()
+                              ? std::numeric_limits<uint64_t>::max()
+                              : options_.offset + std::numeric_limits<uint32_t>::max();
     uint32_t position_ = 0;
     uint64_t unknownValues_ = 0;
     uint32_t ignoredVariables_ = 0;
