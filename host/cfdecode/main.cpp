@@ -433,6 +433,7 @@ int Run(const Options& options) {
     // are not needed any more.
     image.ReleaseTransitions();
     const auto fields = host.Presentation(records);
+    clock.Mark("fields");
 
     if (judging) {
         const std::vector<analysis::Record> plain = ToAnalysisRecords(records);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -35,12 +36,11 @@ public:
         return ok_;
     }
 
-    // Writes `text` (the buffer is flushed first) and empties it.
+    // Writes `text` after what the buffer holds, and empties it.
     bool Write(fmt::memory_buffer& text) {
         Flush(true);
         if (ok_ && text.size() > 0 && std::fwrite(text.data(), 1, text.size(), out_) != text.size()) ok_ = false;
         text.clear();
-        if (ok_ && std::fflush(out_) != 0) ok_ = false;
         return ok_;
     }
 
@@ -177,24 +177,44 @@ bool WriteRecords(std::FILE* out, const RecordList& records,
     case OutputFormat::Csv: {
         fmt::format_to(std::back_inserter(buffer), "position,field_id,name,value,colour\n");
         if (!sink.Flush(true)) return false;
-        // Millions of lines: blocks of them are made on two threads while
-        // the finished ones are written, in order.
-        constexpr size_t kBlock = size_t{1} << 17;
+        // Millions of lines: blocks of them are made on two threads, into
+        // two buffers used over and over (small enough to stay in the
+        // cache), while the finished ones are written, in order.
+        constexpr size_t kBlock = size_t{1} << 14;
         CsvLines first(fields), second(fields);
         if (records.size() < 4 * kBlock) {
-            first.Append(records, 0, records.size());
-            return sink.Write(first.text());
+            for (size_t from = 0; from < records.size(); from += kBlock) {
+                first.Append(records, from, std::min(records.size(), from + kBlock));
+                if (!sink.Write(first.text())) return false;
+            }
+            return sink.Flush(true);
         }
-        for (size_t from = 0; from < records.size(); from += 2 * kBlock) {
+        std::binary_semaphore start{0}, finished{0};
+        size_t secondFrom = 0, secondTo = 0;
+        bool stop = false;
+        std::thread worker([&] {
+            for (;;) {
+                start.acquire();
+                if (stop) return;
+                second.Append(records, secondFrom, secondTo);
+                finished.release();
+            }
+        });
+        bool written = true;
+        for (size_t from = 0; from < records.size() && written; from += 2 * kBlock) {
             const size_t middle = std::min(records.size(), from + kBlock);
-            const size_t to = std::min(records.size(), middle + kBlock);
-            std::thread worker([&] { second.Append(records, middle, to); });
+            secondFrom = middle;
+            secondTo = std::min(records.size(), middle + kBlock);
+            start.release();
             first.Append(records, from, middle);
-            const bool written = sink.Write(first.text());
-            worker.join();
-            if (!written || !sink.Write(second.text())) return false;
+            written = sink.Write(first.text());
+            finished.acquire();
+            written = written && sink.Write(second.text());
         }
-        return sink.Flush(true);
+        stop = true;
+        start.release();
+        worker.join();
+        return written && sink.Flush(true);
     }
     case OutputFormat::Json: {
         std::map<uint16_t, std::string> names;

@@ -25,7 +25,7 @@ struct CaptureReadOptions {
     std::string csvColumns;
     // VCD: value changes longer than this are read by two threads, each
     // taking half of them (tests lower it to split small fixtures).
-    size_t splitAbove = size_t{8} << 20;
+    size_t splitAbove = size_t{1} << 20;
 };
 
 // What a reader noticed without refusing the file.
