@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -29,6 +30,45 @@ constexpr std::array<bool, 256> kSpace = [] {
     return table;
 }();
 inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+// Timestamps are the other common line: their digits are read eight at a
+// time. The number of digits at the start of eight bytes (the first in the
+// lowest byte): bytes below '0' or above '9' set their top bit in one of
+// the two sums, and carries or borrows only run towards later bytes.
+inline int DigitRun(uint64_t chunk) {
+    const uint64_t other = ((chunk - 0x3030303030303030ULL) | (chunk + 0x4646464646464646ULL)) & 0x8080808080808080ULL;
+    return other != 0 ? std::countr_zero(other) >> 3 : 8;
+}
+// The value of eight ASCII digits, the first in the lowest byte (zero
+// bytes read as leading zeros).
+inline uint64_t EightDigits(uint64_t chunk) {
+    chunk = (chunk & 0x0F0F0F0F0F0F0F0FULL) * 2561 >> 8;
+    chunk = (chunk & 0x00FF00FF00FF00FFULL) * 6553601 >> 16;
+    return (chunk & 0x0000FFFF0000FFFFULL) * 42949672960001ULL >> 32;
+}
+inline uint64_t LoadEight(const char* at) {
+    uint64_t chunk;
+    std::memcpy(&chunk, at, sizeof chunk);
+    if constexpr (std::endian::native == std::endian::big) chunk = __builtin_bswap64(chunk);
+    return chunk;
+}
+// Reads up to sixteen digits at `at` (which must have sixteen bytes to
+// read) into `value`; returns how many there were, or 17 for more.
+inline int ReadDigits(const char* at, uint64_t& value) {
+    static constexpr uint64_t kPowers[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    uint64_t chunk = LoadEight(at);
+    const int first = DigitRun(chunk);
+    if (first < 8) {
+        value = first == 0 ? 0 : EightDigits(chunk << (8 * (8 - first)));
+        return first;
+    }
+    const uint64_t high = EightDigits(chunk);
+    chunk = LoadEight(at + 8);
+    const int second = DigitRun(chunk);
+    if (second == 8) return 17;
+    value = high * kPowers[second] + (second == 0 ? 0 : EightDigits(chunk << (8 * (8 - second))));
+    return 8 + second;
+}
 
 // One $var: the signals of its bits stand at firstSignal .. firstSignal +
 // width - 1, most significant (leftmost in a value) first.
@@ -525,13 +565,10 @@ private:
                 SetLevel(static_cast<uint32_t>(signal), static_cast<uint8_t>(c - '0'));
                 p += 3;
             } else if (c == '#') {
-                const char* q = p + 1;
                 uint64_t time = 0;
-                while (static_cast<unsigned char>(*q - '0') < 10 && q - p < 19) {
-                    time = time * 10 + static_cast<unsigned>(*q - '0');
-                    ++q;
-                }
-                if (q == p + 1 || q - p >= 19 || !IsSpace(*q)) break;
+                const int digits = ReadDigits(p + 1, time);
+                const char* q = p + 1 + digits;
+                if (digits == 0 || digits > 16 || !IsSpace(*q)) break;
                 if (time >= lastTime_ && time > plainAfter_ && time <= plainUpTo_) {
                     // Later than the first timestamp and the offset, within
                     // 32 bits: what AcceptTimestamp does for it.
