@@ -255,6 +255,10 @@ bool DecodeCapture() {
 }
 
 bool DecodeCapture(FdCapture& capture) {
+    // Whatever way the decode ends, nothing of it runs on once it returns.
+    struct PrefaultStop {
+        ~PrefaultStop() { FinishListPrefault(); }
+    } prefaultStop;
     TransferState& state = Transfer();
     state = TransferState{};
 

@@ -104,5 +104,9 @@ void BeginDecodeColours() noexcept;
 // do not grow (and move) step by step; pages never written stay unused.
 // Without the memory the lists grow as they go.
 void ReserveRecords(int64_t count) noexcept;
+// Stops the mapping of the reserved lists' pages ahead of the decode that
+// ReserveRecords may start; called before the lists move and before the
+// decode returns to the host.
+void FinishListPrefault() noexcept;
 
 }  // namespace fd
