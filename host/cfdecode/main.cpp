@@ -147,6 +147,33 @@ CaptureImage BuildImage(Waveform& waveform, const ChannelPlan& plan) {
     return CaptureImage(std::move(specs), waveform.endPosition);
 }
 
+// --stats: how long each step took, on stderr when the run ends.
+class StepClock {
+public:
+    explicit StepClock(bool on) : on_(on) {}
+    void Mark(const char* step) {
+        if (!on_) return;
+        const auto now = std::chrono::steady_clock::now();
+        steps_.emplace_back(step, std::chrono::duration<double>(now - last_).count());
+        last_ = now;
+    }
+    void Print(uint64_t changes, size_t records) const {
+        if (!on_) return;
+        double total = 0;
+        for (const auto& [step, seconds] : steps_) {
+            std::fprintf(stderr, "cfdecode: %-10s %8.3f s\n", step, seconds);
+            total += seconds;
+        }
+        std::fprintf(stderr, "cfdecode: %-10s %8.3f s (%llu value changes, %zu records)\n", "total", total,
+                     static_cast<unsigned long long>(changes), records);
+    }
+
+private:
+    bool on_;
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+    std::vector<std::pair<const char*, double>> steps_;
+};
+
 struct Options {
     std::string capture;
     std::string plugin;
@@ -163,6 +190,7 @@ struct Options {
     std::string samplerate;
     std::string csvColumns;
     bool quiet = false;
+    bool stats = false;
     // Timing and the timeline page.
     std::string html;
     bool timing = false;
@@ -353,6 +381,7 @@ int Run(const Options& options) {
     if (stored) host.WriteSettings(*stored);
     if (options.resetSettings) host.ResetSettings();
 
+    StepClock clock(options.stats);
     CaptureReadNotes notes;
     Waveform waveform;
     {
@@ -369,6 +398,9 @@ int Run(const Options& options) {
             throw BadInput{e.what()};
         }
     }
+    clock.Mark("read");
+    uint64_t changes = 0;
+    for (const Signal& signal : waveform.signals) changes += signal.changes.size();
     if (!options.quiet && notes.unknownValues > 0) {
         std::fprintf(stderr, "cfdecode: warning: %s: %llu x or z values read as 0\n", options.capture.c_str(),
                      static_cast<unsigned long long>(notes.unknownValues));
@@ -394,11 +426,14 @@ int Run(const Options& options) {
 
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
+    clock.Mark("capture");
     const RecordList records = host.Decode(image, window);
+    clock.Mark("decode");
     // The records are the plug-in's own lists; the capture's transitions
     // are not needed any more.
     image.ReleaseTransitions();
     const auto fields = host.Presentation(records);
+    clock.Mark("fields");
 
     if (judging) {
         const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
@@ -454,6 +489,8 @@ int Run(const Options& options) {
             throw BadInput{e.what()};
         }
     }();
+    clock.Mark("write");
+    clock.Print(changes, records.size());
 
     if (!options.settings.empty()) WriteSettingsFile(options.settings, host.ReadSettings());
     if (!written) {
@@ -496,6 +533,7 @@ int main(int argc, char** argv) {
         ->type_name("WHEN")
         ->check(CLI::IsMember({"auto", "always", "never"}));
     app.add_flag("--all", options.all, "Text: also print the kinds the plug-in does not show (markers)");
+    app.add_flag("--stats", options.stats, "Print on stderr how long reading, building the capture, decoding and writing took");
     app.add_option("--range", options.range, "Decode only between these positions")->type_name("START:END");
     app.add_option("--start", options.start, "The capture's start position: decode after it")->type_name("POSITION");
     app.add_option("--offset", options.offset,

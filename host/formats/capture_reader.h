@@ -3,6 +3,7 @@
 // a Waveform. cfdecode and the tests read captures through it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,6 +23,9 @@ struct CaptureReadOptions {
     uint64_t samplerate = 0;
     // CSV: picks and renames columns (see CsvReadOptions::columns).
     std::string csvColumns;
+    // VCD: value changes longer than this are read by two threads, each
+    // taking half of them (tests lower it to split small fixtures).
+    size_t splitAbove = size_t{1} << 20;
 };
 
 // What a reader noticed without refusing the file.

@@ -46,8 +46,8 @@ MappedFile::~MappedFile() {
     if (mapping_ != nullptr) CloseHandle(mapping_);
 }
 
-void MappedFile::Release(size_t) {}
-void MappedFile::ReadAhead(size_t) {}
+void MappedFile::Release(size_t, size_t) const {}
+void MappedFile::ReadAhead(size_t, size_t) const {}
 
 void AdviseHugePages(void*, size_t) noexcept {}
 
@@ -78,26 +78,25 @@ MappedFile::~MappedFile() {
     if (data_ != nullptr) munmap(const_cast<char*>(data_), size_);
 }
 
-void MappedFile::Release(size_t offset) {
+void MappedFile::Release(size_t from, size_t to) const {
     const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    const size_t end = offset / page * page;
-    if (data_ == nullptr || end <= released_ + (64u << 20)) return;
-    madvise(const_cast<char*>(data_) + released_, end - released_, MADV_DONTNEED);
-    released_ = end;
+    from = (from + page - 1) / page * page;
+    to = std::min(to, size_) / page * page;
+    if (data_ == nullptr || to <= from) return;
+    madvise(const_cast<char*>(data_) + from, to - from, MADV_DONTNEED);
 }
 
-void MappedFile::ReadAhead(size_t offset) {
+void MappedFile::ReadAhead(size_t from, size_t to) const {
 #if defined(MADV_POPULATE_READ)
-    constexpr size_t kWindow = size_t{32} << 20;
     const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    if (data_ == nullptr || offset + kWindow / 2 < readAhead_ || readAhead_ >= size_) return;
-    const size_t from = std::max(readAhead_, offset / page * page);
-    const size_t to = std::min(size_, from + kWindow);
+    from = from / page * page;
+    to = std::min(to, size_);
+    if (data_ == nullptr || to <= from) return;
     // Older kernels refuse the advice; the pages then fault in as read.
     madvise(const_cast<char*>(data_) + from, to - from, MADV_POPULATE_READ);
-    readAhead_ = to;
 #else
-    (void)offset;
+    (void)from;
+    (void)to;
 #endif
 }
 

@@ -18,19 +18,18 @@ public:
     MappedFile& operator=(const MappedFile&) = delete;
 
     std::string_view bytes() const { return {data_, size_}; }
-    // Tells the system the pages before `offset` will not be read again, so
-    // a scan over a file larger than memory does not keep it resident.
-    void Release(size_t offset);
-    // Tells the system the bytes from `offset` on are read next: their
-    // pages are mapped in one go, a window ahead, instead of one fault per
-    // few pages. Call it as the scan moves on.
-    void ReadAhead(size_t offset);
+    // Tells the system the whole pages in [from, to) will not be read
+    // again, so a scan over a file larger than memory does not keep it
+    // resident. Safe from several threads on different ranges.
+    void Release(size_t from, size_t to) const;
+    // Tells the system the bytes in [from, to) are read next: their pages
+    // are mapped in one go instead of one fault per few pages. Safe from
+    // several threads.
+    void ReadAhead(size_t from, size_t to) const;
 
 private:
     const char* data_ = nullptr;
     size_t size_ = 0;
-    size_t released_ = 0;
-    size_t readAhead_ = 0;  // mapped up to here
     void* mapping_ = nullptr;  // Windows: the mapping object handle
 };
 

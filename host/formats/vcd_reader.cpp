@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -25,6 +30,45 @@ constexpr std::array<bool, 256> kSpace = [] {
     return table;
 }();
 inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+// Timestamps are the other common line: their digits are read eight at a
+// time. The number of digits at the start of eight bytes (the first in the
+// lowest byte): bytes below '0' or above '9' set their top bit in one of
+// the two sums, and carries or borrows only run towards later bytes.
+inline int DigitRun(uint64_t chunk) {
+    const uint64_t other = ((chunk - 0x3030303030303030ULL) | (chunk + 0x4646464646464646ULL)) & 0x8080808080808080ULL;
+    return other != 0 ? std::countr_zero(other) >> 3 : 8;
+}
+// The value of eight ASCII digits, the first in the lowest byte (zero
+// bytes read as leading zeros).
+inline uint64_t EightDigits(uint64_t chunk) {
+    chunk = (chunk & 0x0F0F0F0F0F0F0F0FULL) * 2561 >> 8;
+    chunk = (chunk & 0x00FF00FF00FF00FFULL) * 6553601 >> 16;
+    return (chunk & 0x0000FFFF0000FFFFULL) * 42949672960001ULL >> 32;
+}
+inline uint64_t LoadEight(const char* at) {
+    uint64_t chunk;
+    std::memcpy(&chunk, at, sizeof chunk);
+    if constexpr (std::endian::native == std::endian::big) chunk = __builtin_bswap64(chunk);
+    return chunk;
+}
+// Reads up to sixteen digits at `at` (which must have sixteen bytes to
+// read) into `value`; returns how many there were, or 17 for more.
+inline int ReadDigits(const char* at, uint64_t& value) {
+    static constexpr uint64_t kPowers[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    uint64_t chunk = LoadEight(at);
+    const int first = DigitRun(chunk);
+    if (first < 8) {
+        value = first == 0 ? 0 : EightDigits(chunk << (8 * (8 - first)));
+        return first;
+    }
+    const uint64_t high = EightDigits(chunk);
+    chunk = LoadEight(at + 8);
+    const int second = DigitRun(chunk);
+    if (second == 8) return 17;
+    value = high * kPowers[second] + (second == 0 ? 0 : EightDigits(chunk << (8 * (8 - second))));
+    return 8 + second;
+}
 
 // One $var: the signals of its bits stand at firstSignal .. firstSignal +
 // width - 1, most significant (leftmost in a value) first.
@@ -74,107 +118,43 @@ private:
     std::unordered_map<std::string, int32_t, TransparentHash, std::equal_to<>> others_;
 };
 
-// One signal's changes while the file is read: chunks that double up to
-// 8 MiB (huge pages where the system has them) and never move, so a long capture is not copied at every growth
-// step, and a capture with thousands of quiet signals costs little. Moved
-// into an exact-size vector (with room for the transition list's leading
-// entries) at the end.
-class ChangeChunks {
-public:
-    uint64_t size() const { return size_; }
-    uint32_t back() const { return last_; }
+// Room for `more` changes beyond those a signal has, in memory backed by
+// huge pages where the system has them. Room reserved but never written is
+// address space only: it costs no memory.
+void Reserve(std::vector<uint32_t>& changes, uint64_t more) {
+    changes.reserve(static_cast<size_t>(changes.size() + more));
+    AdviseHugePages(changes.data(), changes.capacity() * sizeof(uint32_t));
+}
 
-    void push_back(uint32_t position) {
-        if (at_ == end_) Advance();
-        *at_++ = position;
-        last_ = position;
-        ++size_;
-    }
-
-    void pop_back() {
-        if (at_ == begin_) Retreat();
-        --at_;
-        --size_;
-        if (size_ == 0) {
-            last_ = 0;
-        } else if (at_ != begin_) {
-            last_ = at_[-1];
+// Joins a signal's changes from the second half of the file (see
+// VcdParser::ReadChanges) to the first half's, and frees them. The second
+// half did not know the level its signals had when it began, so it took
+// the opposite of each one's first value; where the first half ended on
+// that first value (`recount`), the toggle the second half counted at that
+// first value is not one (or, when a later value at the same position took
+// it back, one is missing). Both halves are ascending and the second starts
+// at or after the first's end, so only the boundary can hold two toggles at
+// one position, and those cancel.
+void JoinChanges(std::vector<uint32_t>& changes, std::vector<uint32_t>& second, bool recount, uint32_t firstPushed) {
+    size_t skip = 0;
+    if (recount) {
+        if (!second.empty() && second.front() == firstPushed) {
+            skip = 1;
+        } else if (!changes.empty() && changes.back() == firstPushed) {
+            changes.pop_back();
         } else {
-            const Chunk& previous = chunks_[current_ - 1];
-            last_ = previous.data[previous.capacity - 1];
+            changes.push_back(firstPushed);
         }
+    } else if (!second.empty() && !changes.empty() && second.front() == changes.back()) {
+        changes.pop_back();
+        skip = 1;
     }
-
-    // The changes, with capacity for `extra` more; the chunks are released
-    // one by one as they are copied.
-    std::vector<uint32_t> Take(size_t extra) {
-        std::vector<uint32_t> changes;
-        changes.reserve(static_cast<size_t>(size_) + extra);
-        AdviseHugePages(changes.data(), changes.capacity() * sizeof(uint32_t));
-        uint64_t left = size_;
-        for (Chunk& chunk : chunks_) {
-            const size_t used = static_cast<size_t>(std::min<uint64_t>(left, chunk.capacity));
-            changes.insert(changes.end(), chunk.data.get(), chunk.data.get() + used);
-            left -= used;
-            chunk.data.reset();
-        }
-        *this = ChangeChunks();
-        return changes;
+    if (skip < second.size()) {
+        if (changes.capacity() < changes.size() + (second.size() - skip)) Reserve(changes, second.size() - skip);
+        changes.insert(changes.end(), second.begin() + static_cast<ptrdiff_t>(skip), second.end());
     }
-
-private:
-    struct Free {
-        void operator()(uint32_t* data) const { std::free(data); }
-    };
-    struct Chunk {
-        std::unique_ptr<uint32_t[], Free> data;
-        uint32_t capacity;
-    };
-    // Chunks of 2 MiB and more start on a 2 MiB boundary, so they can be
-    // backed by huge pages.
-    static uint32_t* Allocate(uint32_t capacity) {
-        const size_t bytes = size_t{capacity} * sizeof(uint32_t);
-#if defined(_WIN32)
-        void* data = std::malloc(bytes);  // no huge pages to align for; freed with free
-#else
-        constexpr size_t kHuge = size_t{2} << 20;
-        void* data = bytes >= kHuge ? std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge) : std::malloc(bytes);
-#endif
-        if (data == nullptr) throw std::bad_alloc();
-        AdviseHugePages(data, bytes);
-        return static_cast<uint32_t*>(data);
-    }
-    static constexpr uint32_t kFirstChunk = 64;
-    static constexpr uint32_t kLargestChunk = 2 * 1024 * 1024;
-
-    void Enter(size_t index) {
-        current_ = index;
-        begin_ = chunks_[index].data.get();
-        end_ = begin_ + chunks_[index].capacity;
-    }
-    void Advance() {
-        const size_t next = begin_ == nullptr ? 0 : current_ + 1;
-        if (next == chunks_.size()) {
-            const uint32_t capacity = chunks_.empty() ? kFirstChunk : std::min(chunks_.back().capacity * 2, kLargestChunk);
-            chunks_.push_back({std::unique_ptr<uint32_t[], Free>(Allocate(capacity)), capacity});
-        }
-        Enter(next);
-        at_ = begin_;
-    }
-    // Only ever called with a full chunk before the current one.
-    void Retreat() {
-        Enter(current_ - 1);
-        at_ = end_;
-    }
-
-    std::vector<Chunk> chunks_;
-    size_t current_ = 0;
-    uint32_t* begin_ = nullptr;
-    uint32_t* at_ = nullptr;
-    uint32_t* end_ = nullptr;
-    uint64_t size_ = 0;
-    uint32_t last_ = 0;
-};
+    std::vector<uint32_t>().swap(second);
+}
 
 class VcdParser {
 public:
@@ -183,16 +163,25 @@ public:
         : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), name_(name),
           options_(options), file_(file) {}
 
+    // A reader of the changes from `split` on, a line "#time" after the
+    // first timestamp, with the header `first` has read. It does not know
+    // the levels its signals start at: see JoinChanges.
+    VcdParser(const VcdParser& first, const char* split, uint64_t splitTime)
+        : begin_(first.begin_), p_(split), end_(first.end_), stop_(first.end_), name_(first.name_),
+          options_(first.options_), file_(first.file_), waveform_(first.waveform_), variables_(first.variables_),
+          identifiers_(first.identifiers_), levels_(first.levels_.size(), kUnknownLevel),
+          changes_(first.levels_.size()), sampledChanges_(first.sampledChanges_),
+          firstPushed_(first.levels_.size(), 0), scalarSignal_(first.scalarSignal_), haveTime_(true),
+          startingLevels_(false), firstTime_(first.firstTime_), lastTime_(splitTime), plainAfter_(first.plainAfter_),
+          origin_(Offset(split)), done_(origin_) {}
+
     Waveform Parse(CaptureReadNotes* notes) {
         if (SkipSpace() == end_) Fail("empty file; expected a VCD header ($timescale, $var, $enddefinitions)");
         ParseHeader();
-        ParseChanges();
+        std::unique_ptr<VcdParser> second = ReadChanges();
         waveform_.endPosition = haveTime_ ? Position(lastTime_) : 0;
-        for (size_t i = 0; i < waveform_.signals.size(); ++i) {
-            Signal& signal = waveform_.signals[i];
-            // Two spare entries: the capture's transition list puts one or
-            // two leading zeros in front, in place.
-            signal.changes = changes_[i].Take(2);
+        BuildChanges(second.get());
+        for (const Signal& signal : waveform_.signals) {
             if (!signal.changes.empty() && signal.changes.back() > waveform_.endPosition)
                 waveform_.endPosition = signal.changes.back();
         }
@@ -411,6 +400,150 @@ private:
 
     // ---- value changes ----------------------------------------------------
 
+    // Reads the changes; a long run of them in two halves, one on another
+    // thread, whose reader is returned for BuildChanges to join (null when
+    // one reader read them all).
+    std::unique_ptr<VcdParser> ReadChanges() {
+        PrepareChanges();
+        // The first timestamp (and so what sets the starting levels) must be
+        // known before a second reader can start.
+        const char* const sampleStart = p_;
+        stop_ = p_ + std::min(kFirstStretch, static_cast<size_t>(end_ - p_) / 8);
+        ParseChanges();
+        stop_ = end_;
+        const auto sampled = static_cast<size_t>(p_ - sampleStart);
+        sampledChanges_.resize(changes_.size());
+        for (size_t i = 0; i < changes_.size(); ++i) sampledChanges_[i] = changes_[i].size();
+        ReserveAhead(sampled, Offset(p_), Offset(end_));
+        uint64_t splitTime = 0;
+        const char* split = static_cast<size_t>(end_ - p_) > options_.splitAbove ? FindSplit(splitTime) : nullptr;
+        if (split == nullptr) {
+            ParseChanges();
+            return nullptr;
+        }
+        auto second = std::make_unique<VcdParser>(*this, split, splitTime);
+        std::atomic<bool> abandon{false};
+        std::exception_ptr secondError;
+        second->abandon_ = &abandon;
+        std::thread worker([&] {
+            try {
+                second->ReserveAhead(sampled, Offset(split), Offset(end_));
+                second->ParseChanges();
+            } catch (...) {
+                secondError = std::current_exception();
+            }
+        });
+        partner_ = second.get();
+        stop_ = split;
+        try {
+            ParseChanges();
+        } catch (...) {
+            abandon = true;
+            worker.join();
+            throw;
+        }
+        worker.join();
+        partner_ = nullptr;
+        stop_ = end_;
+        if (p_ != split || inDumpSection_) {
+            // The middle fell inside a section or a value spread over lines:
+            // the second half was read from the wrong place. Read on alone.
+            ParseChanges();
+            return nullptr;
+        }
+        AcceptTimestamp(split, splitTime);  // as one reader would have
+        if (secondError) std::rethrow_exception(secondError);
+        unknownValues_ += second->unknownValues_;
+        lastTime_ = second->lastTime_;
+        return second;
+    }
+
+    // The start of a line "#time" shortly after the middle of what is left,
+    // whose time is past the first timestamp (and the offset), so that the
+    // values after it are changes; null when there is none.
+    const char* FindSplit(uint64_t& splitTime) const {
+        const char* q = p_ + (end_ - p_) / 2;
+        const char* const limit = std::min(end_, q + kSplitSearch);
+        while (q < limit) {
+            q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q)));
+            if (q == nullptr) return nullptr;
+            ++q;
+            if (q == end_ || *q != '#') continue;
+            const char* r = q + 1;
+            uint64_t time = 0;
+            while (r != end_ && static_cast<unsigned char>(*r - '0') < 10 && r - q <= 19) {
+                time = time * 10 + static_cast<unsigned>(*r - '0');
+                ++r;
+            }
+            if (r == q + 1 || r - q > 19 || r == end_ || !IsSpace(*r)) continue;
+            if (!haveTime_ || time <= firstTime_ || Position(time) == 0 ||
+                time - options_.offset > std::numeric_limits<uint32_t>::max())
+                continue;
+            splitTime = time;
+            return q;
+        }
+        return nullptr;
+    }
+
+    // Moves every signal's changes into the waveform, joined with the
+    // second half's; the joins are shared out between two threads when
+    // there are many changes, as filling fresh memory is dear.
+    void BuildChanges(VcdParser* second) {
+        const size_t count = waveform_.signals.size();
+        auto build = [&](size_t i) {
+            std::vector<uint32_t>& changes = changes_[i];
+            if (second != nullptr && second->levels_[i] != kUnknownLevel) {
+                std::vector<uint32_t>& other = second->changes_[i];
+                const unsigned assumed = second->levels_[i] ^ static_cast<unsigned>(other.size() & 1);
+                JoinChanges(changes, other, assumed != levels_[i], second->firstPushed_[i]);
+            }
+            // Two spare entries: the capture's transition list puts one or
+            // two leading zeros in front, in place.
+            if (changes.capacity() < changes.size() + 2) Reserve(changes, 2);
+            waveform_.signals[i].changes = std::move(changes);
+        };
+        uint64_t moved = 0;
+        if (second != nullptr)
+            for (size_t i = 0; i < count; ++i) moved += second->changes_[i].size();
+        if (moved < kBuildInTwoAbove) {
+            for (size_t i = 0; i < count; ++i) build(i);
+            return;
+        }
+        // The worker takes signals from the end until it holds about half.
+        size_t from = count;
+        uint64_t taken = 0;
+        while (from > 0 && taken < moved / 2) taken += second->changes_[--from].size();
+        std::exception_ptr workerError;
+        std::thread worker([&] {
+            try {
+                for (size_t i = from; i < count; ++i) build(i);
+            } catch (...) {
+                workerError = std::current_exception();
+            }
+        });
+        try {
+            for (size_t i = 0; i < from; ++i) build(i);
+        } catch (...) {
+            worker.join();
+            throw;
+        }
+        worker.join();
+        if (workerError) std::rethrow_exception(workerError);
+    }
+
+    // Reserves room for what is left of the file from `from` to `to`, for
+    // each signal as many changes as it had per byte in the stretch read so
+    // far, and a margin: a workload that keeps its pace fills its vectors
+    // without ever moving them.
+    void ReserveAhead(size_t sampled, size_t from, size_t to) {
+        if (sampled == 0) return;
+        const double scale = static_cast<double>(to - from) / static_cast<double>(sampled);
+        for (size_t i = 0; i < changes_.size(); ++i) {
+            const auto expected = static_cast<uint64_t>(static_cast<double>(sampledChanges_[i]) * scale * 1.2);
+            Reserve(changes_[i], expected + 64);
+        }
+    }
+
     uint32_t Position(uint64_t time) const {
         return time <= options_.offset ? 0 : static_cast<uint32_t>(time - options_.offset);
     }
@@ -432,15 +565,19 @@ private:
                 SetLevel(static_cast<uint32_t>(signal), static_cast<uint8_t>(c - '0'));
                 p += 3;
             } else if (c == '#') {
-                const char* q = p + 1;
                 uint64_t time = 0;
-                while (static_cast<unsigned char>(*q - '0') < 10 && q - p < 19) {
-                    time = time * 10 + static_cast<unsigned>(*q - '0');
-                    ++q;
+                const int digits = ReadDigits(p + 1, time);
+                const char* q = p + 1 + digits;
+                if (digits == 0 || digits > 16 || !IsSpace(*q)) break;
+                if (time >= lastTime_ && time > plainAfter_ && time <= plainUpTo_) {
+                    // Later than the first timestamp and the offset, within
+                    // 32 bits: what AcceptTimestamp does for it.
+                    lastTime_ = time;
+                    startingLevels_ = false;
+                    position_ = static_cast<uint32_t>(time - options_.offset);
+                } else {
+                    AcceptTimestamp(p, time);
                 }
-                if (q == p + 1 || q - p >= 19 || !IsSpace(*q)) break;
-                p_ = p;
-                AcceptTimestamp(p, time);
                 p = q + 1;
             } else {
                 break;
@@ -449,7 +586,7 @@ private:
         p_ = p;
     }
 
-    void ParseChanges() {
+    void PrepareChanges() {
         // One-bit variables by their one-character code, for ScanCommonLines.
         scalarSignal_.fill(-1);
         for (int c = '!'; c <= '~'; ++c) {
@@ -458,23 +595,47 @@ private:
             const Variable& variable = variables_[static_cast<size_t>(index)];
             if (variable.width == 1 && !variable.ignored) scalarSignal_[static_cast<size_t>(c)] = static_cast<int32_t>(variable.firstSignal);
         }
-        size_t nextProgress = kProgressStep;
-        if (file_ != nullptr) file_->ReadAhead(static_cast<size_t>(p_ - begin_));
-        bool inDumpSection = false;
-        const char* dumpStart = nullptr;
+    }
+
+    size_t Offset(const char* at) const { return static_cast<size_t>(at - begin_); }
+
+    // Called every kProgressStep bytes: reports progress (the first reader
+    // for both), releases the file behind and maps it ahead.
+    void Step(size_t offset) {
+        done_.store(offset, std::memory_order_relaxed);
+        if (options_.progress && abandon_ == nullptr) {
+            uint64_t done = offset;
+            if (partner_ != nullptr) done += partner_->done_.load(std::memory_order_relaxed) - partner_->origin_;
+            options_.progress(done, static_cast<uint64_t>(end_ - begin_));
+        }
+        if (file_ == nullptr) return;
+        if (offset >= released_ + kReleaseStep) {
+            file_->Release(released_, offset);
+            released_ = offset;
+        }
+        if (offset + kReadAheadWindow / 2 >= readAhead_ && readAhead_ < Offset(stop_)) {
+            const size_t from = std::max(readAhead_, offset);
+            readAhead_ = std::min(Offset(stop_), from + kReadAheadWindow);
+            file_->ReadAhead(from, readAhead_);
+        }
+    }
+
+    // Reads changes up to the first line that starts at or after stop_;
+    // at the end of the text, a section left open is an error.
+    void ParseChanges() {
+        released_ = readAhead_ = Offset(p_);
+        size_t nextProgress = Offset(p_);
         for (;;) {
             SkipSpace();
-            if (p_ == end_) break;
-            if (static_cast<size_t>(p_ - begin_) >= nextProgress) {
-                nextProgress += kProgressStep;
-                if (options_.progress) options_.progress(static_cast<uint64_t>(p_ - begin_), static_cast<uint64_t>(end_ - begin_));
-                if (file_ != nullptr) {
-                    file_->Release(static_cast<size_t>(p_ - begin_));
-                    file_->ReadAhead(static_cast<size_t>(p_ - begin_));
-                }
+            if (p_ >= stop_) break;
+            if (Offset(p_) >= nextProgress) {
+                if (abandon_ != nullptr && abandon_->load(std::memory_order_relaxed)) return;
+                Step(Offset(p_));
+                nextProgress = Offset(p_) + kProgressStep;
             }
-            ScanCommonLines(begin_ + std::min(nextProgress, static_cast<size_t>(end_ - begin_)));
-            if (p_ == end_ || IsSpace(*p_)) continue;
+            ScanCommonLines(begin_ + std::min(nextProgress, Offset(stop_)));
+            if (p_ >= stop_) break;
+            if (IsSpace(*p_)) continue;
             const char c = *p_;
             // The common lines first: "1!" (a one-bit value, a one-character
             // code) and "#1234".
@@ -520,11 +681,11 @@ private:
                 const char* at = p_;
                 const std::string_view keyword = Token();
                 if (keyword == "$dumpvars" || keyword == "$dumpall" || keyword == "$dumpon" || keyword == "$dumpoff") {
-                    inDumpSection = true;
-                    dumpStart = at;
+                    inDumpSection_ = true;
+                    dumpStart_ = at;
                 } else if (keyword == "$end") {
-                    if (!inDumpSection) FailAt(at, "$end without an open section");
-                    inDumpSection = false;
+                    if (!inDumpSection_) FailAt(at, "$end without an open section");
+                    inDumpSection_ = false;
                 } else {
                     SkipToEnd(keyword);  // $comment and writers' own sections
                 }
@@ -535,7 +696,9 @@ private:
                      std::string(Token().substr(0, 40)) + "'");
             }
         }
-        if (inDumpSection) FailAt(dumpStart, "unexpected end of file; this section has no $end (truncated file?)");
+        done_.store(Offset(p_), std::memory_order_relaxed);
+        if (p_ == end_ && inDumpSection_)
+            FailAt(dumpStart_, "unexpected end of file; this section has no $end (truncated file?)");
     }
 
     void ParseTimestamp() {
@@ -578,6 +741,7 @@ private:
         if (!haveTime_) {
             haveTime_ = true;
             firstTime_ = time;
+            plainAfter_ = std::max(firstTime_, options_.offset);
         }
         lastTime_ = time;
         // Values given at the first timestamp, or before the offset, are
@@ -602,11 +766,14 @@ private:
             waveform_.signals[signalIndex].initialLevel = level;
             return;
         }
-        if (levels_[signalIndex] == level) return;
+        const uint8_t previous = levels_[signalIndex];
+        if (previous == level) return;
         levels_[signalIndex] = level;
-        ChangeChunks& changes = changes_[signalIndex];
+        if (previous == kUnknownLevel) [[unlikely]]
+            firstPushed_[signalIndex] = position_;
+        std::vector<uint32_t>& changes = changes_[signalIndex];
         // Two changes at one timestamp leave the level where it was.
-        if (changes.size() != 0 && changes.back() == position_) {
+        if (!changes.empty() && changes.back() == position_) {
             changes.pop_back();
         } else {
             changes.push_back(position_);
@@ -664,9 +831,17 @@ private:
         }
     }
 
+    static constexpr uint8_t kUnknownLevel = 2;  // the second half, before a signal's first value
+    static constexpr size_t kFirstStretch = size_t{1} << 20;
+    static constexpr size_t kSplitSearch = size_t{4} << 20;
+    static constexpr uint64_t kBuildInTwoAbove = uint64_t{1} << 22;
+    static constexpr size_t kReleaseStep = size_t{64} << 20;
+    static constexpr size_t kReadAheadWindow = size_t{32} << 20;
+
     const char* begin_;
     const char* p_;
     const char* end_;
+    const char* stop_ = end_;   // ParseChanges stops at the first line from here
     const std::string& name_;
     const CaptureReadOptions& options_;
     MappedFile* file_;
@@ -677,17 +852,35 @@ private:
     std::vector<std::string> scopes_;
     std::vector<std::string> scopePaths_;  // per signal, while the header is read
     std::vector<uint8_t> levels_;          // per signal, the current level
-    std::vector<ChangeChunks> changes_;    // per signal, while the changes are read
+    std::vector<std::vector<uint32_t>> changes_;  // per signal, while the changes are read
+    std::vector<uint64_t> sampledChanges_;  // per signal, changes in the stretch read first
+    std::vector<uint32_t> firstPushed_;     // second half: per signal, the position of its first value
     std::array<int32_t, 256> scalarSignal_{};  // see ScanCommonLines
 
     bool haveTime_ = false;
     bool startingLevels_ = true;  // before the first timestamp, values set starting levels
     uint64_t firstTime_ = 0;
     uint64_t lastTime_ = 0;
+    // Timestamps above plainAfter_ and up to plainUpTo_ need no checks but
+    // going back (see ScanCommonLines).
+    uint64_t plainAfter_ = std::numeric_limits<uint64_t>::max();
+    uint64_t plainUpTo_ = options_.offset > std::numeric_limits<uint64_t>::max() - std::numeric_limits<uint32_t>::max()
+                              ? std::numeric_limits<uint64_t>::max()
+                              : options_.offset + std::numeric_limits<uint32_t>::max();
     uint32_t position_ = 0;
     uint64_t unknownValues_ = 0;
     uint32_t ignoredVariables_ = 0;
     uint32_t aliases_ = 0;
+    bool inDumpSection_ = false;
+    const char* dumpStart_ = nullptr;
+
+    // Reading in two halves.
+    size_t origin_ = 0;                           // where the second reader starts
+    std::atomic<size_t> done_{0};                 // offset reached, for the progress
+    const VcdParser* partner_ = nullptr;          // the first reader's view of the second
+    std::atomic<bool>* abandon_ = nullptr;        // the second reader: set when the first failed
+    size_t released_ = 0;                         // file released up to here
+    size_t readAhead_ = 0;                        // file mapped ahead up to here
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "plugin/decoder/decode_driver.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 
 #include "plugin/capture/capture_access.h"
 #include "plugin/decoder/decode_state.h"
@@ -58,15 +60,6 @@ bool SortedRun(const FdChannel& channel, uint32_t windowStart, uint32_t windowEn
     return true;
 }
 
-// Positions inside a window never reach the top of the range (the window
-// end is exclusive), so the top marks an exhausted run.
-constexpr uint32_t kExhausted = 0xFFFFFFFFu;
-
-inline uint32_t Head(const StrobeRun& run) { return run.next != run.end ? *run.next : kExhausted; }
-inline void Pass(StrobeRun& run, uint32_t position) {
-    while (run.next != run.end && *run.next == position) ++run.next;
-}
-
 // Two strobes changing at one sample make no cycle either decoder can
 // trust.
 inline void DecodeAt(SignalAccess& signals, uint32_t p) {
@@ -79,17 +72,134 @@ inline void DecodeAt(SignalAccess& signals, uint32_t p) {
     DecodeRegisterCycle(signals, p);
 }
 
-// The cursor path: the three sorted strobe lists merged while they are
-// walked, so the visited positions need no list of their own.
-void DecodeMerged(const ChannelBinding& binding, uint32_t start, uint32_t end, StrobeRun (&runs)[3]) {
-    SignalAccess signals(binding, QueryPath::Cursors);
-    if (start >= end) return;
-    for (;;) {
-        const uint32_t p = std::min({Head(runs[0]), Head(runs[1]), Head(runs[2])});
-        if (p == kExhausted) return;
-        for (StrobeRun& run : runs) Pass(run, p);
-        DecodeAt(signals, p);
+// What the two decoders make of one strobe edge, decided by the ten
+// control levels at it and which strobes changed there.
+enum class EdgeAction : uint8_t { None, WordToCard, WordToHost, RegisterRead, RegisterWrite };
+
+constexpr unsigned Bit(Signal signal) { return 1u << static_cast<unsigned>(signal); }
+constexpr unsigned kStrobeShift = static_cast<unsigned>(Signal::Iord);  // IORD, IOWR, IORDY adjacent
+constexpr unsigned kControlMask = (1u << kControlLines) - 1;
+constexpr unsigned kSnapshots = 1u << (kControlLines + 3);
+
+// Snapshot: the control levels (bit per line in binding order), then three
+// bits for IORD, IOWR and IORDY changing at the position.
+constexpr unsigned SnapshotIndex(uint32_t levels, uint32_t changed) {
+    return (levels & kControlMask) | ((changed >> kStrobeShift) & 7u) << kControlLines;
+}
+
+// The cycle code of SignalAccess::CycleCode from a snapshot.
+constexpr int SnapshotCycleCode(uint32_t levels) {
+    const auto at = [levels](Signal s) { return static_cast<int>(levels >> static_cast<unsigned>(s) & 1u); };
+    return at(Signal::A0) | at(Signal::A1) << 1 | at(Signal::A2) << 2 | at(Signal::Cs0) << 3 |
+           at(Signal::Cs1) << 4 | at(Signal::Dmack) << 5;
+}
+
+// DecodeAt's decisions (DecodeDmaWord, then DecodeRegisterCycle) as a pure
+// function of the snapshot.
+EdgeAction Classify(unsigned snapshot) {
+    const uint32_t levels = snapshot & kControlMask;
+    const uint32_t changed = (snapshot >> kControlLines) << kStrobeShift;
+    if (std::popcount(changed) >= 2) return EdgeAction::None;
+    const auto level = [levels](Signal s) { return (levels & Bit(s)) != 0; };
+    const auto rises = [&](Signal s) { return (changed & Bit(s)) != 0 && level(s); };
+    const auto falls = [&](Signal s) { return (changed & Bit(s)) != 0 && !level(s); };
+    const bool inBurst = level(Signal::Cs0) && level(Signal::Cs1) && !level(Signal::Dmack) && level(Signal::Dmarq);
+
+    if (rises(Signal::Iord) && !level(Signal::Iowr) && inBurst) return EdgeAction::WordToCard;
+    if (rises(Signal::Iordy) && !level(Signal::Iowr) && !level(Signal::Iord) && inBurst) return EdgeAction::WordToHost;
+
+    const auto registerCycle = [&](bool isRead) {
+        const CycleRow& row = kCycleTable[static_cast<size_t>(SnapshotCycleCode(levels))];
+        const int field = isRead ? row.readField : row.writeField;
+        if (field == 0) return EdgeAction::None;
+        if (row.requiredDmarq >= 0 && level(Signal::Dmarq) != (row.requiredDmarq == 1)) return EdgeAction::None;
+        return isRead ? EdgeAction::RegisterRead : EdgeAction::RegisterWrite;
+    };
+    if (falls(Signal::Iord)) {
+        if (level(Signal::Iowr)) return registerCycle(true);
+        return !level(Signal::Iordy) && inBurst ? EdgeAction::WordToCard : EdgeAction::None;
     }
+    if (falls(Signal::Iowr)) return level(Signal::Iord) ? registerCycle(false) : EdgeAction::None;
+    if (falls(Signal::Iordy) && !level(Signal::Iord) && !level(Signal::Iowr) && inBurst) return EdgeAction::WordToHost;
+    return EdgeAction::None;
+}
+
+using ActionTable = std::array<EdgeAction, kSnapshots>;
+
+const ActionTable& EdgeActions() {
+    static const ActionTable table = [] {
+        ActionTable made{};
+        for (unsigned i = 0; i < kSnapshots; ++i) made[i] = Classify(i);
+        return made;
+    }();
+    return table;
+}
+
+// The cursor path: all lines followed forward together; the next visited
+// position is the next strobe transition, so the three strobe lists are
+// merged as they are walked. Visits the positions strictly inside the
+// window, as BuildEdgeList gathers them, except a strobe's first transition
+// where no other strobe changes: it changes no level, so no decoder could
+// record anything there.
+void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end) {
+    if (start >= end) return;
+    const ActionTable& actions = EdgeActions();
+    LineFollower lines(binding);
+    TransferState& state = Transfer();
+    // A word inside a sector, after the first record: one data record, the
+    // bulk of every burst, appended here. Everything else (and any record
+    // that needs the lists to grow) takes the decoders' own paths.
+    const uint32_t colourToCard = FieldColour(kFieldDataWrite);
+    const uint32_t colourToHost = FieldColour(kFieldDataRead);
+    RecordRun run(Records());
+    int32_t wordsBefore = 0;  // the sector's words when `left` was counted
+    int32_t leftBefore = 0;
+    int32_t left = 0;  // words the loop may still append itself
+    const auto countLeft = [&] {
+        run.Reload();
+        wordsBefore = state.wordCount;
+        const bool inside = !state.startPending && state.wordCount > 0;
+        left = leftBefore = inside ? std::min(kWordsPerSector - state.wordCount, run.Room()) : 0;
+    };
+    const auto handBack = [&] {
+        run.Flush();
+        state.wordCount = wordsBefore + (leftBefore - left);
+    };
+    countLeft();
+    lines.AdvanceTo(start);
+    for (;;) {
+        const uint32_t p = lines.NextStrobe();  // above start, so never 0
+        if (p >= end) break;
+        // No strobe changes between the last visit and p: their levels now
+        // are those at p - 1.
+        const uint32_t before = lines.Levels();
+        lines.AdvanceTo(p);
+        const uint32_t now = lines.Levels();
+        const EdgeAction action = actions[SnapshotIndex(now, before ^ now)];
+        if (action == EdgeAction::None) continue;
+        const uint32_t word = now >> kControlLines & 0xFFFFu;
+        const bool toCard = action == EdgeAction::WordToCard;
+        if ((toCard || action == EdgeAction::WordToHost) && left > 0) {
+            run.Append(p, word, static_cast<uint16_t>(toCard ? kFieldDataWrite : kFieldDataRead),
+                       toCard ? colourToCard : colourToHost);
+            --left;
+            continue;
+        }
+        handBack();
+        switch (action) {
+            case EdgeAction::WordToCard: RecordUltraDmaWord(state, p, Direction::HostToCard, word); break;
+            case EdgeAction::WordToHost: RecordUltraDmaWord(state, p, Direction::CardToHost, word); break;
+            default: {
+                const bool isRead = action == EdgeAction::RegisterRead;
+                const CycleRow& row = kCycleTable[static_cast<size_t>(SnapshotCycleCode(now))];
+                RecordRegisterValue(row, isRead ? row.readField : row.writeField, p,
+                                    row.value == CycleValue::Word ? word : word & 0xFFu);
+                break;
+            }
+        }
+        countLeft();
+    }
+    handBack();
 }
 
 }  // namespace
@@ -145,6 +255,10 @@ bool DecodeCapture() {
 }
 
 bool DecodeCapture(FdCapture& capture) {
+    // Whatever way the decode ends, nothing of it runs on once it returns.
+    struct PrefaultStop {
+        ~PrefaultStop() { FinishListPrefault(); }
+    } prefaultStop;
     TransferState& state = Transfer();
     state = TransferState{};
 
@@ -179,7 +293,7 @@ bool DecodeCapture(FdCapture& capture) {
             int64_t transitions = 0;
             for (const StrobeRun& run : runs) transitions += run.end - run.next;
             ReserveRecords(transitions + transitions / 16 + 64);
-            DecodeMerged(binding, start, end, runs);
+            DecodeFollowed(binding, start, end);
             return true;
         }
     }

@@ -4,12 +4,6 @@
 #include "plugin/presentation/field_types.h"
 
 namespace fd {
-namespace {
-
-constexpr int kFieldDataRead = 4026;   // DATA(R): card to host
-constexpr int kFieldDataWrite = 4032;  // DATA(W): host to card
-
-}  // namespace
 
 int64_t ComposeSectorAddress(int32_t cardHead, int32_t cylinderHigh, int32_t cylinderLow,
                              int32_t sectorNumber) {

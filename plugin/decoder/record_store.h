@@ -47,6 +47,42 @@ private:
     void Grow();
 };
 
+// The decode loop's appends of its most common record: the element
+// pointers and the count kept in registers, one room check per record. The
+// store's counts lag behind until Flush; call it before anything else
+// appends (and Reload after), and at the end.
+class RecordRun {
+public:
+    explicit RecordRun(RecordStore& store) : store_(store) { Reload(); }
+
+    // Records that fit before a list must grow.
+    int32_t Room() const { return room_ - count_; }
+    // Needs Room() > 0.
+    void Append(uint32_t position, uint64_t value, uint16_t fieldId, uint32_t colour) {
+        positions_[count_] = position;
+        values_[count_] = value;
+        fieldIds_[count_] = fieldId;
+        colours_[count_] = colour;
+        ++count_;
+    }
+    void Flush() const {
+        store_.positions.count = count_;
+        store_.values.count = count_;
+        store_.fieldIds.count = count_;
+        store_.colours.count = count_;
+    }
+    void Reload();
+
+private:
+    RecordStore& store_;
+    uint32_t* positions_ = nullptr;
+    uint64_t* values_ = nullptr;
+    uint16_t* fieldIds_ = nullptr;
+    uint32_t* colours_ = nullptr;
+    int32_t count_ = 0;
+    int32_t room_ = 0;  // the least capacity of the four lists
+};
+
 // The module's store, whose lists the host is handed.
 RecordStore& Records();
 
@@ -68,5 +104,9 @@ void BeginDecodeColours() noexcept;
 // do not grow (and move) step by step; pages never written stay unused.
 // Without the memory the lists grow as they go.
 void ReserveRecords(int64_t count) noexcept;
+// Stops the mapping of the reserved lists' pages ahead of the decode that
+// ReserveRecords may start; called before the lists move and before the
+// decode returns to the host.
+void FinishListPrefault() noexcept;
 
 }  // namespace fd

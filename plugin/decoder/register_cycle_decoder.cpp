@@ -36,9 +36,17 @@ bool RecordRegisterCycle(const SignalAccess& signals, uint32_t position, bool is
     const int field = isRead ? row.readField : row.writeField;
     if (field == 0) return false;
     if (row.requiredDmarq >= 0 && signals.Level(Signal::Dmarq, position) != row.requiredDmarq) return false;
-
     const uint32_t value =
         row.value == CycleValue::Word ? signals.DataWord(position) : signals.DataByte(position);
+    RecordRegisterValue(row, field, position, value);
+    return true;
+}
+
+}  // namespace
+
+constinit const std::array<CycleRow, kCycleCodes> kCycleTable = MakeCycleTable();
+
+void RecordRegisterValue(const CycleRow& row, int field, uint32_t position, uint32_t value) {
     TransferState& state = Transfer();
     const auto byte = static_cast<int32_t>(value);
 
@@ -53,7 +61,7 @@ bool RecordRegisterCycle(const SignalAccess& signals, uint32_t position, bool is
         AppendFieldRecord(position, field, value);
         state.cardHead = byte;
         state.startPending = false;
-        return true;
+        return;
     }
 
     if (state.startPending) {
@@ -67,12 +75,8 @@ bool RecordRegisterCycle(const SignalAccess& signals, uint32_t position, bool is
         case CycleEffect::CylinderHigh: state.cylinderHigh = byte; break;
         default: break;
     }
-    return true;
 }
 
-}  // namespace
-
-constinit const std::array<CycleRow, kCycleCodes> kCycleTable = MakeCycleTable();
 
 bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
     // A read is IORD falling with IOWR high, a write IOWR falling with IORD

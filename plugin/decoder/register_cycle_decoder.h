@@ -28,6 +28,12 @@ struct CycleRow {
 inline constexpr int kCycleCodes = 64;
 extern const std::array<CycleRow, kCycleCodes> kCycleTable;
 
+// Records a register cycle that passed its checks: `field` from `row`,
+// `value` the data byte or word the row reads, and the row's effect on the
+// transfer state. Shared by DecodeRegisterCycle and the decode driver's
+// table of line snapshots.
+void RecordRegisterValue(const CycleRow& row, int field, uint32_t position, uint32_t value);
+
 // Records the cycle whose strobe falls at `position`, if any. True when
 // something was recorded.
 bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position);

@@ -152,4 +152,40 @@ uint32_t SignalAccess::DataBits(uint32_t position, int lines) const {
     return value;
 }
 
+LineFollower::LineFollower(const ChannelBinding& binding) {
+    std::fill(std::begin(next_), std::end(next_), kNever);
+    for (int i = 0; i < kBoundSignals; ++i) {
+        const FdChannel& channel = *binding[static_cast<size_t>(i)];
+        const int32_t count = TransitionCount(channel);
+        if (count == 0) continue;
+        const uint32_t* list = channel.transitions->positions;
+        at_[i] = list + 1;
+        end_[i] = list + count;
+        next_[i] = count > 1 ? list[1] : kNever;
+        levels_ |= 1u << i;
+    }
+}
+
+const uint32_t* LineFollower::SkipPast(const uint32_t* from, const uint32_t* end, uint32_t position) {
+    const ptrdiff_t count = end - from;
+    ptrdiff_t lo = 0;  // from[lo] <= position
+    ptrdiff_t step = 1;
+    ptrdiff_t hi = 1;
+    while (hi < count && from[hi] <= position) {
+        lo = hi;
+        step *= 2;
+        hi = lo + step;
+    }
+    if (hi > count) hi = count;
+    while (hi - lo > 1) {  // from[hi] > position, or hi == count
+        const ptrdiff_t mid = lo + (hi - lo) / 2;
+        if (from[mid] <= position) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    return from + hi;
+}
+
 }  // namespace fd

@@ -16,13 +16,27 @@
 //    tests and benchmarks to check and measure the cursors against it.
 // Any position may still be asked, in any order; a list out of order gives
 // unspecified levels but every read stays inside the list.
+//
+// The decode itself, on the cursor path, walks the strobe edges with a
+// LineFollower instead (all 26 lines followed forward together, each keeping
+// the position of its next transition, so a visit touches only the lines
+// that changed since the last one) and decides each edge from the snapshot
+// of the control lines. SignalAccess's cursors remain for strobe lists out
+// of order (the decode then takes the sorting path) and for benchmarks.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "plugin/capture/capture_access.h"
 #include "plugin/interface/host_abi.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace fd {
 
@@ -119,6 +133,101 @@ private:
     std::array<int8_t, kStrobes> edges_{};
     mutable bool hasWord_ = false;
     mutable uint32_t word_ = 0;  // data lines at snapshotAt_, once asked for
+};
+
+// Every bound line followed through ascending positions: per line a
+// cursor on its next transition and that transition's position. Levels()
+// holds the levels at the last position advanced to, one bit per line in
+// binding order (DMARQ at bit 0, D0 at bit 10), as the capture access
+// queries read a sorted list: 1 up to the second transition, then
+// alternating (a channel without transitions reads 0). So the first
+// transition changes nothing and counts as passed from the start. Used by
+// the decode driver on the cursor path.
+class LineFollower {
+public:
+    // A position no transition is ever consumed at: the advanced-to
+    // positions stay below it, and it marks an exhausted line.
+    static constexpr uint32_t kNever = 0xFFFFFFFFu;
+
+    explicit LineFollower(const ChannelBinding& binding);
+
+    // Consumes every transition at or before `position`. Positions never
+    // go back from call to call and stay below kNever. A list out of order
+    // gives unspecified levels; reads stay inside it.
+    void AdvanceTo(uint32_t position) {
+        uint32_t due = Due(position);
+        // One transition passed flips a line; Step says when more did.
+        uint32_t flips = due;
+        while (due != 0) {
+            const auto line = static_cast<unsigned>(std::countr_zero(due));
+            due &= due - 1;
+            flips ^= Step(line, position) << line;
+        }
+        levels_ ^= flips;
+    }
+
+    uint32_t Levels() const { return levels_; }
+
+    // The next transition of IORD, IOWR or IORDY after the position last
+    // advanced to (kNever when none is left); never a line's first one.
+    uint32_t NextStrobe() const {
+        return std::min({next_[static_cast<int>(Signal::Iord)], next_[static_cast<int>(Signal::Iowr)],
+                         next_[static_cast<int>(Signal::Iordy)]});
+    }
+
+private:
+    static constexpr int kSlots = 32;  // 26 lines and never-due padding, whole vectors
+
+    // Bit per line whose next transition is at or before `position`.
+    uint32_t Due(uint32_t position) const {
+#if defined(__SSE2__)
+        // Unsigned "later than" as a signed compare of values with the top
+        // bit flipped; the compares of eight lines pack into one byte mask.
+        const __m128i flip = _mm_set1_epi32(INT32_MIN);
+        const __m128i at = _mm_set1_epi32(static_cast<int32_t>(position ^ 0x80000000u));
+        const auto later = [&](int first) {
+            const __m128i next = _mm_load_si128(reinterpret_cast<const __m128i*>(next_ + first));
+            return _mm_cmpgt_epi32(_mm_xor_si128(next, flip), at);
+        };
+        const __m128i low =
+            _mm_packs_epi16(_mm_packs_epi32(later(0), later(4)), _mm_packs_epi32(later(8), later(12)));
+        const __m128i high =
+            _mm_packs_epi16(_mm_packs_epi32(later(16), later(20)), _mm_packs_epi32(later(24), later(28)));
+        return ~(static_cast<uint32_t>(_mm_movemask_epi8(low)) |
+                 static_cast<uint32_t>(_mm_movemask_epi8(high)) << 16);
+#else
+        uint32_t due = 0;
+        for (int i = 0; i < kBoundSignals; ++i) due |= static_cast<uint32_t>(next_[i] <= position) << i;
+        return due;
+#endif
+    }
+    // Passes the line's transitions at or before `position` (its next one
+    // is due). 1 when it passed an even number of them.
+    uint32_t Step(unsigned line, uint32_t position) {
+        const uint32_t* const due = at_[line];
+        const uint32_t* const end = end_[line];
+        const uint32_t* at = due + 1;
+        const uint32_t next = at < end ? *at : kNever;
+        if (next > position) {
+            at_[line] = at;
+            next_[line] = next;
+            return 0;
+        }
+        // Several changes since the last visit: rare.
+        at = SkipPast(at, end, position);
+        at_[line] = at;
+        next_[line] = at < end ? *at : kNever;
+        return (at - due) % 2 == 0 ? 1u : 0u;
+    }
+    // The first transition from `from` on that lies past `position` (or
+    // `end`), galloping; *from is at or before it.
+    static const uint32_t* SkipPast(const uint32_t* from, const uint32_t* end, uint32_t position);
+
+    alignas(16) uint32_t next_[kSlots];
+    // Per line, its next transition (or end) and the end of its list.
+    const uint32_t* at_[kBoundSignals] = {};
+    const uint32_t* end_[kBoundSignals] = {};
+    uint32_t levels_ = 0;
 };
 
 }  // namespace fd

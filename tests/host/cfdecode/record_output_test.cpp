@@ -2,6 +2,7 @@
 // table's filtering and colouring, CSV and JSON lines.
 #include "host/cfdecode/record_output.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -116,6 +117,23 @@ TEST_F(RecordOutput, CsvAndJsonListEveryRecord) {
     options.format = OutputFormat::Json;
     EXPECT_EQ(Written({records[3]}, fields, options),
               "{\"position\":1234567,\"field_id\":4026,\"name\":\"DATA(R)\",\"value\":-2,\"colour\":\"#33CC33\"}\n");
+}
+
+// Long outputs are made in blocks on two threads: every line, in order,
+// with the colour each block starts on, across block ends of every kind.
+TEST_F(RecordOutput, LongCsvKeepsEveryLineInOrder) {
+    std::vector<DecodedRecord> many;
+    std::string expected = "position,field_id,name,value,colour\n";
+    for (uint32_t i = 0; i < 700'000; ++i) {
+        const DecodedRecord& pattern = records[i % 7 % records.size()];
+        const uint32_t colour = (i / 3) % 5 == 0 ? 0x00FF0000u + i % 3 : pattern.colour;
+        many.push_back({i * 3, static_cast<int64_t>(i) - 5, pattern.fieldId, colour});
+        expected += fmt::format("{},{},{},{},{}\n", i * 3, pattern.fieldId, fields.at(pattern.fieldId).name,
+                                static_cast<int64_t>(i) - 5, fd::host::ColourHex(colour));
+    }
+    OutputOptions options;
+    options.format = OutputFormat::Csv;
+    EXPECT_TRUE(Written(many, fields, options) == expected);
 }
 
 TEST(RecordOutputNames, AreQuotedWhereCsvNeedsIt) {

@@ -137,6 +137,29 @@ TEST(VcdReader, TimestampsNearTheTopOfTheRange) {
     EXPECT_EQ(waveform.endPosition, 4294967295u);
 }
 
+// Timestamps of every length, with leading zeros, ending in each kind of
+// white space, in a long run of lines (where the reader takes them eight
+// digits at a time) and at the end of the file.
+TEST(VcdReader, TimestampsOfEveryLength) {
+    for (int digits = 1; digits <= 20; ++digits) {
+        for (const char* end : {"\n", " ", "\r\n", "\t"}) {
+            std::string time = "1";
+            for (int d = 1; d < digits; ++d) time += static_cast<char>('0' + (d * 7) % 10);
+            const std::string padded = "000" + time;
+            const uint64_t value = std::stoull(time);
+            CaptureReadOptions options;
+            options.offset = value > 0xFFFFFFFFull ? value - 5 : 0;
+            std::string text = "$var wire 1 ! s $end $var wire 1 \" q $end $enddefinitions $end\n#0\n0!\n";
+            text += "#" + padded + end + "1!" + end;
+            for (int line = 0; line < 8; ++line) text += line % 2 ? "0\"\n" : "1\"\n";  // a long run after it
+            text += "#" + padded + "\n";
+            const Waveform waveform = ReadVcdText(text, "digits.vcd", options);
+            EXPECT_EQ(Named(waveform, "s").changes, std::vector<uint32_t>{static_cast<uint32_t>(value - options.offset)})
+                << digits << " digits";
+        }
+    }
+}
+
 TEST(VcdReader, ScopesAliasesAndIgnoredVariables) {
     const char* text = R"($scope module tb $end
 $var wire 1 ! IORD $end

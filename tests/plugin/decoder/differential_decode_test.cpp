@@ -123,6 +123,61 @@ TEST_P(DifferentialDecode, RandomCapturesGiveTheSameRecords) {
     EXPECT_GT(records, captures * 2);
 }
 
+// Every combination of the ten control levels and of the strobes changing
+// at one position, each in a capture of its own: the cursor path decides a
+// strobe edge from a table of these snapshots. The data lines change at the
+// same position as the strobes, some with zero-width glitches there, and
+// lines without transitions stand for steady lows.
+class SnapshotDecode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fd::ResetDecoder();
+        fd::SetDefaults(fd::LiveSettings());
+    }
+    void TearDown() override { fd::ResetDecoder(); }
+};
+
+TEST_F(SnapshotDecode, EveryControlSnapshotGivesTheSameRecords) {
+    constexpr int kControl = 10;
+    constexpr uint32_t kSnapshots = 1u << (kControl + 3);
+    // Level `before` at position 1, `now` at 2 (the first transition
+    // changes nothing; a list without transitions reads 0).
+    const auto list = [](int before, int now, bool empty, bool glitch) {
+        std::vector<uint32_t> positions;
+        if (before == 1 && now == 1) positions = {0};
+        if (before == 1 && now == 0) positions = {0, 2};
+        if (before == 0 && now == 1) positions = {0, 1, 2};
+        if (before == 0 && now == 0 && !empty) positions = {0, 1};
+        if (glitch && !positions.empty()) positions.insert(positions.end(), {2, 2});
+        return positions;
+    };
+    int64_t records = 0;
+    for (uint32_t snapshot = 0; snapshot < kSnapshots; ++snapshot) {
+        const uint32_t changed = (snapshot >> kControl) << 7;  // IORD, IOWR, IORDY
+        const uint32_t word = (snapshot * 0x9E37u) & 0xFFFFu;
+        std::vector<host::ChannelSpec> specs;
+        for (int line = 0; line < 26; ++line) {
+            int now = 0;
+            int before = 0;
+            if (line < kControl) {
+                now = static_cast<int>(snapshot >> line & 1u);
+                before = now ^ static_cast<int>(changed >> line & 1u);
+            } else {
+                now = static_cast<int>(word >> (line - kControl) & 1u);
+                before = now ^ static_cast<int>((word ^ 0x5A5Au) >> (line - kControl) & 1u);
+            }
+            const bool empty = (line + snapshot) % 2 == 0;
+            const bool glitch = line >= kControl && (line + snapshot) % 5 == 0;
+            specs.push_back({"L" + std::to_string(line), line, list(before, now, empty, glitch)});
+        }
+        host::CaptureImage image(std::move(specs), 3);
+        const Fields fields = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+        ASSERT_TRUE(PathsAgree(*image.capture(), fields, "snapshot " + std::to_string(snapshot)));
+        records += fd::Records().Count();
+    }
+    EXPECT_GT(records, int64_t{kSnapshots} + 500);  // words and register cycles among them
+}
+
 #if FD_HAVE_SIM
 // Whole commands from the synthesizer, with its faults: strobes changing at
 // one sample, glitches of zero and more samples, lines that start low.

@@ -109,6 +109,80 @@ TEST_F(OutOfMemory, DecodeReportsFailureWithConsistentLists) {
     EXPECT_GT(failures, 4);
 }
 
+// One list allocation fails and the rest succeed. When it is the room
+// reserved ahead of the decode, the decode goes on with lists that grow as
+// records come (the decode loop's own appends then keep running out of
+// room) and must give the same records.
+long listAllocations = 0;
+long failingListAllocation = -1;
+bool OnlyThatListAllocationFails() { return ++listAllocations == failingListAllocation; }
+
+TEST_F(OutOfMemory, OneFailedListAllocationLosesNoRecords) {
+    BusScript bus;
+    bus.Write(kCardHead, 0xE0);
+    std::vector<uint32_t> words(600);
+    for (uint32_t i = 0; i < words.size(); ++i) words[i] = i * 7;
+    bus.UltraIn(words);
+    bus.Read(kStatusCommand, 0x50);
+    fd::host::CaptureImage image = bus.Capture();
+    FdCapture& capture = *image.capture();
+    ASSERT_TRUE(fd::DecodeAndPublish(capture));
+    const std::vector<Record> complete = ReadRecords(capture);
+
+    fd::elementAllocationFails = OnlyThatListAllocationFails;
+    int finishedAfterFailure = 0;
+    for (long failing = 1; failing <= 12; ++failing) {
+        listAllocations = 0;
+        failingListAllocation = failing;
+        const bool finished = fd::DecodeAndPublish(capture);
+        const std::vector<Record> records = ReadRecords(capture);
+        if (finished) {
+            EXPECT_EQ(records, complete) << failing;
+            finishedAfterFailure += listAllocations >= failing ? 1 : 0;
+        } else {
+            ASSERT_LE(records.size(), complete.size()) << failing;
+            EXPECT_TRUE(std::equal(records.begin(), records.end(), complete.begin())) << failing;
+        }
+    }
+    EXPECT_GT(finishedAfterFailure, 0);
+}
+
+// A decode long enough for its lists' pages to be mapped ahead on another
+// thread: the records are the same whether the reserved room holds (the
+// thread runs to the end) or a list must move midway (the thread is stopped
+// first), and decodes one after the other start and stop it cleanly.
+TEST_F(OutOfMemory, LongDecodesWithListsMappedAhead) {
+    BusScript bus(100, 2);
+    bus.Write(kCardHead, 0xE0);
+    std::vector<uint32_t> words(1'200'000);
+    for (uint32_t i = 0; i < words.size(); ++i) words[i] = (i * 2654435761u) >> 16;
+    bus.UltraIn(words);
+    bus.Read(kStatusCommand, 0x50);
+    fd::host::CaptureImage image = bus.Capture();
+    FdCapture& capture = *image.capture();
+    ASSERT_TRUE(fd::DecodeAndPublish(capture));
+    const std::vector<Record> complete = ReadRecords(capture);
+    ASSERT_GT(complete.size(), words.size());
+    ASSERT_TRUE(fd::DecodeAndPublish(capture));
+    EXPECT_TRUE(ReadRecords(capture) == complete);
+
+    // The reserve succeeds and a growth step later fails: the decode goes
+    // on after the thread was stopped, or reports the failure.
+    fd::elementAllocationFails = OnlyThatListAllocationFails;
+    for (long failing : {1L, 5L, 6L}) {
+        listAllocations = 0;
+        failingListAllocation = failing;
+        const bool finished = fd::DecodeAndPublish(capture);
+        const std::vector<Record> records = ReadRecords(capture);
+        if (finished) {
+            EXPECT_TRUE(records == complete) << failing;
+        } else {
+            ASSERT_LE(records.size(), complete.size()) << failing;
+            EXPECT_TRUE(std::equal(records.begin(), records.end(), complete.begin())) << failing;
+        }
+    }
+}
+
 TEST_F(OutOfMemory, LoadingAListKeepsItsContents) {
     using Class = fd::ListClass<FdUInt32List>;
     FdUInt32List list{&Class::kOperations, nullptr, 0, 0, 0};

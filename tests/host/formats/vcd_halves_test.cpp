@@ -1,0 +1,121 @@
+// Long value-change sections are read in two halves on two threads and
+// joined. Random dumps full of what makes the join hard (a signal's first
+// value in the second half equal to or unlike its level, toggles undone at
+// the same timestamp, repeated timestamps, sections and values spread over
+// lines near the middle, errors on either side) must read exactly as one
+// reader reads them, errors included.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <random>
+#include <string>
+
+#include "host/formats/vcd_reader.h"
+
+namespace {
+
+using fd::host::CaptureFormatError;
+using fd::host::CaptureReadNotes;
+using fd::host::CaptureReadOptions;
+using fd::host::ReadVcdText;
+using fd::host::Waveform;
+
+struct Outcome {
+    Waveform waveform;
+    CaptureReadNotes notes;
+    std::string error;
+};
+
+Outcome Read(const std::string& text, size_t splitAbove, uint64_t offset) {
+    Outcome outcome;
+    CaptureReadOptions options;
+    options.splitAbove = splitAbove;
+    options.offset = offset;
+    try {
+        outcome.waveform = ReadVcdText(text, "halves.vcd", options, &outcome.notes);
+    } catch (const CaptureFormatError& e) {
+        outcome.error = e.what();
+    }
+    return outcome;
+}
+
+// Scalars with one- and two-character codes, a 4-bit vector and a real.
+std::string RandomDump(std::mt19937& random, bool& broken) {
+    auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+    std::string text =
+        "$timescale 1 ns $end\n$var wire 1 ! a $end\n$var wire 1 \" b $end\n$var wire 1 #% c $end\n"
+        "$var wire 4 $ v [3:0] $end\n$var real 64 & r $end\n$enddefinitions $end\n";
+    const char* const eol = chance(20) ? "\r\n" : "\n";
+    const uint64_t first = random() % 3 * 5;
+    text += "#" + std::to_string(first) + eol + "$dumpvars" + eol + "0!" + eol + "1\"" + eol + "0#%" + eol +
+            "b0 $" + eol + "$end" + eol;
+    uint64_t time = first;
+    const int lines = 1 + static_cast<int>(random() % 120);
+    broken = false;
+    for (int i = 0; i < lines; ++i) {
+        const auto kind = random() % 100;
+        if (kind < 25) {
+            time += chance(15) ? 0 : 1 + random() % 4;  // some timestamps repeat
+            text += "#" + std::to_string(time) + eol;
+        } else if (kind < 60) {
+            static const char* const kCodes[] = {"!", "\"", "#%"};
+            const char* code = kCodes[random() % 3];
+            const char value = "01xz"[random() % (chance(90) ? 2 : 4)];
+            text += std::string(1, value) + code + eol;
+            if (chance(20)) text += std::string(1, value == '1' ? '0' : '1') + code + eol;  // undone at once
+        } else if (kind < 75) {
+            std::string bits;
+            for (auto n = 1 + random() % 4; n > 0; --n) bits += "01x"[random() % (chance(90) ? 2 : 3)];
+            text += "b" + bits + (chance(20) ? std::string(eol) : std::string(" ")) + "$" + eol;
+        } else if (kind < 80) {
+            text += "r1.5 &" + std::string(eol);
+        } else if (kind < 85) {
+            // A section over several lines, with what looks like a timestamp.
+            text += "$comment" + std::string(eol) + "#" + std::to_string(time + 7) + eol + "1!" + eol + "$end" + eol;
+        } else if (kind < 90) {
+            text += "$dumpall" + std::string(eol) + "#" + std::to_string(time + 1) + eol + "1!" + eol + "$end" + eol;
+        } else if (kind < 92 && chance(50)) {
+            // Faults: a timestamp going back, an unknown code, noise.
+            static const char* const kFaults[] = {"#0", "1?", "@@"};
+            text += std::string(kFaults[random() % 3]) + eol;
+            broken = true;
+        } else {
+            text += eol;
+        }
+    }
+    if (chance(10)) text += "$dumpoff" + std::string(eol);  // left open: refused
+    return text;
+}
+
+TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
+    std::mt19937 random(20261210);
+    int split = 0, failed = 0;
+    for (int round = 0; round < 3000; ++round) {
+        bool broken = false;
+        const std::string text = RandomDump(random, broken);
+        const uint64_t offset = round % 5 == 0 ? random() % 8 : 0;
+        const Outcome one = Read(text, std::numeric_limits<size_t>::max(), offset);
+        const Outcome two = Read(text, 0, offset);
+        ASSERT_EQ(one.error, two.error) << text;
+        if (!one.error.empty()) {
+            ++failed;
+            continue;
+        }
+        ++split;
+        ASSERT_EQ(one.waveform.signals.size(), two.waveform.signals.size());
+        for (size_t i = 0; i < one.waveform.signals.size(); ++i) {
+            const auto& a = one.waveform.signals[i];
+            const auto& b = two.waveform.signals[i];
+            ASSERT_EQ(a.name, b.name);
+            ASSERT_EQ(a.initialLevel, b.initialLevel) << a.name << "\n" << text;
+            ASSERT_EQ(a.changes, b.changes) << a.name << "\n" << text;
+        }
+        ASSERT_EQ(one.waveform.endPosition, two.waveform.endPosition) << text;
+        ASSERT_EQ(one.notes.unknownValues, two.notes.unknownValues) << text;
+    }
+    // Both kinds of outcome were met many times.
+    EXPECT_GT(split, 1000);
+    EXPECT_GT(failed, 100);
+}
+
+}  // namespace
