@@ -170,8 +170,7 @@ public:
         : begin_(first.begin_), p_(split), end_(first.end_), stop_(first.end_), name_(first.name_),
           options_(first.options_), file_(first.file_), waveform_(first.waveform_), variables_(first.variables_),
           identifiers_(first.identifiers_), levels_(first.levels_.size(), kUnknownLevel),
-          changes_(first.levels_.size()), sampledChanges_(first.sampledChanges_),
-          firstPushed_(first.levels_.size(), 0), scalarSignal_(first.scalarSignal_), haveTime_(true),
+          changes_(first.levels_.size()), firstPushed_(first.levels_.size(), 0), scalarSignal_(first.scalarSignal_), haveTime_(true),
           startingLevels_(false), firstTime_(first.firstTime_), lastTime_(splitTime), plainAfter_(first.plainAfter_),
           origin_(Offset(split)), done_(origin_) {}
 
@@ -412,9 +411,9 @@ private:
         ParseChanges();
         stop_ = end_;
         const auto sampled = static_cast<size_t>(p_ - sampleStart);
-        sampledChanges_.resize(changes_.size());
-        for (size_t i = 0; i < changes_.size(); ++i) sampledChanges_[i] = changes_[i].size();
-        ReserveAhead(sampled, Offset(p_), Offset(end_));
+        std::vector<uint64_t> sampledChanges(changes_.size());
+        for (size_t i = 0; i < changes_.size(); ++i) sampledChanges[i] = changes_[i].size();
+        ReserveAhead(sampledChanges, sampled, Offset(p_), Offset(end_));
         uint64_t splitTime = 0;
         const char* split = static_cast<size_t>(end_ - p_) > options_.splitAbove ? FindSplit(splitTime) : nullptr;
         if (split == nullptr) {
@@ -427,7 +426,7 @@ private:
         second->abandon_ = &abandon;
         std::thread worker([&] {
             try {
-                second->ReserveAhead(sampled, Offset(split), Offset(end_));
+                second->ReserveAhead(sampledChanges, sampled, Offset(split), Offset(end_));
                 second->ParseChanges();
             } catch (...) {
                 secondError = std::current_exception();
@@ -469,13 +468,9 @@ private:
             if (q == nullptr) return nullptr;
             ++q;
             if (q == end_ || *q != '#') continue;
-            const char* r = q + 1;
             uint64_t time = 0;
-            while (r != end_ && static_cast<unsigned char>(*r - '0') < 10 && r - q <= 19) {
-                time = time * 10 + static_cast<unsigned>(*r - '0');
-                ++r;
-            }
-            if (r == q + 1 || r - q > 19 || r == end_ || !IsSpace(*r)) continue;
+            const char* r = PlainTimestamp(q, time);
+            if (r == nullptr || r == end_) continue;
             if (!haveTime_ || time <= firstTime_ || Position(time) == 0 ||
                 time - options_.offset > std::numeric_limits<uint32_t>::max())
                 continue;
@@ -532,14 +527,15 @@ private:
     }
 
     // Reserves room for what is left of the file from `from` to `to`, for
-    // each signal as many changes as it had per byte in the stretch read so
-    // far, and a margin: a workload that keeps its pace fills its vectors
-    // without ever moving them.
-    void ReserveAhead(size_t sampled, size_t from, size_t to) {
+    // each signal as many changes as it had per byte in the stretch of
+    // `sampled` bytes read first (`sampledChanges`), and a margin: a
+    // workload that keeps its pace fills its vectors without ever moving
+    // them.
+    void ReserveAhead(const std::vector<uint64_t>& sampledChanges, size_t sampled, size_t from, size_t to) {
         if (sampled == 0) return;
         const double scale = static_cast<double>(to - from) / static_cast<double>(sampled);
         for (size_t i = 0; i < changes_.size(); ++i) {
-            const auto expected = static_cast<uint64_t>(static_cast<double>(sampledChanges_[i]) * scale * 1.2);
+            const auto expected = static_cast<uint64_t>(static_cast<double>(sampledChanges[i]) * scale * 1.2);
             Reserve(changes_[i], expected + 64);
         }
     }
@@ -701,17 +697,24 @@ private:
             FailAt(dumpStart_, "unexpected end of file; this section has no $end (truncated file?)");
     }
 
-    void ParseTimestamp() {
-        const char* at = p_;
-        // Up to 19 digits cannot overflow 64 bits; anything else (more
-        // digits, a stray character) takes the checked path.
-        const char* q = p_ + 1;
-        uint64_t fast = 0;
-        while (q != end_ && static_cast<unsigned char>(*q - '0') < 10 && q - p_ <= 19) {
-            fast = fast * 10 + static_cast<unsigned>(*q - '0');
+    // A timestamp "#1234" at `at` of up to 18 digits (which cannot overflow
+    // 64 bits) ended by white space or the end of the text: its time, and
+    // the end of its digits; null for anything else (more digits, a stray
+    // character), which the checked path reads.
+    const char* PlainTimestamp(const char* at, uint64_t& time) const {
+        const char* q = at + 1;
+        time = 0;
+        while (q != end_ && static_cast<unsigned char>(*q - '0') < 10 && q - at <= 19) {
+            time = time * 10 + static_cast<unsigned>(*q - '0');
             ++q;
         }
-        if (q != p_ + 1 && q - p_ <= 19 && (q == end_ || IsSpace(*q))) {
+        return q != at + 1 && q - at <= 19 && (q == end_ || IsSpace(*q)) ? q : nullptr;
+    }
+
+    void ParseTimestamp() {
+        const char* at = p_;
+        uint64_t fast = 0;
+        if (const char* q = PlainTimestamp(at, fast)) {
             p_ = q;
             AcceptTimestamp(at, fast);
             return;
@@ -853,7 +856,6 @@ private:
     std::vector<std::string> scopePaths_;  // per signal, while the header is read
     std::vector<uint8_t> levels_;          // per signal, the current level
     std::vector<std::vector<uint32_t>> changes_;  // per signal, while the changes are read
-    std::vector<uint64_t> sampledChanges_;  // per signal, changes in the stretch read first
     std::vector<uint32_t> firstPushed_;     // second half: per signal, the position of its first value
     std::array<int32_t, 256> scalarSignal_{};  // see ScanCommonLines
 
