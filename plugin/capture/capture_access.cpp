@@ -56,6 +56,27 @@ int EdgeKind(const FdChannel& channel, uint32_t position) {
     return kEdgeNone;
 }
 
+uint32_t LevelHeldUntil(const uint32_t* positions, int32_t count, int32_t governing, uint32_t position,
+                        uint32_t limit) {
+    // The level at a position is read off the last transition at or before
+    // it, so equal neighbours (a pulse of no width) change nothing: a group
+    // of them counts by its last member.
+    const int32_t from = governing & 1;
+    for (int32_t j = governing + 1; j < count; ++j) {
+        const uint32_t x = positions[j];
+        if (x >= limit) return limit;
+        while (j + 1 < count && positions[j + 1] == x) ++j;
+        if ((j & 1) != from && x > position) return x;
+    }
+    return limit;
+}
+
+uint32_t LevelHeldUntil(const FdChannel& channel, uint32_t position, uint32_t limit) {
+    const int32_t count = TransitionCount(channel);
+    if (count < 2) return limit;  // a level that never changes
+    return LevelHeldUntil(channel.transitions->positions, count, FindTransition(channel, position), position, limit);
+}
+
 uint32_t CaptureStart(const FdCapture& capture) {
     return capture.hasStartPosition ? capture.startPosition : 0;
 }

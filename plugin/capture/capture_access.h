@@ -29,6 +29,16 @@ bool IsRisingEdge(const FdChannel& channel, uint32_t position);
 bool IsFallingEdge(const FdChannel& channel, uint32_t position);
 int EdgeKind(const FdChannel& channel, uint32_t position);
 
+// The first position after `position`, and before `limit`, at which the
+// level differs from the level at `position`; `limit` when the level holds
+// that long. Where a strobe pulse ends. On a list out of order the answer is
+// unspecified but lies in (position, limit] once position < limit.
+uint32_t LevelHeldUntil(const FdChannel& channel, uint32_t position, uint32_t limit);
+// The same, scanning the transitions after index `governing` (the one that
+// governs `position`) of `count` sorted positions.
+uint32_t LevelHeldUntil(const uint32_t* positions, int32_t count, int32_t governing, uint32_t position,
+                        uint32_t limit);
+
 uint32_t CaptureStart(const FdCapture& capture);
 
 }  // namespace fd

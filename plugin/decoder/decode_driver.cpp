@@ -61,20 +61,28 @@ bool SortedRun(const FdChannel& channel, uint32_t windowStart, uint32_t windowEn
 }
 
 // Two strobes changing at one sample make no cycle either decoder can
-// trust.
+// trust. Outside DMA (DMACK negated) IORDY is no strobe but the card's wait
+// line, which it may negate in the very sample the strobe falls.
 inline void DecodeAt(SignalAccess& signals, uint32_t p) {
     signals.Visit(p);
-    const int strobeEdges = (signals.EdgeKind(Signal::Iord, p) != kEdgeNone) +
-                            (signals.EdgeKind(Signal::Iowr, p) != kEdgeNone) +
-                            (signals.EdgeKind(Signal::Iordy, p) != kEdgeNone);
-    if (strobeEdges >= 2) return;
+    const bool iord = signals.EdgeKind(Signal::Iord, p) != kEdgeNone;
+    const bool iowr = signals.EdgeKind(Signal::Iowr, p) != kEdgeNone;
+    const bool iordy = signals.EdgeKind(Signal::Iordy, p) != kEdgeNone;
+    if (iord || iowr || iordy) FollowBurst(Transfer(), signals, p);
+    const bool iordyStrobes = signals.Level(Signal::Dmack, p) == 0;
+    if (iord + iowr + (iordyStrobes && iordy) >= 2) return;
     DecodeDmaWord(signals, p);
     DecodeRegisterCycle(signals, p);
 }
 
 // What the two decoders make of one strobe edge, decided by the ten
 // control levels at it and which strobes changed there.
-enum class EdgeAction : uint8_t { None, WordToCard, WordToHost, RegisterRead, RegisterWrite };
+enum class EdgeAction : uint8_t {
+    None, WordToCard, WordToHost, RegisterRead, RegisterWrite,
+    // Multiword DMA by the cycle code: still to be checked against DMARQ
+    // before the fall and the other strobe over the pulse.
+    MultiwordRead, MultiwordWrite,
+};
 
 constexpr unsigned Bit(Signal signal) { return 1u << static_cast<unsigned>(signal); }
 constexpr unsigned kStrobeShift = static_cast<unsigned>(Signal::Iord);  // IORD, IOWR, IORDY adjacent
@@ -95,41 +103,88 @@ constexpr int SnapshotCycleCode(uint32_t levels) {
 }
 
 // DecodeAt's decisions (DecodeDmaWord, then DecodeRegisterCycle) as a pure
-// function of the snapshot.
-EdgeAction Classify(unsigned snapshot) {
-    const uint32_t levels = snapshot & kControlMask;
-    const uint32_t changed = (snapshot >> kControlLines) << kStrobeShift;
-    if (std::popcount(changed) >= 2) return EdgeAction::None;
+// function of the snapshot and the burst's direction so far.
+EdgeAction Decide(uint32_t levels, uint32_t changed, BurstDirection burst) {
     const auto level = [levels](Signal s) { return (levels & Bit(s)) != 0; };
+    const uint32_t strobesChanged = level(Signal::Dmack) ? changed & ~Bit(Signal::Iordy) : changed;
+    if (std::popcount(strobesChanged) >= 2) return EdgeAction::None;
     const auto rises = [&](Signal s) { return (changed & Bit(s)) != 0 && level(s); };
     const auto falls = [&](Signal s) { return (changed & Bit(s)) != 0 && !level(s); };
-    const bool inBurst = level(Signal::Cs0) && level(Signal::Cs1) && !level(Signal::Dmack) && level(Signal::Dmarq);
+    const bool inBurst = level(Signal::Cs0) && level(Signal::Cs1) && !level(Signal::Dmack) && level(Signal::Dmarq) &&
+                         !level(Signal::Iowr);
+    const bool toCard = inBurst && BurstTakes(burst, Direction::HostToCard, level(Signal::Iordy));
+    const bool toHost = inBurst && BurstTakes(burst, Direction::CardToHost, level(Signal::Iord));
 
-    if (rises(Signal::Iord) && !level(Signal::Iowr) && inBurst) return EdgeAction::WordToCard;
-    if (rises(Signal::Iordy) && !level(Signal::Iowr) && !level(Signal::Iord) && inBurst) return EdgeAction::WordToHost;
+    // A rising HSTROBE puts no condition on DDMARDY-.
+    if (rises(Signal::Iord) && inBurst && BurstTakes(burst, Direction::HostToCard, 0)) return EdgeAction::WordToCard;
+    if (rises(Signal::Iordy) && toHost) return EdgeAction::WordToHost;
 
     const auto registerCycle = [&](bool isRead) {
         const CycleRow& row = kCycleTable[static_cast<size_t>(SnapshotCycleCode(levels))];
         const int field = isRead ? row.readField : row.writeField;
         if (field == 0) return EdgeAction::None;
+        if (row.multiwordDma) return isRead ? EdgeAction::MultiwordRead : EdgeAction::MultiwordWrite;
         if (row.requiredDmarq >= 0 && level(Signal::Dmarq) != (row.requiredDmarq == 1)) return EdgeAction::None;
         return isRead ? EdgeAction::RegisterRead : EdgeAction::RegisterWrite;
     };
     if (falls(Signal::Iord)) {
         if (level(Signal::Iowr)) return registerCycle(true);
-        return !level(Signal::Iordy) && inBurst ? EdgeAction::WordToCard : EdgeAction::None;
+        return toCard ? EdgeAction::WordToCard : EdgeAction::None;
     }
     if (falls(Signal::Iowr)) return level(Signal::Iord) ? registerCycle(false) : EdgeAction::None;
-    if (falls(Signal::Iordy) && !level(Signal::Iord) && !level(Signal::Iowr) && inBurst) return EdgeAction::WordToHost;
+    if (falls(Signal::Iordy) && toHost) return EdgeAction::WordToHost;
     return EdgeAction::None;
 }
 
-using ActionTable = std::array<EdgeAction, kSnapshots>;
+// FollowBurst's rules where a strobe changes: the burst's direction from
+// here on, given the one so far.
+BurstDirection FollowedBurst(uint32_t levels, uint32_t changed, BurstDirection burst) {
+    if (changed == 0) return burst;
+    const auto level = [levels](Signal s) { return (levels & Bit(s)) != 0; };
+    const auto moved = [changed](Signal s) { return (changed & Bit(s)) != 0; };
+    if (level(Signal::Iowr) || level(Signal::Dmack)) return BurstDirection::Unknown;
+    if (!moved(Signal::Iowr) && burst != BurstDirection::Unknown) return burst;
+    if (moved(Signal::Iord) && !level(Signal::Iord) && level(Signal::Iordy) && !moved(Signal::Iordy)) {
+        return BurstDirection::CardToHost;
+    }
+    if (moved(Signal::Iordy) && !level(Signal::Iordy) && level(Signal::Iord) && !moved(Signal::Iord)) {
+        return BurstDirection::HostToCard;
+    }
+    return BurstDirection::Unknown;
+}
+
+// A table entry, one per snapshot, holding the answer for every direction
+// so far, so that the lookup does not wait for the last edge's answer: bits
+// 2b..2b+1 the direction from here on when it was b, bits 8 + 3b'.. the
+// action when it is b' now.
+using EdgeEntry = uint32_t;
+constexpr unsigned kDirections = 4;
+
+constexpr BurstDirection NextBurst(EdgeEntry entry, BurstDirection burst) {
+    return static_cast<BurstDirection>(entry >> (2 * static_cast<unsigned>(burst)) & 3u);
+}
+constexpr EdgeAction ActionOf(EdgeEntry entry, BurstDirection burst) {
+    return static_cast<EdgeAction>(entry >> (8 + 3 * static_cast<unsigned>(burst)) & 7u);
+}
+
+EdgeEntry Classify(unsigned snapshot) {
+    const uint32_t levels = snapshot & kControlMask;
+    const uint32_t changed = (snapshot >> kControlLines) << kStrobeShift;
+    EdgeEntry entry = 0;
+    for (unsigned b = 0; b < kDirections; ++b) {
+        const auto burst = static_cast<BurstDirection>(b);
+        entry |= static_cast<unsigned>(FollowedBurst(levels, changed, burst)) << (2 * b);
+        entry |= static_cast<unsigned>(Decide(levels, changed, burst)) << (8 + 3 * b);
+    }
+    return entry;
+}
+
+using ActionTable = std::array<EdgeEntry, kSnapshots>;
 
 const ActionTable& EdgeActions() {
     static const ActionTable table = [] {
         ActionTable made{};
-        for (unsigned i = 0; i < kSnapshots; ++i) made[i] = Classify(i);
+        for (unsigned i = 0; i < made.size(); ++i) made[i] = Classify(i);
         return made;
     }();
     return table;
@@ -145,7 +200,12 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
     if (start >= end) return;
     const ActionTable& actions = EdgeActions();
     LineFollower lines(binding);
+    // Where a register or multiword DMA cycle looks past its strobe's fall:
+    // to the pulse's end, the data there, DMARQ just before.
+    const SignalAccess ahead(binding);
     TransferState& state = Transfer();
+    // The table follows the burst's direction.
+    BurstDirection burst = state.burstDirection;
     // A word inside a sector, after the first record: one data record, the
     // bulk of every burst, appended here. Everything else (and any record
     // that needs the lists to grow) takes the decoders' own paths.
@@ -175,7 +235,9 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
         const uint32_t before = lines.Levels();
         lines.AdvanceTo(p);
         const uint32_t now = lines.Levels();
-        const EdgeAction action = actions[SnapshotIndex(now, before ^ now)];
+        const EdgeEntry entry = actions[SnapshotIndex(now, before ^ now)];
+        burst = NextBurst(entry, burst);
+        const EdgeAction action = ActionOf(entry, burst);
         if (action == EdgeAction::None) continue;
         const uint32_t word = now >> kControlLines & 0xFFFFu;
         const bool toCard = action == EdgeAction::WordToCard;
@@ -190,16 +252,21 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
             case EdgeAction::WordToCard: RecordUltraDmaWord(state, p, Direction::HostToCard, word); break;
             case EdgeAction::WordToHost: RecordUltraDmaWord(state, p, Direction::CardToHost, word); break;
             default: {
-                const bool isRead = action == EdgeAction::RegisterRead;
+                const bool isRead = action == EdgeAction::RegisterRead || action == EdgeAction::MultiwordRead;
+                const Signal strobe = isRead ? Signal::Iord : Signal::Iowr;
+                const uint32_t latch = LatchPoint(ahead, strobe, p, end);
+                if (action >= EdgeAction::MultiwordRead && !IsMultiwordDmaCycle(ahead, strobe, p, latch)) break;
                 const CycleRow& row = kCycleTable[static_cast<size_t>(SnapshotCycleCode(now))];
+                const uint32_t latched = latch == p ? word : ahead.DataWord(latch);
                 RecordRegisterValue(row, isRead ? row.readField : row.writeField, p,
-                                    row.value == CycleValue::Word ? word : word & 0xFFu);
+                                    row.value == CycleValue::Word ? latched : latched & 0xFFu);
                 break;
             }
         }
         countLeft();
     }
     handBack();
+    state.burstDirection = burst;
 }
 
 }  // namespace

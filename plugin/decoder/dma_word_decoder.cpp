@@ -14,6 +14,37 @@ int64_t ComposeSectorAddress(int32_t cardHead, int32_t cylinderHigh, int32_t cyl
     return static_cast<int32_t>(address);
 }
 
+bool BurstTakes(BurstDirection burst, Direction direction, int readyLevel) {
+    switch (burst) {
+        case BurstDirection::HostToCard: return direction == Direction::HostToCard;
+        case BurstDirection::CardToHost: return direction == Direction::CardToHost;
+        case BurstDirection::Unseen:
+        case BurstDirection::Unknown: break;
+    }
+    return readyLevel == 0;
+}
+
+void FollowBurst(TransferState& state, const SignalAccess& signals, uint32_t position) {
+    if (signals.Level(Signal::Iowr, position) == 1 || signals.Level(Signal::Dmack, position) == 1) {
+        state.burstDirection = BurstDirection::Unknown;
+        return;
+    }
+    // STOP negated: a burst opens, perhaps with the ready line in the same
+    // sample.
+    if (signals.EdgeKind(Signal::Iowr, position) != kEdgeNone) state.burstDirection = BurstDirection::Unknown;
+    if (state.burstDirection != BurstDirection::Unknown) return;  // known, or maybe inside a burst
+    // The receiver asserts its ready line while the sender's strobe idles
+    // high, before the first word.
+    const auto steadyHigh = [&](Signal s) {
+        return signals.Level(s, position) == 1 && signals.EdgeKind(s, position) == kEdgeNone;
+    };
+    if (signals.Falls(Signal::Iord, position) && steadyHigh(Signal::Iordy)) {
+        state.burstDirection = BurstDirection::CardToHost;  // HDMARDY- asserted
+    } else if (signals.Falls(Signal::Iordy, position) && steadyHigh(Signal::Iord)) {
+        state.burstDirection = BurstDirection::HostToCard;  // DDMARDY- asserted
+    }
+}
+
 void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direction, uint32_t word) {
     const bool toCard = direction == Direction::HostToCard;
     if (state.wordCount >= kWordsPerSector) {
@@ -47,10 +78,13 @@ bool DecodeDmaWord(const SignalAccess& signals, uint32_t position) {
         return false;
     }
     if (signals.Level(Signal::Iowr, position) != 0) return false;
-    // Card to host: the host holds IORD (HDMARDY) low while it is ready.
-    if (direction == Direction::CardToHost && signals.Level(Signal::Iord, position) != 0) return false;
+    // Card to host: the host holds IORD (HDMARDY-) low while it is ready. A
+    // rising HSTROBE puts no condition on DDMARDY-.
+    TransferState& state = Transfer();
+    const int ready = direction == Direction::CardToHost ? signals.Level(Signal::Iord, position) : 0;
+    if (!BurstTakes(state.burstDirection, direction, ready)) return false;
     if (!signals.InDmaBurst(position)) return false;
-    RecordUltraDmaWord(Transfer(), position, direction, signals.DataWord(position));
+    RecordUltraDmaWord(state, position, direction, signals.DataWord(position));
     return true;
 }
 

@@ -27,6 +27,25 @@ int64_t ComposeSectorAddress(int32_t cardHead, int32_t cylinderHigh, int32_t cyl
 // START for the first record of the decode, then the data record.
 void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direction, uint32_t word);
 
+// Once a burst's opening has shown its direction, only the sender's strobe
+// carries words: the receiver's ready line (HDMARDY- on IORD in a data-in
+// burst, DDMARDY- on IORDY in a data-out burst) carries none when it pauses
+// or ends the burst, and the sender's strobe edges still count while that
+// ready line is negated (ATA lets the sender finish up to three words after
+// it). While the direction is not known (a decode that begins inside a
+// burst), a word needs the receiver's ready line asserted (low), except on
+// a rising HSTROBE, which puts no condition on DDMARDY-.
+// True when `direction`'s word may be taken at an edge whose other line
+// (the receiver's ready line) is at `readyLevel`.
+bool BurstTakes(BurstDirection burst, Direction direction, int readyLevel);
+
+// Where a strobe changes at `position`: forgets the burst's direction when
+// STOP (IOWR) is asserted or moves there, or DMACK is negated; learns it
+// when, with DMACK asserted, STOP negated (perhaps just now) and no
+// direction known, one of IORD and IORDY falls while the other stays high:
+// the receiver asserting its ready line as the burst opens.
+void FollowBurst(TransferState& state, const SignalAccess& signals, uint32_t position);
+
 // An Ultra DMA word where IORD (host to card) or IORDY (card to host) rises
 // during a burst. True when a word was recorded.
 bool DecodeDmaWord(const SignalAccess& signals, uint32_t position);

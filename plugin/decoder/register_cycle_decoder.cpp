@@ -15,7 +15,7 @@ constexpr std::array<CycleRow, kCycleCodes> MakeCycleTable() {
     std::array<CycleRow, kCycleCodes> table{};
     // DMACK low, both chip selects high: a multiword DMA cycle; the address
     // lines do not matter. Only while the card requests DMA.
-    for (int code = 24; code <= 31; ++code) table[static_cast<size_t>(code)] = {4017, 4018, Word, 1, None};
+    for (int code = 24; code <= 31; ++code) table[static_cast<size_t>(code)] = {4017, 4018, Word, 1, None, true};
     // CS1 asserted: the control block.
     table[46] = {4013, 4014, Byte, -1, None};  // ALT STATUS / CONTROL
     table[47] = {4015, 0, Byte, 0, None};      // DRIVE ADDRESS, read only, not during DMA
@@ -35,9 +35,14 @@ bool RecordRegisterCycle(const SignalAccess& signals, uint32_t position, bool is
     const CycleRow& row = kCycleTable[static_cast<size_t>(signals.CycleCode(position))];
     const int field = isRead ? row.readField : row.writeField;
     if (field == 0) return false;
-    if (row.requiredDmarq >= 0 && signals.Level(Signal::Dmarq, position) != row.requiredDmarq) return false;
-    const uint32_t value =
-        row.value == CycleValue::Word ? signals.DataWord(position) : signals.DataByte(position);
+    const Signal strobe = isRead ? Signal::Iord : Signal::Iowr;
+    const uint32_t latch = LatchPoint(signals, strobe, position, Window().windowEnd);
+    if (row.multiwordDma) {
+        if (!IsMultiwordDmaCycle(signals, strobe, position, latch)) return false;
+    } else if (row.requiredDmarq >= 0 && signals.Level(Signal::Dmarq, position) != row.requiredDmarq) {
+        return false;
+    }
+    const uint32_t value = row.value == CycleValue::Word ? signals.DataWord(latch) : signals.DataByte(latch);
     RecordRegisterValue(row, field, position, value);
     return true;
 }
@@ -45,6 +50,20 @@ bool RecordRegisterCycle(const SignalAccess& signals, uint32_t position, bool is
 }  // namespace
 
 constinit const std::array<CycleRow, kCycleCodes> kCycleTable = MakeCycleTable();
+
+uint32_t LatchPoint(const SignalAccess& signals, Signal strobe, uint32_t fall, uint32_t windowEnd) {
+    return signals.LevelHeldUntil(strobe, fall, windowEnd) - 1;
+}
+
+bool IsMultiwordDmaCycle(const SignalAccess& signals, Signal strobe, uint32_t fall, uint32_t latch) {
+    // The card asks with DMARQ before the host strobes; it may drop DMARQ as
+    // the last cycle's strobe falls.
+    if (signals.Level(Signal::Dmarq, fall - 1) != 1) return false;
+    // A strobe held asserted while the other one toggles is the STOP or
+    // HDMARDY- line opening an Ultra DMA burst, not a cycle of its own.
+    const Signal other = strobe == Signal::Iord ? Signal::Iowr : Signal::Iord;
+    return signals.LevelHeldUntil(other, fall, latch + 1) > latch;
+}
 
 void RecordRegisterValue(const CycleRow& row, int field, uint32_t position, uint32_t value) {
     TransferState& state = Transfer();
@@ -84,7 +103,9 @@ bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
     // host's strobe or ready line, IORDY the card's.
     if (signals.Falls(Signal::Iord, position)) {
         if (signals.Level(Signal::Iowr, position) == 1) return RecordRegisterCycle(signals, position, true);
-        if (signals.Level(Signal::Iordy, position) != 0 || !signals.InDmaBurst(position)) return false;
+        if (!BurstTakes(Transfer().burstDirection, Direction::HostToCard, signals.Level(Signal::Iordy, position)) ||
+            !signals.InDmaBurst(position))
+            return false;
         RecordUltraDmaWord(Transfer(), position, Direction::HostToCard, signals.DataWord(position));
         return true;
     }
@@ -93,8 +114,8 @@ bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
         return RecordRegisterCycle(signals, position, false);
     }
     if (signals.Falls(Signal::Iordy, position)) {
-        if (signals.Level(Signal::Iord, position) != 0 || signals.Level(Signal::Iowr, position) != 0 ||
-            !signals.InDmaBurst(position))
+        if (!BurstTakes(Transfer().burstDirection, Direction::CardToHost, signals.Level(Signal::Iord, position)) ||
+            signals.Level(Signal::Iowr, position) != 0 || !signals.InDmaBurst(position))
             return false;
         RecordUltraDmaWord(Transfer(), position, Direction::CardToHost, signals.DataWord(position));
         return true;

@@ -23,10 +23,26 @@ struct CycleRow {
     CycleValue value;
     int8_t requiredDmarq;  // -1: taken whatever DMARQ is
     CycleEffect effect;
+    // DMACK asserted, no chip select: a multiword DMA cycle, which needs
+    // DMARQ just before its strobe falls and the other strobe steady
+    // (requiredDmarq is not read).
+    bool multiwordDma = false;
 };
 
 inline constexpr int kCycleCodes = 64;
 extern const std::array<CycleRow, kCycleCodes> kCycleTable;
+
+// A register, PIO data or multiword DMA cycle is taken where its strobe
+// falls, but its data where the receiver latches them: at the last sample
+// of the strobe pulse, since a card drives read data only late in the pulse
+// and a host may drive write data after the strobe falls. The pulse ends
+// where the strobe changes again, or at the window's end.
+uint32_t LatchPoint(const SignalAccess& signals, Signal strobe, uint32_t fall, uint32_t windowEnd);
+
+// The checks a multiword DMA cycle whose strobe falls at `fall` needs beyond
+// its cycle code: DMARQ high just before the fall, and the other strobe at
+// one level from the fall to `latch`.
+bool IsMultiwordDmaCycle(const SignalAccess& signals, Signal strobe, uint32_t fall, uint32_t latch);
 
 // Records a register cycle that passed its checks: `field` from `row`,
 // `value` the data byte or word the row reads, and the row's effect on the

@@ -127,6 +127,14 @@ int SignalAccess::LineEdge(unsigned line, uint32_t position) const {
     return EdgeFrom(LevelBefore(cursor, position), now);
 }
 
+uint32_t SignalAccess::LevelHeldUntil(Signal signal, uint32_t position, uint32_t limit) const {
+    const auto index = static_cast<unsigned>(signal);
+    if (path_ == QueryPath::Bisection) return fd::LevelHeldUntil(*channels_[index], position, limit);
+    Cursor& line = lines_[index];
+    Seek(line, position);
+    return fd::LevelHeldUntil(line.positions, line.count, line.at, position, limit);
+}
+
 uint32_t SignalAccess::SampleData(uint32_t position) const {
     uint32_t value = 0;
     for (unsigned n = 0; n < kDataLines; ++n) {

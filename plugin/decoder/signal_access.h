@@ -81,6 +81,11 @@ public:
         return EdgeKind(signal, position) == kEdgeRising;
     }
 
+    // The first position after `position`, before `limit`, where the line's
+    // level differs from its level at `position` (`limit` when it holds):
+    // where a strobe pulse that begins at `position` ends.
+    uint32_t LevelHeldUntil(Signal signal, uint32_t position, uint32_t limit) const;
+
     // D0 (least significant) to D15.
     uint32_t DataWord(uint32_t position) const { return DataBits(position, kDataLines); }
     // D0 to D7.

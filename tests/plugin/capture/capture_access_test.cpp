@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 #include "tests/support/owned_channel.h"
@@ -89,3 +91,58 @@ TEST(CaptureStart, OnlyWhenFlagged) {
 }
 
 }  // namespace
+
+struct HeldCase {
+    std::vector<uint32_t> positions;
+    uint32_t at;
+    uint32_t limit;
+    uint32_t until;
+};
+
+TEST(LevelHeldUntil, FirstPositionWhereTheLevelDiffers) {
+    const HeldCase cases[] = {
+        {k123, 0, 1000, 200},    // the first transition changes nothing
+        {k123, 150, 1000, 200},  //
+        {k123, 200, 1000, 300},  // from a transition's own position
+        {k123, 299, 1000, 300},  //
+        {k123, 300, 1000, 1000}, // holds to the limit
+        {k123, 150, 200, 200},   // a change at the limit is past it
+        {k123, 150, 180, 180},   //
+        {kStartsLow, 0, 1000, 50},
+        {{10, 20, 20, 30}, 10, 1000, 30},  // a pulse of no width ends nothing
+        {{10, 20, 25, 25, 25, 40}, 22, 1000, 25},  // three at one position: one change
+        {{70}, 0, 500, 500},
+        {{}, 3, 500, 500},
+        {{10, 0xFFFFFFF0u}, 20, 0xFFFFFFFFu, 0xFFFFFFF0u},
+    };
+    for (const HeldCase& c : cases) {
+        fd::test::OwnedChannel f(c.positions);
+        EXPECT_EQ(fd::LevelHeldUntil(f.channel, c.at, c.limit), c.until) << c.at << " " << c.limit;
+    }
+}
+
+TEST(LevelHeldUntil, AgreesWithLevelSampleBySample) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint32_t> positions(std::uniform_int_distribution<size_t>(0, 12)(rng));
+        for (uint32_t& p : positions) p = std::uniform_int_distribution<uint32_t>(0, 40)(rng);
+        std::sort(positions.begin(), positions.end());
+        fd::test::OwnedChannel f(positions);
+        for (uint32_t at = 0; at < 45; ++at) {
+            const uint32_t limit = at + 1 + std::uniform_int_distribution<uint32_t>(0, 50)(rng);
+            uint32_t expected = at + 1;
+            while (expected < limit && fd::Level(f.channel, expected) == fd::Level(f.channel, at)) ++expected;
+            ASSERT_EQ(fd::LevelHeldUntil(f.channel, at, limit), expected) << round << " " << at;
+        }
+    }
+}
+
+TEST(LevelHeldUntil, UnsortedListAnswersInsideTheSpan) {
+    fd::test::OwnedChannel f({900, 5, 700, 1, 400, 2, 2, 0, 0xDEADBEEF});
+    f.list.count -= 1;  // the guard again
+    for (uint32_t at = 0; at < 1000; at += 7) {
+        const uint32_t until = fd::LevelHeldUntil(f.channel, at, 1200);
+        EXPECT_GT(until, at);
+        EXPECT_LE(until, 1200u);
+    }
+}

@@ -219,15 +219,31 @@ TEST_F(Decoder, UltraDmaInNeedsTheHostReady) {
     EXPECT_EQ(Decode(bus), std::vector<Record>{kLead});
 }
 
-TEST_F(Decoder, UltraDmaOutFallingWordNeedsTheCardReady) {
+TEST_F(Decoder, UltraDmaReadStrobeFallingWhileIordyIsHighIsTheHostReady) {
+    // In a burst, DIOR- falling while IORDY stays high is HDMARDY- asserted:
+    // a data-in burst opens, and neither edge of DIOR- is a word.
     BusScript bus;
     bus.Set({{kIowr, 0}}).Set({{kDmarq, 1}}).Set({{kDmack, 0}});
     bus.Data(0x1234);
-    bus.Set({{kIord, 0}});  // IORDY still high: no word
+    bus.Set({{kIord, 0}});
+    bus.Set({{kIord, 1}});
+    EXPECT_EQ(Decode(bus), std::vector<Record>{kLead});
+}
+
+TEST_F(Decoder, UltraDmaBurstJoinedMidwayNeedsTheReceiverReady) {
+    // The decode starts inside a data-out burst: its opening is not seen, so
+    // a falling HSTROBE needs DDMARDY- asserted, and a rising one nothing.
+    BusScript bus;
+    bus.Set({{kIowr, 0}}).Set({{kDmarq, 1}}).Set({{kDmack, 0}}).Set({{kIordy, 0}});
+    const uint32_t start = bus.now();
+    bus.Set({{kIordy, 1}});  // the card pauses
+    bus.Data(0x1234).Set({{kIord, 0}});
     const uint32_t rising = bus.now();
-    bus.Set({{kIord, 1}});  // the rising edge puts no condition on IORDY
-    EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(rising, kWriteBlock, kWriteBlock),
-                                                R(rising, 0, kStart), R(rising, 0x1234, kDataWrite)}));
+    bus.Set({{kIord, 1}});
+    CaptureImage image = bus.Capture();
+    image.SetStart(start);
+    EXPECT_EQ(Decode(image), (std::vector<Record>{kLead, R(rising, kWriteBlock, kWriteBlock), R(rising, 0, kStart),
+                                                  R(rising, 0x1234, kDataWrite)}));
 }
 
 std::vector<uint32_t> Counting(uint32_t count, uint32_t first = 0) {
@@ -321,6 +337,319 @@ TEST_F(Decoder, SharedListPositionWithOnlyOneEdgeIsDecoded) {
     specs[kIordy].positions = {at};
     CaptureImage image(std::move(specs), bus.now());
     EXPECT_EQ(Decode(image), (std::vector<Record>{kLead, R(at, 0, kStart), R(at, 0x50, 4011)}));
+}
+
+// ---------------------------------------------------------------------------
+// Real bus timing: the card drives read data late in the strobe pulse, the
+// host may drive write data after the strobe falls, IORDY stretches pulses,
+// Ultra DMA bursts open with STOP and HDMARDY- moving on their own.
+
+// A cycle whose data lines change while its strobe is asserted: `atFall`
+// on the lines as the strobe falls, `late` from the middle of the pulse to
+// its end, `after` once the strobe has risen (a released bus). IORDY, when
+// asked, is negated with the strobe's fall and asserted again with the
+// late data. Returns the strobe's falling position.
+struct LateCycle {
+    int code;
+    bool read;
+    uint32_t atFall, late, after;
+    bool iordyWait = false;
+};
+
+uint32_t PutLateCycle(BusScript& bus, const LateCycle& c) {
+    const int strobe = c.read ? kIord : kIowr;
+    bus.Data(c.atFall).Set({{kA0, c.code & 1},
+                            {kA1, (c.code >> 1) & 1},
+                            {kA2, (c.code >> 2) & 1},
+                            {kCs0, (c.code >> 3) & 1},
+                            {kCs1, (c.code >> 4) & 1},
+                            {kDmack, (c.code >> 5) & 1}});
+    const uint32_t fall = bus.now();
+    if (c.iordyWait) {
+        bus.Set({{strobe, 0}, {kIordy, 0}});
+    } else {
+        bus.Set({{strobe, 0}});
+    }
+    if (c.iordyWait) {
+        bus.Data(c.late).Set({{kIordy, 1}});
+    } else {
+        bus.Data(c.late).Wait(10);
+    }
+    bus.Set({{strobe, 1}});
+    bus.Data(c.after).Set({{kCs0, 1}, {kCs1, 1}, {kDmack, 1}});
+    return fall;
+}
+
+struct LateCase {
+    const char* name;
+    LateCycle cycle;
+    bool dmarq;
+    int fieldId;
+    uint32_t value;
+};
+
+const LateCase kLateCases[] = {
+    // The card answers a DATA read only late in DIOR-; the lines float low
+    // before and after.
+    {"PioReadDataLate", {kDataRegister, true, 0, 0x8001, 0}, false, 4002, 0x8001},
+    // STATUS moves from BSY to ready during the pulse: the host latches
+    // ready.
+    {"StatusChangesDuringThePulse", {kStatusCommand, true, 0x80, 0x50, 0x50}, false, 4011, 0x50},
+    {"PioWriteDataAfterTheFall", {kDataRegister, false, 0x1111, 0xA5C3, 0}, false, 4003, 0xA5C3},
+    {"CommandWrittenAfterTheFall", {kStatusCommand, false, 0, 0xEC, 0}, false, 4012, 0xEC},
+    {"MultiwordReadDataLate", {kMultiwordDma, true, 0, 0xBEEF, 0x1234}, true, 4017, 0xBEEF},
+    {"MultiwordWriteDataLate", {kMultiwordDma + 5, false, 0x0F0F, 0xCAFE, 0}, true, 4018, 0xCAFE},
+    // The card negates IORDY in the sample DIOR- falls and asserts it with
+    // the data: IORDY is no strobe outside DMA.
+    {"StatusWithIordyWait", {kStatusCommand, true, 0x80, 0x58, 0, true}, false, 4011, 0x58},
+    {"PioReadWithIordyWait", {kDataRegister, true, 0, 0x4C4C, 0, true}, false, 4002, 0x4C4C},
+    {"FeaturesWriteWithIordyWait", {kErrorFeatures, false, 0, 0x03, 0, true}, false, 4005, 0x03},
+};
+
+TEST_F(Decoder, CyclesTakeTheirDataAtTheEndOfTheStrobePulse) {
+    for (const LateCase& c : kLateCases) {
+        SCOPED_TRACE(c.name);
+        fd::ResetDecoder();
+        BusScript bus;
+        if (c.dmarq) bus.Set({{kDmarq, 1}});
+        const uint32_t fall = PutLateCycle(bus, c.cycle);
+        EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(fall, 0, kStart), R(fall, c.value, c.fieldId)}));
+    }
+}
+
+TEST_F(Decoder, DataOneSampleBeforeTheStrobeRisesCount) {
+    // The last sample of the pulse is the one before the strobe's level
+    // changes: data arriving at the rise itself are too late.
+    BusScript bus(100, 1);
+    bus.Data(0x50).Set({{kCs0, 0}, {kA0, 1}, {kA1, 1}, {kA2, 1}});
+    const uint32_t fall = bus.now();
+    bus.Set({{kIord, 0}}).Wait(3);
+    bus.Data(0x51).Set({{kIord, 0}});  // D0 rises in the pulse's last sample
+    bus.Data(0xD1).Set({{kIord, 1}});  // D7 rises with the strobe
+    bus.Set({{kCs0, 1}});
+    EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(fall, 0, kStart), R(fall, 0x51, 4011)}));
+}
+
+TEST_F(Decoder, PulseOpenAtTheWindowEndSamplesItsLastSample) {
+    BusScript bus;
+    bus.Data(0).Set({{kCs0, 0}, {kA0, 1}, {kA1, 1}, {kA2, 1}});
+    const uint32_t fall = bus.now();
+    bus.Set({{kIord, 0}});
+    bus.Data(0x50).Wait(5);
+    const uint32_t end = bus.now();
+    bus.Data(0x51).Set({{kIord, 1}});  // after the window
+    CaptureImage image = bus.Capture();
+    image.SetRange(0, end);
+    EXPECT_EQ(Decode(image), (std::vector<Record>{kLead, R(fall, 0, kStart), R(fall, 0x50, 4011)}));
+}
+
+TEST_F(Decoder, ZeroWidthPulsesInsideAStrobePulseDoNotEndIt) {
+    // Two equal positions on IORD inside its pulse change no level.
+    BusScript bus;
+    const uint32_t fall = bus.Read(kStatusCommand, 0x80);
+    std::vector<ChannelSpec> specs = bus.Channels();
+    std::vector<uint32_t>& iord = specs[kIord].positions;
+    iord.insert(iord.end() - 1, {fall + 3, fall + 3});
+    std::vector<uint32_t>& d6 = specs[kD0 + 6].positions;  // STATUS 0x80 -> 0xC0 late in the pulse
+    d6 = {0, 0, fall + 6};
+    CaptureImage image(std::move(specs), bus.now());
+    EXPECT_EQ(Decode(image), (std::vector<Record>{kLead, R(fall, 0, kStart), R(fall, 0xC0, 4011)}));
+}
+
+TEST_F(Decoder, IordyStillCountsAsAStrobeDuringDma) {
+    // DMACK asserted: a read strobe falling with IORDY is two strobes.
+    BusScript bus;
+    bus.Set({{kDmarq, 1}});
+    bus.Data(0xBEEF).Set({{kDmack, 0}});
+    bus.Set({{kIord, 0}, {kIordy, 0}});
+    bus.Set({{kIord, 1}, {kIordy, 1}});
+    bus.Set({{kDmack, 1}});
+    EXPECT_EQ(Decode(bus), std::vector<Record>{kLead});
+}
+
+// Ultra DMA burst openings as hosts make them: DMACK-, then STOP negated,
+// then HDMARDY- or the first HSTROBE edge, each on a sample of its own.
+TEST_F(Decoder, UltraDmaOutOpeningIsNoMultiwordWrite) {
+    BusScript bus;
+    bus.Set({{kDmarq, 1}});
+    bus.Set({{kDmack, 0}});
+    bus.Data(0x7777).Set({{kIowr, 0}});  // STOP negated, a stale word on DD
+    bus.Set({{kIordy, 0}});              // DDMARDY-
+    std::vector<uint32_t> at;
+    for (uint32_t word : {0x1234u, 0x5678u}) {
+        bus.Data(word).Wait(5);
+        at.push_back(bus.now());
+        bus.Set({{kIord, bus.level(kIord) ^ 1}});
+    }
+    bus.Set({{kIowr, 1}});
+    bus.Set({{kIordy, 1}});
+    bus.Set({{kDmarq, 0}});
+    bus.Set({{kDmack, 1}});
+    EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(at[0], kWriteBlock, kWriteBlock), R(at[0], 0, kStart),
+                                                R(at[0], 0x1234, kDataWrite), R(at[1], 0x5678, kDataWrite)}));
+    EXPECT_EQ(fd::Transfer().wordCount, 2);
+}
+
+TEST_F(Decoder, UltraDmaInOpeningIsNoMultiwordCycle) {
+    // Data-in: STOP negated then HDMARDY- asserted, or the other way round;
+    // DSTROBE idles high until the card's first word.
+    for (const bool stopFirst : {true, false}) {
+        SCOPED_TRACE(stopFirst ? "STOP first" : "HDMARDY- first");
+        fd::ResetDecoder();
+        BusScript bus;
+        bus.Set({{kDmarq, 1}});
+        bus.Data(0x7777).Set({{kDmack, 0}});
+        bus.Set({{stopFirst ? kIowr : kIord, 0}});
+        bus.Set({{stopFirst ? kIord : kIowr, 0}});
+        bus.Data(0x4242).Wait(5);
+        const uint32_t word = bus.now();
+        bus.Set({{kIordy, 0}});
+        bus.Set({{kIord, 1}});  // the host pauses
+        bus.Set({{kIowr, 1}});
+        bus.Set({{kIordy, 1}});
+        bus.Set({{kDmarq, 0}});
+        bus.Set({{kDmack, 1}});
+        const std::vector<Record> records = Decode(bus);
+        ASSERT_GE(records.size(), 4u);
+        EXPECT_EQ(std::vector<Record>(records.begin(), records.begin() + 4),
+                  (std::vector<Record>{kLead, R(word, kReadBlock, kReadBlock), R(word, 0, kStart),
+                                       R(word, 0x4242, kDataRead)}));
+        for (const Record& record : records) {
+            EXPECT_NE(record.fieldId, 4017);
+            EXPECT_NE(record.fieldId, 4018);
+        }
+    }
+}
+
+// Ultra DMA pauses and ends: the receiver moves its ready line, which
+// carries no word; the sender may still finish words while that line is
+// negated. Each step is one event on the bus: a line change, or a strobe
+// edge carrying a word.
+struct BurstStep {
+    int line;
+    int level;
+    int word = -1;  // the data on DD for a strobe edge that carries a word
+};
+
+struct BurstCase {
+    const char* name;
+    std::vector<BurstStep> steps;
+};
+
+const BurstCase kBurstCases[] = {
+    {"HostPausesADataInBurst",
+     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIord, 0},  // STOP negated, HDMARDY- asserted
+      {kIordy, 0, 0x1001}, {kIordy, 1, 0x1002},
+      {kIord, 1},               // HDMARDY- negated: a pause
+      {kIordy, 0, 0x1003},      // the card finishes a word
+      {kIord, 0},               // ready again
+      {kIordy, 1, 0x1004},
+      {kDmarq, 0}, {kIowr, 1}, {kIord, 1}, {kDmack, 1}}},
+    {"HostEndsADataInBurst",
+     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIord, 0},
+      {kIordy, 0, 0x2001}, {kIordy, 1, 0x2002}, {kIordy, 0, 0x2003},
+      {kIord, 1},               // HDMARDY- negated, then STOP
+      {kIordy, 1, 0x2004},      // a word within tRFS
+      {kIowr, 1}, {kDmarq, 0}, {kDmack, 1}}},
+    {"CardPausesADataOutBurst",
+     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIordy, 0},  // STOP negated, DDMARDY- asserted
+      {kIord, 0, 0x3001}, {kIord, 1, 0x3002},
+      {kIordy, 1},              // DDMARDY- negated: a pause
+      {kIord, 0, 0x3003},       // the host finishes a word
+      {kIordy, 0},              // ready again while HSTROBE is low
+      {kIord, 1, 0x3004},
+      {kIowr, 1}, {kDmarq, 0}, {kDmack, 1}}},
+    {"CardEndsADataOutBurstAfterAnOddWord",
+     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIordy, 0},
+      {kIord, 0, 0x4001}, {kIord, 1, 0x4002}, {kIord, 0, 0x4003},
+      {kIordy, 1},              // DDMARDY- rises while HSTROBE is low
+      {kDmarq, 0}, {kIowr, 1}, {kIord, 1}, {kDmack, 1}}},
+    {"BurstsOneWayThenTheOther",
+     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIord, 0},
+      {kIordy, 0, 0x5001}, {kIordy, 1, 0x5002},
+      {kIowr, 1}, {kIord, 1}, {kDmack, 1},
+      {kDmack, 0}, {kIowr, 0}, {kIordy, 0},
+      {kIord, 0, 0x5003}, {kIord, 1, 0x5004},
+      {kIowr, 1}, {kIordy, 1}, {kDmarq, 0}, {kDmack, 1}}},
+};
+
+TEST_F(Decoder, UltraDmaReadyLinesCarryNoWordsOnceTheBurstShowedItsWay) {
+    for (const BurstCase& c : kBurstCases) {
+        SCOPED_TRACE(c.name);
+        fd::ResetDecoder();
+        BusScript bus;
+        std::vector<Record> expected;
+        for (const BurstStep& step : c.steps) {
+            if (step.word >= 0) {
+                bus.Data(static_cast<uint32_t>(step.word)).Wait(5);
+                const int id = step.line == kIord ? kDataWrite : kDataRead;
+                expected.push_back(R(bus.now(), static_cast<uint32_t>(step.word), id));
+            }
+            bus.Set({{step.line, step.level}});
+        }
+        std::vector<Record> words;
+        for (const Record& record : Decode(bus)) {
+            if (record.fieldId == kDataRead || record.fieldId == kDataWrite || record.fieldId == 4017 ||
+                record.fieldId == 4018)
+                words.push_back(record);
+        }
+        EXPECT_EQ(words, expected);
+    }
+}
+
+TEST_F(Decoder, MultiwordDmaNeedsTheRequestJustBeforeTheStrobe) {
+    // The card drops DMARQ in the sample the last cycle's strobe falls: the
+    // cycle still counts. DMARQ rising with the strobe does not make one.
+    BusScript bus;
+    bus.Set({{kDmarq, 1}});
+    const uint32_t first = bus.Read(kMultiwordDma, 0x1111);
+    bus.Data(0x2222).Set({{kDmack, 0}});
+    const uint32_t last = bus.now();
+    bus.Set({{kIord, 0}, {kDmarq, 0}});
+    bus.Set({{kIord, 1}});
+    bus.Set({{kDmack, 1}});
+    bus.Data(0x3333).Set({{kDmack, 0}});
+    bus.Set({{kIord, 0}, {kDmarq, 1}});
+    bus.Set({{kIord, 1}});
+    bus.Set({{kDmarq, 0}, {kDmack, 1}});
+    EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(first, 0, kStart), R(first, 0x1111, 4017),
+                                                R(last, 0x2222, 4017)}));
+}
+
+TEST_F(Decoder, MultiwordDmaNeedsTheOtherStrobeSteadyOverThePulse) {
+    struct Case {
+        const char* name;
+        bool read;
+        bool otherToggles;
+        int fieldId;
+    };
+    const Case cases[] = {
+        {"ReadSteady", true, false, 4017},
+        {"ReadOtherToggles", true, true, 0},
+        {"WriteSteady", false, false, 4018},
+        {"WriteOtherToggles", false, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fd::ResetDecoder();
+        const int strobe = c.read ? kIord : kIowr;
+        const int other = c.read ? kIowr : kIord;
+        BusScript bus;
+        bus.Set({{kDmarq, 1}});
+        bus.Data(0xABCD).Set({{kDmack, 0}});
+        const uint32_t fall = bus.now();
+        bus.Set({{strobe, 0}});
+        if (c.otherToggles) bus.Set({{other, 0}}).Set({{other, 1}});
+        bus.Set({{strobe, 1}});
+        bus.Set({{kDmarq, 0}, {kDmack, 1}});
+        const std::vector<Record> records = Decode(bus);
+        if (c.fieldId != 0) {
+            EXPECT_EQ(records, (std::vector<Record>{kLead, R(fall, 0, kStart), R(fall, 0xABCD, c.fieldId)}));
+        } else {
+            // The toggling strobe may carry Ultra DMA words; no multiword cycle.
+            for (const Record& record : records) EXPECT_TRUE(record.fieldId != 4017 && record.fieldId != 4018);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------

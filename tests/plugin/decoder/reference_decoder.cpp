@@ -115,6 +115,11 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
 
     int32_t cardHead = 0, cylinderHigh = 0, cylinderLow = 0, sectorNumber = 0, wordCount = 0;
     bool startPending = true;
+    // The direction the current Ultra DMA burst's words go, from the
+    // receiver asserting its ready line as it opens: 0 not known, 1 host to
+    // card, 2 card to host; -1 before the bus was seen outside a burst (the
+    // decode may begin inside one).
+    int burstWay = -1;
 
     auto start_record = [&](uint32_t p) {
         if (startPending) {
@@ -141,16 +146,35 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
     auto burst = [&](uint32_t p) {
         return level(DMARQ, p) == 1 && level(DMACK, p) == 0 && level(CS0, p) == 1 && level(CS1, p) == 1;
     };
+    // The last sample of the strobe pulse that begins at p: the sample
+    // before the strobe's level first differs from its level at p, or the
+    // window's last sample.
+    auto pulse_end = [&](int strobe, uint32_t p) {
+        for (uint64_t x = uint64_t{p} + 1; x <= highest && x < end; ++x) {
+            if (level(strobe, static_cast<uint32_t>(x)) != level(strobe, p)) return static_cast<uint32_t>(x - 1);
+        }
+        return end - 1;  // no change after the last transition
+    };
+    auto steady = [&](int role, uint32_t from, uint32_t to) {
+        for (uint64_t x = from; x <= to && x <= highest; ++x) {
+            if (level(role, static_cast<uint32_t>(x)) != level(role, from)) return false;
+        }
+        return true;
+    };
     auto register_cycle = [&](uint32_t p, bool read) {
         const int code = level(A0, p) + 2 * level(A1, p) + 4 * level(A2, p) + 8 * level(CS0, p) +
                          16 * level(CS1, p) + 32 * level(DMACK, p);
         const int dmarq = level(DMARQ, p);
-        const uint32_t byte = data(p, 8), word = data(p, 16);
+        const uint32_t latch = pulse_end(read ? IORD : IOWR, p);
+        const uint32_t byte = data(latch, 8), word = data(latch, 16);
         int id = 0;
         uint32_t value = byte;
         if (read && code == 47 && dmarq == 0) {
             id = 4015;
-        } else if (dmarq == 1 && code >= 24 && code <= 31) {
+        } else if (code >= 24 && code <= 31) {
+            // Multiword DMA: DMARQ just before the strobe falls, and the
+            // other strobe steady over the pulse.
+            if (level(DMARQ, p - 1) != 1 || !steady(read ? IOWR : IORD, p, latch)) return;
             id = read ? 4017 : 4018;
             value = word;
         } else {
@@ -181,27 +205,49 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
         if (id == 4009) cylinderHigh = static_cast<int32_t>(value);
     };
 
+    // Whether a burst takes a word the given way at an edge whose other line
+    // (the receiver's ready line) is at `ready`: once the opening showed the
+    // way, only that way and whatever the ready line says; without it, only
+    // with the ready line asserted.
+    auto takes = [&](bool toCard, int ready) {
+        if (burstWay <= 0) return ready == 0;
+        return burstWay == (toCard ? 1 : 2);
+    };
+
     for (uint32_t p : visits) {
         const int iord = edge(IORD, p), iowr = edge(IOWR, p), iordy = edge(IORDY, p);
-        if ((iord != -1) + (iowr != -1) + (iordy != -1) > 1) continue;
+        // A strobe moving with STOP asserted or moving, or DMACK negated:
+        // no burst goes on here.
+        if (iord != -1 || iowr != -1 || iordy != -1) {
+            if (iowr != -1) burstWay = 0;  // STOP moved: a new burst, if any
+            if (level(IOWR, p) == 1 || level(DMACK, p) == 1) {
+                burstWay = 0;
+            } else if (burstWay == 0 && iord == 1 && iordy == -1 && level(IORDY, p) == 1) {
+                burstWay = 2;  // HDMARDY- asserted: the card sends
+            } else if (burstWay == 0 && iordy == 1 && iord == -1 && level(IORD, p) == 1) {
+                burstWay = 1;  // DDMARDY- asserted: the host sends
+            }
+        }
+        // IORDY counts as a strobe only during DMA (DMACK low).
+        if ((iord != -1) + (iowr != -1) + (iordy != -1 && level(DMACK, p) == 0) > 1) continue;
 
         // Rising strobe edges: Ultra DMA words.
         if (iord == 0 || iordy == 0) {
             const bool toCard = iord == 0;
-            if (level(IOWR, p) == 0 && (toCard || level(IORD, p) == 0) && burst(p)) ultra_word(p, toCard);
+            if (level(IOWR, p) == 0 && takes(toCard, toCard ? 0 : level(IORD, p)) && burst(p)) ultra_word(p, toCard);
         }
 
         // Falling strobe edges.
         if (iord == 1) {
             if (level(IOWR, p) == 1) {
                 register_cycle(p, true);
-            } else if (level(IORDY, p) == 0 && burst(p)) {
+            } else if (takes(true, level(IORDY, p)) && burst(p)) {
                 ultra_word(p, true);
             }
         } else if (iowr == 1) {
             if (level(IORD, p) == 1) register_cycle(p, false);
         } else if (iordy == 1) {
-            if (level(IORD, p) == 0 && level(IOWR, p) == 0 && burst(p)) ultra_word(p, false);
+            if (takes(false, level(IORD, p)) && level(IOWR, p) == 0 && burst(p)) ultra_word(p, false);
         }
     }
     return result;

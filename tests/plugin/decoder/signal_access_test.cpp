@@ -58,6 +58,10 @@ TEST(SignalAccess, AnswersAsTheCaptureQueriesInAnyOrder) {
                 const FdChannel& channel = *lines.binding[static_cast<size_t>(s)];
                 ASSERT_EQ(access.Level(signal, x), fd::Level(channel, x)) << round << " " << s << " " << x;
                 ASSERT_EQ(access.EdgeKind(signal, x), fd::EdgeKind(channel, x)) << round << " " << s << " " << x;
+                const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(
+                    uint64_t{x} + 1 + std::uniform_int_distribution<uint32_t>(0, 80)(rng), 0xFFFFFFFFu));
+                ASSERT_EQ(access.LevelHeldUntil(signal, x, limit), fd::LevelHeldUntil(channel, x, limit))
+                    << round << " " << s << " " << x;
             }
             uint32_t word = 0;
             for (int n = 0; n < fd::kDataLines; ++n) {
@@ -111,6 +115,8 @@ TEST(SignalAccess, UnsortedListsStayInBounds) {
             EXPECT_TRUE(level == 0 || level == 1);
             EXPECT_LE(access.DataWord(x), 0xFFFFu);
             EXPECT_GE(access.EdgeKind(fd::Signal::Iordy, x), -1);
+            const uint32_t until = access.LevelHeldUntil(fd::Signal::Iowr, x, 1300);
+            EXPECT_TRUE(until > x && until <= 1300u);
         }
     }
 }
