@@ -28,7 +28,7 @@ constexpr uint32_t kLastPosition = 0xF0000000u;
 uint16_t UdmaCrc(std::span<const uint16_t> words) {
     uint16_t crc = 0x4ABA;
     for (uint16_t word : words) {
-        for (int bit = 15; bit >= 0; --bit) {
+        for (int bit = 0; bit < 16; ++bit) {
             const bool feedback = (((crc >> 15) ^ (word >> bit)) & 1) != 0;
             crc = static_cast<uint16_t>(crc << 1);
             if (feedback) crc ^= 0x1021;
@@ -73,6 +73,30 @@ Bus::Bus(Options options) : options_(std::move(options)), random_(options_.seed)
     UdmaMode(options_.udmaMode);
     // Start-low signals rise half-way through the lead-in, before any activity.
     options_.leadInSamples = std::max<uint32_t>(options_.leadInSamples, 4);
+    const BusTiming& timing = options_.timing;
+    if (!timing.ideal) {
+        if (!std::isfinite(timing.readAccessNs)) {
+            throw std::invalid_argument("the read access time must be a number");
+        }
+        if (!(timing.iordyWaitNs >= 0) || !std::isfinite(timing.iordyWaitNs)) {
+            throw std::invalid_argument("the IORDY wait must be 0 or more ns");
+        }
+        if (timing.iordyEvery == 0) {
+            throw std::invalid_argument("IORDY wait states need a cycle count of 1 or more");
+        }
+        const PioTiming& pio = PioMode(options_.pioMode);
+        if (timing.iordyWaitNs > 0 && pio.tB == 0) {
+            throw std::invalid_argument("PIO mode " + std::to_string(options_.pioMode) +
+                                        " has no IORDY flow control; IORDY wait states need PIO 0 to 4");
+        }
+        if (timing.iordyWaitNs > pio.tB) {
+            throw std::invalid_argument("an IORDY wait longer than tB (" +
+                                        std::to_string(static_cast<int>(pio.tB)) +
+                                        " ns) is more than a card may hold IORDY");
+        }
+    }
+    // The realistic bus starts with nobody driving the data lines.
+    releaseAt_ = timing.ideal ? kOpenEnd : 0;
     const int lines = options_.intrq ? kIntrq + 1 : kBusLines;
     tracks_.resize(static_cast<size_t>(lines));
     for (int line = 0; line < lines; ++line) {
@@ -86,6 +110,18 @@ uint32_t Bus::Samples(double ns) const {
     const double samples = std::ceil(ns / options_.samplePeriodNs - 1e-9);
     if (samples < 1) return 1;
     // Saturates; CheckRoom then refuses the capture.
+    return samples > kLastPosition ? kLastPosition : static_cast<uint32_t>(samples);
+}
+
+uint32_t Bus::SamplesWithin(double ns) const {
+    const double samples = std::floor(ns / options_.samplePeriodNs + 1e-9);
+    if (samples < 0) return 0;
+    return samples > kLastPosition ? kLastPosition : static_cast<uint32_t>(samples);
+}
+
+uint32_t Bus::SamplesFor(double ns) const {
+    const double samples = std::ceil(ns / options_.samplePeriodNs - 1e-9);
+    if (samples < 0) return 0;
     return samples > kLastPosition ? kLastPosition : static_cast<uint32_t>(samples);
 }
 
@@ -109,10 +145,22 @@ void Bus::SetData(uint32_t position, uint16_t value) {
     for (int bit = 0; bit < 16; ++bit) Set(kD0 + bit, position, (value >> bit) & 1);
 }
 
-uint16_t Bus::DataAt() const {
+void Bus::DriveData(uint32_t position, uint16_t value) {
+    if (releaseAt_ < position) transcript_.undriven.push_back({releaseAt_, position});
+    releaseAt_ = kOpenEnd;
+    SetData(position, value);
+}
+
+void Bus::ReleaseData(uint32_t position) { releaseAt_ = position; }
+
+uint16_t Bus::DataAt(uint32_t position) const {
     uint16_t value = 0;
     for (int bit = 0; bit < 16; ++bit) {
-        value = static_cast<uint16_t>(value | (tracks_[static_cast<size_t>(kD0 + bit)].level << bit));
+        const Track& track = tracks_[static_cast<size_t>(kD0 + bit)];
+        const auto changes =
+            std::upper_bound(track.changes.begin(), track.changes.end(), position) - track.changes.begin();
+        const int level = (track.initial + static_cast<int>(changes)) & 1;
+        value = static_cast<uint16_t>(value | (level << bit));
     }
     return value;
 }
@@ -129,28 +177,65 @@ void Bus::SetAddress(uint32_t position, Reg reg, bool selected) {
 }
 
 void Bus::MarkAt(Phase& phase, Landmark kind, uint32_t position) {
-    phase.marks.push_back({kind, position, DataAt()});
+    phase.marks.push_back({kind, position, DataAt(position)});
 }
 
 Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     if (finished_) throw std::logic_error("the bus is finished");
     const PioTiming& t = PioMode(options_.pioMode);
+    const BusTiming& timing = options_.timing;
     const int strobe = write ? kIowr : kIord;
-    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)});
+    const bool waits = !timing.ideal && timing.iordyWaitNs > 0 && ++pioCycles_ % timing.iordyEvery == 0;
+    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)} +
+              (waits ? 2 * uint64_t{Samples(timing.iordyWaitNs)} : 0));
     const uint32_t start = now_;
     SetAddress(start, reg, true);
-    SetData(start, value);
+    const bool early = timing.ideal || (write && timing.writeData == WriteData::Setup);
+    if (early) DriveData(start, value);
     const uint32_t fall = start + Samples(t.t1);
     Set(strobe, fall, 0);
     bool shortened = false;
-    const uint32_t rise = fall + StrobeLength(Samples(wide ? t.t2Data : t.t2Reg), shortened);
+    const double pulse = wide ? t.t2Data : t.t2Reg;
+    uint32_t rise = fall + StrobeLength(Samples(pulse), shortened);
+    Transfer transfer{fall, value};
+    transfer.shortStrobe = shortened;
+    if (waits && !shortened) {
+        transfer.waitFrom = timing.iordyWithStrobe ? fall : fall + SamplesWithin(t.tA);
+        transfer.waitUntil = transfer.waitFrom + Samples(timing.iordyWaitNs);
+        Set(kIordy, transfer.waitFrom, 0);
+        Set(kIordy, transfer.waitUntil, 1);
+        // The host sees IORDY back and then ends the pulse, the data's setup later.
+        rise = std::max(rise, transfer.waitUntil + Samples(write ? t.t3 : t.t5));
+    }
+    uint32_t driven = start;
+    if (!early) {
+        if (!write) {
+            // A card that asked for a wait state has the data ready tRD before IORDY returns.
+            const double access =
+                timing.readAccessNs >= 0 ? timing.readAccessNs : std::max(pulse - t.t5, 0.0);
+            driven = transfer.waitUntil != 0
+                         ? transfer.waitUntil - std::min(SamplesFor(t.tRd), transfer.waitUntil - fall)
+                         : fall + SamplesWithin(access);
+        } else if (timing.writeData == WriteData::Late) {
+            driven = rise - std::min(Samples(t.t3), rise - fall);
+        } else {
+            driven = fall;
+        }
+        driven = std::clamp(driven, fall, rise - 1);
+        DriveData(driven, value);
+    }
     Set(strobe, rise, 1);
+    transfer.strobeEnd = rise;
+    transfer.dataFrom = driven;
+    transfer.dataUntil = kOpenEnd;
+    if (!timing.ideal) {
+        transfer.dataUntil = rise + Samples(write ? t.t4 : t.t6);
+        ReleaseData(transfer.dataUntil);
+    }
     const uint32_t release = rise + Samples(t.t9);
     SetAddress(release, reg, false);
     cycleEnd_ = release;
     now_ = std::max({start + Samples(t.t0), release + 1, rise + Samples(t.t2i)});
-    Transfer transfer{fall, value};
-    transfer.shortStrobe = shortened;
     return transfer;
 }
 
@@ -210,6 +295,7 @@ void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
     if (finished_) throw std::logic_error("the bus is finished");
     if (words.empty()) throw std::invalid_argument("a multiword DMA transfer needs at least one word");
     const MwdmaTiming& t = MwdmaMode(options_.mwdmaMode);
+    const BusTiming& timing = options_.timing;
     const int strobe = write ? kIowr : kIord;
     const int other = write ? kIord : kIowr;
     CheckRoom(uint64_t{now_} + (words.size() + 4) * (uint64_t{Samples(t.t0)} + Samples(t.tD) + 4));
@@ -220,30 +306,63 @@ void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
     const uint32_t dmack = now_ + Samples(t.tM);
     Set(kDmack, dmack, 0);
     MarkAt(phase, Landmark::DmackAsserted, dmack);
-    SetData(dmack + 1, words[0]);
+    // Data that goes on the lines ahead of the strobe: the ideal bus's, and
+    // a host's that drives write data from the setup.
+    const bool early = timing.ideal || (write && timing.writeData == WriteData::Setup);
+    if (early) DriveData(dmack + 1, words[0]);
     uint32_t fall = dmack + 2;
     uint32_t rise = 0;
     const uint32_t recovery = std::max<uint32_t>(Samples(write ? t.tKW : t.tKR), 2);
     for (size_t i = 0; i < words.size(); ++i) {
+        uint32_t driven = dmack + 1;
         if (i > 0) {
             fall = std::max(fall + Samples(t.t0), rise + recovery);
-            SetData(rise + 1, words[i]);
+            // The next word follows the previous one's hold.
+            driven = timing.ideal ? rise + 1 : std::min(rise + Samples(t.tH), fall);
+            if (early) DriveData(driven, words[i]);
         }
         const bool simultaneous = NextWordSimultaneous();
         Set(strobe, fall, 0);
         bool shortened = false;
         rise = fall + StrobeLength(Samples(t.tD), shortened);
+        if (!early) {
+            if (!write) {
+                const double access =
+                    timing.readAccessNs >= 0 ? timing.readAccessNs : std::max(t.tD - t.tG, 0.0);
+                driven = fall + SamplesWithin(access);
+            } else if (timing.writeData == WriteData::Late) {
+                driven = rise - std::min(Samples(t.tG), rise - fall);
+            } else {
+                driven = fall;
+            }
+            driven = std::clamp(driven, fall, rise - 1);
+            DriveData(driven, words[i]);
+        }
         Set(strobe, rise, 1);
         if (simultaneous) {
             Set(other, fall, 0);
             Set(other, rise, 1);
         }
-        phase.words.push_back(Transfer{fall, words[i], false, simultaneous, shortened});
+        Transfer transfer{fall, words[i], false, simultaneous, shortened};
+        transfer.strobeEnd = rise;
+        transfer.dataFrom = driven;
+        transfer.dataUntil = kOpenEnd;
+        if (!timing.ideal) {
+            transfer.dataUntil = rise + Samples(write ? t.tH : t.tF);
+            ReleaseData(transfer.dataUntil);
+        }
+        phase.words.push_back(transfer);
     }
-    // The card drops DMARQ as the last cycle ends; the host then releases DMACK.
-    Set(kDmarq, rise, 0);
-    MarkAt(phase, Landmark::DmarqNegated, rise);
-    const uint32_t release = rise + Samples(t.tJ);
+    const uint32_t lastFall = fall;
+    uint32_t dmarq = rise;
+    if (!timing.ideal) {
+        // The card drops DMARQ within tL of the last cycle's strobe falling.
+        dmarq = timing.dmarqWithStrobe ? lastFall : lastFall + SamplesWithin(write ? t.tLW : t.tLR);
+    }
+    // The host releases DMACK after the last cycle ends.
+    Set(kDmarq, dmarq, 0);
+    MarkAt(phase, Landmark::DmarqNegated, dmarq);
+    const uint32_t release = std::max(rise, dmarq) + Samples(t.tJ);
     Set(kDmack, release, 1);
     MarkAt(phase, Landmark::DmackNegated, release);
     phase.end = release;
@@ -257,10 +376,19 @@ void Bus::UdmaOut(std::span<const uint16_t> words, const UdmaBurst& burst) { Udm
 // One Ultra DMA burst. Data-in: the card strobes DSTROBE on IORDY, the host
 // holds HDMARDY- (IORD) low. Data-out: the host strobes HSTROBE on IORD, the
 // card holds DDMARDY- (IORDY) low. IOWR is STOP throughout.
+//
+// On the realistic bus each step of the opening and of the termination is
+// an event of its own, at the mode's minimum: DMACK-, STOP negated, then
+// HDMARDY- asserted and the card driving DD a sample later (data-in) or the
+// host driving DD and the card asserting DDMARDY- (data-out), then the first
+// strobe edge. The sender ends a burst tSS after its last edge; a receiver
+// ends it by negating its ready line and waits tRP before the next step.
+// The host drives the CRC word tCVS before DMACK- rises and holds it tCVH.
 void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool write) {
     if (finished_) throw std::logic_error("the bus is finished");
     if (words.empty()) throw std::invalid_argument("an Ultra DMA burst needs at least one word");
     const UdmaTiming& t = UdmaMode(options_.udmaMode);
+    const bool ideal = options_.timing.ideal;
     // Each strobe phase lasts two samples at least, so data can change
     // between two edges rather than on one.
     const uint32_t half = std::max<uint32_t>(Samples(t.halfCycle), 2);
@@ -268,8 +396,10 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
     const uint32_t interlock = Samples(t.tMli);
     const int strobe = write ? kIord : kIordy;
     const int ready = write ? kIordy : kIord;
+    const uint64_t steps = uint64_t{Samples(t.tRp)} + Samples(t.tSs) + Samples(t.tDzfs) + Samples(t.tCvs) +
+                           Samples(t.tCvh) + Samples(t.tZah);
     CheckRoom(uint64_t{now_} + (words.size() + 20) * uint64_t{half} +
-              (burst.pauseAfter.size() + 1) * uint64_t{Samples(burst.pauseNs)} + 16 * uint64_t{Samples(t.tRp)});
+              (burst.pauseAfter.size() + 1) * uint64_t{Samples(burst.pauseNs)} + 16 * steps);
 
     Phase phase{write ? PhaseKind::UdmaOut : PhaseKind::UdmaIn};
     phase.terminator = burst.terminator;
@@ -279,33 +409,50 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
     Set(kDmarq, now_, 1);
     MarkAt(phase, Landmark::DmarqAsserted, now_);
     const uint32_t dmack = now_ + Samples(t.tAck);
-    // The host drives the first word as soon as it owns the bus.
-    if (write) SetData(dmack, words[0]);
+    // The ideal host drives the first word as soon as it owns the bus.
+    if (write && ideal) DriveData(dmack, words[0]);
     Set(kDmack, dmack, 0);
     MarkAt(phase, Landmark::DmackAsserted, dmack);
     const uint32_t stop = dmack + Samples(t.tEnv);
     uint32_t first;
-    if (!write) {
+    uint32_t firstData;
+    if (!write && ideal) {
         // The host negates STOP and asserts HDMARDY- on the same clock.
         Set(kIowr, stop, 0);
         Set(kIord, stop, 0);
         MarkAt(phase, Landmark::StopNegated, stop);
         MarkAt(phase, Landmark::ReceiverReady, stop);
-        SetData(stop + 1, words[0]);
+        firstData = stop + 1;
+        DriveData(firstData, words[0]);
         first = stop + 1 + std::max<uint32_t>(Samples(t.tDvs), 1);
+    } else if (!write) {
+        Set(kIowr, stop, 0);
+        MarkAt(phase, Landmark::StopNegated, stop);
+        const uint32_t ready0 = stop + 1;
+        Set(kIord, ready0, 0);
+        MarkAt(phase, Landmark::ReceiverReady, ready0);
+        // The card turns its drivers on once it has seen both, and then
+        // waits tDZFS before the first DSTROBE edge.
+        firstData = ready0 + std::max<uint32_t>(SamplesFor(t.tZad), 1);
+        DriveData(firstData, words[0]);
+        first = firstData + Samples(std::max(t.tDzfs, t.tDvs));
     } else {
         Set(kIowr, stop, 0);
         MarkAt(phase, Landmark::StopNegated, stop);
         const uint32_t ready0 = stop + interlock;
+        firstData = ideal ? dmack : stop + 1;
+        if (!ideal) DriveData(firstData, words[0]);
         Set(kIordy, ready0, 0);
         MarkAt(phase, Landmark::ReceiverReady, ready0);
         first = ready0 + std::max<uint32_t>(Samples(t.tDvs), 1);
+        if (!ideal) first = std::max(ready0 + 1, firstData + Samples(t.tDvs));
     }
 
     uint32_t edge = first;
     const uint32_t pause = Samples(burst.pauseNs);
     const uint32_t margin = Samples(options_.faults.dataMarginNs);
     bool earlyAfterPrevious = false;
+    uint32_t change = firstData;
     for (size_t i = 0; i < words.size(); ++i) {
         bool shortened = false;
         bool late = false;
@@ -320,10 +467,11 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
             }
             const uint32_t every = options_.faults.lateDataEvery;
             late = every != 0 && word % every == 0 && i + 1 < words.size() && !earlyAfterPrevious;
-            uint32_t change = previous + hold;
+            change = previous + hold;
             if (earlyAfterPrevious) change = previous + std::min(margin, edge - previous - 1);
             if (late) change = std::max(edge - std::min(margin, edge - previous - 1), previous + 1);
             SetData(change, words[i]);
+            phase.words.back().dataUntil = change;
         }
         early = options_.faults.earlyDataEvery != 0 && word % options_.faults.earlyDataEvery == 0 && i > 0 &&
                 i + 1 < words.size();
@@ -342,6 +490,8 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
         Transfer transfer{edge, words[i], level == 1, simultaneous, shortened};
         transfer.lateData = late;
         transfer.earlyData = early;
+        transfer.dataFrom = change;
+        transfer.dataUntil = kOpenEnd;
         phase.words.push_back(transfer);
     }
 
@@ -351,29 +501,70 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
         MarkAt(phase, mark, at);
         at += interlock;
     };
-    if (burst.terminator == Terminator::Device) {
-        step(kDmarq, 0, Landmark::DmarqNegated);
-        step(kIowr, 1, Landmark::StopAsserted);
-        step(ready, 1, Landmark::ReceiverPaused);
-    } else if (!write) {
-        // The host drops HDMARDY- and waits tRP before asserting STOP.
-        Set(kIord, at, 1);
+    if (ideal) {
+        if (burst.terminator == Terminator::Device) {
+            step(kDmarq, 0, Landmark::DmarqNegated);
+            step(kIowr, 1, Landmark::StopAsserted);
+            step(ready, 1, Landmark::ReceiverPaused);
+        } else if (!write) {
+            // The host drops HDMARDY- and waits tRP before asserting STOP.
+            Set(kIord, at, 1);
+            MarkAt(phase, Landmark::ReceiverPaused, at);
+            at += Samples(t.tRp);
+            step(kIowr, 1, Landmark::StopAsserted);
+            step(kDmarq, 0, Landmark::DmarqNegated);
+        } else {
+            step(kIowr, 1, Landmark::StopAsserted);
+            step(kDmarq, 0, Landmark::DmarqNegated);
+            step(kIordy, 1, Landmark::ReceiverPaused);
+        }
+    } else if ((burst.terminator == Terminator::Device) != write) {
+        // The sender ends the burst tSS after its last edge: the card by
+        // negating DMARQ, the host by asserting STOP.
+        at = edge + std::max(Samples(t.tSs), half);
+        if (!write) {
+            step(kDmarq, 0, Landmark::DmarqNegated);
+            step(kIowr, 1, Landmark::StopAsserted);
+            step(kIord, 1, Landmark::ReceiverPaused);
+        } else {
+            step(kIowr, 1, Landmark::StopAsserted);
+            step(kDmarq, 0, Landmark::DmarqNegated);
+            step(kIordy, 1, Landmark::ReceiverPaused);
+        }
+    } else {
+        // The receiver ends it: it negates its ready line, the sender stops,
+        // and tRP later the burst closes (the card negates DMARQ and the host
+        // asserts STOP, each waiting for the other's step).
+        Set(ready, at, 1);
         MarkAt(phase, Landmark::ReceiverPaused, at);
         at += Samples(t.tRp);
-        step(kIowr, 1, Landmark::StopAsserted);
-        step(kDmarq, 0, Landmark::DmarqNegated);
-    } else {
-        step(kIowr, 1, Landmark::StopAsserted);
-        step(kDmarq, 0, Landmark::DmarqNegated);
-        step(kIordy, 1, Landmark::ReceiverPaused);
+        if (!write) {
+            step(kIowr, 1, Landmark::StopAsserted);
+            step(kDmarq, 0, Landmark::DmarqNegated);
+        } else {
+            step(kDmarq, 0, Landmark::DmarqNegated);
+            step(kIowr, 1, Landmark::StopAsserted);
+        }
     }
     if (tracks_[static_cast<size_t>(strobe)].level == 0) step(strobe, 1, Landmark::FinalStrobe);
-    SetData(at, phase.crc);
-    at += Samples(t.tAck);
-    Set(kDmack, at, 1);
-    MarkAt(phase, Landmark::DmackNegated, at);
-    phase.end = at;
-    now_ = at + 1;
+    uint32_t crcAt = at;
+    uint32_t dmackUp = at + Samples(t.tAck);
+    if (!ideal) {
+        // In a data-in burst the card lets go of DD and the host takes the
+        // lines over tZAH later for the CRC word.
+        if (!write) {
+            ReleaseData(at);
+            crcAt = at + Samples(t.tZah);
+        }
+        dmackUp = crcAt + std::max(Samples(t.tCvs), Samples(t.tAck));
+    }
+    phase.words.back().dataUntil = write || ideal ? crcAt : at;
+    DriveData(crcAt, phase.crc);
+    Set(kDmack, dmackUp, 1);
+    MarkAt(phase, Landmark::DmackNegated, dmackUp);
+    if (!ideal) ReleaseData(dmackUp + Samples(t.tCvh));
+    phase.end = dmackUp;
+    now_ = dmackUp + 1;
     transcript_.phases.push_back(std::move(phase));
 }
 
@@ -464,6 +655,17 @@ host::Waveform Bus::Finish() {
         track.initial = 0;
         const uint32_t rise = transcript_.startLowUntil;
         track.changes.insert(std::upper_bound(track.changes.begin(), track.changes.end(), rise), rise);
+    }
+
+    if (releaseAt_ < end) transcript_.undriven.push_back({releaseAt_, kOpenEnd});
+    // A value's time on the lines ends where the next one comes, when its
+    // driver had not let go before.
+    Transfer* previous = nullptr;
+    for (Phase& phase : transcript_.phases) {
+        for (Transfer& word : phase.words) {
+            if (previous && previous->dataUntil > word.dataFrom) previous->dataUntil = word.dataFrom;
+            previous = &word;
+        }
     }
 
     host::Waveform waveform;

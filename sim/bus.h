@@ -9,13 +9,25 @@
 // Levels are raw: IORD, IOWR, CS0, CS1 and DMACK are asserted low, DMARQ and
 // INTRQ high.
 //
-// Data placement: the card drives read data from the start of a register or
-// multiword DMA cycle, before the strobe falls, so a decoder that samples at
-// the falling strobe edge sees it. In Ultra DMA the sender changes the data
-// a hold time after each strobe edge, so every edge (rising and falling)
-// carries the word that was set up before it. A data-in burst starts with
-// the host negating STOP and asserting HDMARDY- on the same sample, as a
-// host controller clocks both from one state change.
+// Data placement. By default the bus is what real hosts and cards put on
+// the cable. A card drives read data (PIO and multiword DMA) only while the
+// strobe is asserted, from an access delay into the pulse, holds it t6 (tF)
+// after the negation and releases the lines; the host drives write data from
+// the address setup (or at the strobe, or at the latest moment it may) and
+// releases the lines after its hold. Where nobody drives DD the lines keep
+// their last level in the waveform, and the transcript lists the stretch so
+// a VCD can show it as z. Ultra DMA bursts open and close one step at a
+// time in the ATA order. In every case the data is on the lines at least at
+// the last sample of the strobe pulse, where a receiver latches it.
+//
+// The ideal bus (BusTiming::ideal) is the synthesizer's earlier one: the
+// data is on the lines before the strobe falls and stays there, a data-in
+// burst starts with STOP negated and HDMARDY- asserted on one sample, and
+// the card drops DMARQ as the last multiword DMA cycle ends.
+//
+// In Ultra DMA the sender changes the data a hold time after each strobe
+// edge, so every edge (rising and falling) carries the word that was set up
+// before it.
 #pragma once
 
 #include <cstdint>
@@ -84,6 +96,36 @@ struct Faults {
     double dataMarginNs = 1;
 };
 
+// Where the host puts write data in a register, PIO or multiword DMA cycle.
+enum class WriteData {
+    Setup,   // with the address (multiword DMA: after the previous cycle's hold)
+    Strobe,  // when the strobe falls
+    Late,    // exactly t3 (multiword DMA: tG) before the strobe rises, the latest a host may
+};
+
+// How the bus places data and handshakes in time (see the top of the file).
+struct BusTiming {
+    bool ideal = false;
+    // PIO and multiword DMA reads: the card drives the data this long after
+    // the strobe falls; negative: the latest a compliant card may, t2 - t5
+    // (multiword DMA: tD - tG). Never later than the pulse's last sample.
+    double readAccessNs = -1;
+    WriteData writeData = WriteData::Setup;
+    // IORDY wait states on register and PIO data cycles: on every Nth cycle
+    // (iordyEvery) the card negates IORDY tA after the strobe falls and
+    // asserts it again iordyWaitNs later (0: no wait states); read data is
+    // valid tRD before that, and the host negates the strobe once IORDY is
+    // back. A cycle the short-strobe fault cuts gets no wait.
+    double iordyWaitNs = 0;
+    uint32_t iordyEvery = 1;
+    // The card negates IORDY in the same sample as the strobe falls (without
+    // this, tA later: the same sample only when a sample is longer than tA).
+    bool iordyWithStrobe = false;
+    // Multiword DMA: the card negates DMARQ in the same sample as the last
+    // cycle's strobe falls (without this, tLR / tLW later).
+    bool dmarqWithStrobe = false;
+};
+
 struct Options {
     double samplePeriodNs = 5;  // 200 MS/s: an Ultra DMA 4 strobe phase is 6 samples
     int pioMode = 4;
@@ -92,6 +134,7 @@ struct Options {
     uint32_t seed = 1;
     bool intrq = false;          // add an INTRQ signal after D15
     uint32_t leadInSamples = 40;  // idle bus before the first cycle and after the last
+    BusTiming timing;
     Faults faults;
 };
 
@@ -112,6 +155,16 @@ struct Transfer {
     bool shortStrobe = false;   // the strobe pulse (Ultra DMA: the phase before this edge) is cut short
     bool lateData = false;      // Ultra DMA: the word came onto the lines too close before its edge
     bool earlyData = false;     // Ultra DMA: the lines changed too soon after its edge
+    // Register and multiword DMA cycles: where the strobe rises again; a
+    // receiver latches the data at the sample before it.
+    uint32_t strobeEnd = 0;
+    // The value is on the data lines from dataFrom up to, not including,
+    // dataUntil (where its driver released the lines or the next value came).
+    uint32_t dataFrom = 0;
+    uint32_t dataUntil = 0;
+    // An IORDY wait state: IORDY low from waitFrom up to waitUntil (both 0: none).
+    uint32_t waitFrom = 0;
+    uint32_t waitUntil = 0;
 };
 
 enum class Landmark {
@@ -148,8 +201,18 @@ struct Glitch {
     uint32_t width;
 };
 
+// Positions from `from` up to, not including, `to`.
+struct Span {
+    uint32_t from;
+    uint32_t to;  // kOpenEnd: to the end of the capture
+};
+inline constexpr uint32_t kOpenEnd = 0xFFFFFFFFu;
+
 struct Transcript {
     std::vector<Phase> phases;
+    // Where nobody drives the data lines (they keep their last level in the
+    // waveform; a VCD shows them as z). Always empty on the ideal bus.
+    std::vector<Span> undriven;
     std::vector<Glitch> glitches;
     uint32_t startLowUntil = 0;  // where start-low signals rise (0 if none)
 };
@@ -172,7 +235,8 @@ struct TaskFile {
     static TaskFile Lba(uint32_t lba, uint8_t count, uint8_t features = 0);
 };
 
-// Ultra DMA CRC: x^16 + x^12 + x^5 + 1, seeded with 4ABAh at burst start.
+// Ultra DMA CRC: x^16 + x^12 + x^5 + 1, seeded with 4ABAh at burst start,
+// each word folded in bit by bit from DD0 up.
 uint16_t UdmaCrc(std::span<const uint16_t> words);
 
 // The signal name of a line, and the line of a name (-1 when unknown).
@@ -211,6 +275,10 @@ public:
     std::mt19937& random() { return random_; }
     // Samples for a duration: at least one, rounded up.
     uint32_t Samples(double ns) const;
+    // Samples a delay of at most `ns` after an edge moves on: rounded down,
+    // so 0 when a sample is longer (an edge seen at sample n happened within
+    // the sample period before it).
+    uint32_t SamplesWithin(double ns) const;
 
     // Closes the capture (idle tail, faults) and returns it. The transcript
     // stays readable afterwards.
@@ -225,8 +293,14 @@ private:
 
     void Set(int line, uint32_t position, int level);
     void SetData(uint32_t position, uint16_t value);
+    // Who drives DD: DriveData puts a value on the lines (ending a stretch
+    // without a driver), ReleaseData lets go of them from a position on.
+    void DriveData(uint32_t position, uint16_t value);
+    void ReleaseData(uint32_t position);
     void SetAddress(uint32_t position, Reg reg, bool selected);
-    uint16_t DataAt() const;
+    uint16_t DataAt(uint32_t position) const;
+    // Samples, rounded up, without the minimum of one.
+    uint32_t SamplesFor(double ns) const;
     Transfer RegisterCycle(Reg reg, uint16_t value, bool write, bool wide);
     void Mwdma(std::span<const uint16_t> words, bool write);
     void Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool write);
@@ -245,6 +319,8 @@ private:
     uint64_t dmaWords_ = 0;
     uint64_t strobes_ = 0;
     uint64_t udmaWords_ = 0;
+    uint64_t pioCycles_ = 0;
+    uint32_t releaseAt_;  // the lines are undriven from here on (kOpenEnd: driven)
     std::mt19937 random_;
     Transcript transcript_;
     bool finished_ = false;

@@ -19,6 +19,7 @@
 #endif
 #include "sim/bus.h"
 #include "sim/scenarios.h"
+#include "sim/timing.h"
 #include "sim/transcript_writer.h"
 #include "sim/vcd_writer.h"
 
@@ -40,8 +41,14 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Synthesizes the bus of a CompactFlash 4.1 card in True IDE mode and writes it as a "
         "value change dump (VCD), a sigrok session (.sr) or CSV. Signals: DMARQ DMACK CS1 CS0 A0 A1 A2 IORD IOWR IORDY D0..D15 "
-        "(and INTRQ with --intrq), raw levels. The same scenario, options and seed always give "
-        "the same file.",
+        "(and INTRQ with --intrq), raw levels. The bus is realistic: a card drives read data only while "
+        "DIOR- is asserted, as late as CF 4.1 allows (--read-access), holds it t6 and releases the lines "
+        "(z in a VCD; .sr and CSV keep the last level); the host drives write data from the address "
+        "setup (--write-data); Ultra DMA bursts open and close one step at a time in the ATA order with "
+        "the CRC word at DMACK- negation; the card drops DMARQ up to tL after the last multiword DMA "
+        "cycle's strobe falls. --ideal-timing gives the earlier ideal bus instead (data on the lines "
+        "before the strobe falls). The "
+        "same scenario, options and seed always give the same file.",
         "cfsim"};
     app.footer(ScenarioHelp() +
                "\nExamples:\n"
@@ -52,6 +59,9 @@ int main(int argc, char** argv) {
                "  cfsim pio-read --format csv > read.csv\n"
                "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
                "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd\n"
+               "  cfsim pio-read --iordy-wait 300 --iordy-every 4 --iordy-with-strobe -o waits.vcd\n"
+               "  cfsim mdma --dmarq-with-strobe --write-data late -o mdma.vcd\n"
+               "  cfsim mixed --ideal-timing -o ideal.vcd\n"
 
                "  cfsim bench --edges 1000000 --udma-mode 5 --sample-period 5 -o bench.vcd");
 
@@ -94,6 +104,47 @@ int main(int argc, char** argv) {
         ->default_val(options.udmaMode)
         ->check(CLI::Range(0, 6));
     app.add_flag("--intrq", options.intrq, "Add an INTRQ signal after D15");
+    fd::sim::BusTiming& timing = options.timing;
+    auto* ideal = app.add_flag("--ideal-timing", timing.ideal,
+                               "The ideal bus of earlier cfsim versions: every value on the data lines "
+                               "before its strobe falls and kept there, a data-in burst opening with STOP "
+                               "and HDMARDY- on one sample, DMARQ dropped as the last multiword DMA cycle "
+                               "ends");
+    std::vector<CLI::Option*> realistic;
+    realistic.push_back(app.add_option("--read-access", timing.readAccessNs,
+                                       "PIO and multiword DMA reads: the card drives the data this many ns "
+                                       "after the strobe falls (default: the latest CF 4.1 allows, t2 - t5, "
+                                       "multiword DMA tD - tG; never later than the pulse's last sample)")
+                            ->check(CLI::NonNegativeNumber));
+    std::string writeData = "setup";
+    realistic.push_back(app.add_option("--write-data", writeData,
+                                       "Where the host drives write data: setup (with the address; "
+                                       "multiword DMA after the previous cycle's hold), strobe (when DIOW- "
+                                       "falls) or late (t3, multiword DMA tG, before DIOW- rises, the "
+                                       "latest allowed)")
+                            ->default_val(writeData)
+                            ->check(CLI::IsMember({"setup", "strobe", "late"})));
+    CLI::Option* iordyWait =
+        app.add_option("--iordy-wait", timing.iordyWaitNs,
+                       "IORDY wait states on register and PIO data cycles: the card negates IORDY tA after "
+                       "the strobe falls and asserts it again this many ns later (at most tB, 1250; PIO 0 "
+                       "to 4); read data is valid tRD before IORDY returns and the host then ends the pulse")
+            ->check(CLI::PositiveNumber);
+    realistic.push_back(iordyWait);
+    realistic.push_back(app.add_option("--iordy-every", timing.iordyEvery,
+                                       "With --iordy-wait: only every Nth register and PIO data cycle waits")
+                            ->default_val(timing.iordyEvery)
+                            ->check(CLI::Range(1u, 1000000u))
+                            ->needs(iordyWait));
+    realistic.push_back(app.add_flag("--iordy-with-strobe", timing.iordyWithStrobe,
+                                     "With --iordy-wait: the card negates IORDY in the same sample as the "
+                                     "strobe falls (without it tA later, which is the same sample only when "
+                                     "a sample is longer than tA)")
+                            ->needs(iordyWait));
+    realistic.push_back(app.add_flag("--dmarq-with-strobe", timing.dmarqWithStrobe,
+                                     "Multiword DMA: the card negates DMARQ in the same sample as the last "
+                                     "cycle's strobe falls (without it tLR / tLW after the fall)"));
+    for (CLI::Option* option : realistic) option->excludes(ideal);
     app.add_option("--simultaneous-every", options.faults.simultaneousEvery,
                    "Fault: every Nth DMA word has a second strobe changing at the same sample");
     app.add_option("--glitches", options.faults.glitchCount, "Fault: this many glitches on the strobes");
@@ -127,6 +178,28 @@ int main(int argc, char** argv) {
         return app.exit(error);
     }
 
+    timing.writeData = writeData == "late"     ? fd::sim::WriteData::Late
+                       : writeData == "strobe" ? fd::sim::WriteData::Strobe
+                                               : fd::sim::WriteData::Setup;
+    if (!timing.ideal && timing.readAccessNs >= 0) {
+        // A later card is not compliant; say which limit it breaks.
+        const auto& pio = fd::sim::PioMode(options.pioMode);
+        const auto& mwdma = fd::sim::MwdmaMode(options.mwdmaMode);
+        const double pioLatest = std::min(pio.t2Data, pio.t2Reg) - pio.t5;
+        if (timing.readAccessNs > pioLatest) {
+            std::cerr << "cfsim: warning: --read-access " << timing.readAccessNs
+                      << " ns is later than a card may drive PIO" << options.pioMode
+                      << " read data (t2 - t5 = " << pioLatest
+                      << " ns); the data reaches the lines no later than the pulse's last sample\n";
+        }
+        if (timing.readAccessNs > mwdma.tD - mwdma.tG) {
+            std::cerr << "cfsim: warning: --read-access " << timing.readAccessNs
+                      << " ns is later than a card may drive MWDMA" << options.mwdmaMode
+                      << " read data (tD - tG = " << mwdma.tD - mwdma.tG
+                      << " ns); the data reaches the lines no later than the pulse's last sample\n";
+        }
+    }
+
     // The format follows the file's extension unless named.
     if (format.empty()) {
         std::string extension = std::filesystem::path(output).extension().string();
@@ -143,12 +216,13 @@ int main(int argc, char** argv) {
         return 2;
     }
 #endif
-    const auto writeCapture = [&format](std::ostream& out, const fd::host::Waveform& waveform) {
+    const auto writeCapture = [&format](std::ostream& out, const fd::host::Waveform& waveform,
+                                        const fd::sim::Transcript& transcript) {
 #if defined(FD_HAVE_FORMATS)
         if (format == "csv") fd::host::WriteCsvCapture(waveform, out);
         else
 #endif
-            fd::sim::WriteVcd(out, waveform);
+            fd::sim::WriteVcd(out, waveform, fd::sim::VcdOptionsFor(transcript, waveform));
         if (!out.flush()) throw std::ios_base::failure("capture");
     };
 
@@ -172,14 +246,14 @@ int main(int argc, char** argv) {
             fd::host::WriteSigrokSession(waveform, output);
 #endif
         } else if (output == "-") {
-            writeCapture(std::cout, waveform);
+            writeCapture(std::cout, waveform, bus.transcript());
         } else {
             std::ofstream file(output, std::ios::binary);
             if (!file) {
                 std::cerr << "cfsim: cannot create " << output << "\n";
                 return 1;
             }
-            writeCapture(file, waveform);
+            writeCapture(file, waveform, bus.transcript());
         }
         if (!transcriptFile.empty()) {
             writing = transcriptFile;

@@ -35,6 +35,18 @@ std::string VcdIdentifier(size_t index) {
     return code;
 }
 
+VcdOptions VcdOptionsFor(const Transcript& transcript, const host::Waveform& waveform) {
+    VcdOptions options;
+    if (transcript.undriven.empty()) return options;
+    std::vector<VcdSpan> spans;
+    for (const Span& span : transcript.undriven) spans.push_back({span.from, span.to});
+    options.undriven.resize(waveform.signals.size());
+    for (int bit = 0; bit < 16 && static_cast<size_t>(kD0 + bit) < waveform.signals.size(); ++bit) {
+        options.undriven[static_cast<size_t>(kD0 + bit)] = spans;
+    }
+    return options;
+}
+
 void WriteVcd(std::ostream& out, const host::Waveform& waveform, const VcdOptions& options) {
     // A failing stream becomes an exception; the caller's mask is restored
     // on the way out (setting it cannot throw then: the state is checked
@@ -70,6 +82,23 @@ void WriteVcd(std::ostream& out, const host::Waveform& waveform, const VcdOption
     }
     out << "$upscope $end\n$enddefinitions $end\n";
 
+    // Stretch boundaries of each signal as one ascending list: from, to,
+    // from, to, ... (empty stretches and those past the end left out). An
+    // odd count of boundaries passed means the signal is undriven.
+    std::vector<std::vector<uint32_t>> boundaries(signals.size());
+    for (size_t i = 0; i < signals.size() && i < options.undriven.size(); ++i) {
+        for (const VcdSpan& span : options.undriven[i]) {
+            if (span.to <= span.from || span.from > waveform.endPosition) continue;
+            boundaries[i].push_back(span.from);
+            if (span.to <= waveform.endPosition) boundaries[i].push_back(span.to);
+        }
+    }
+    std::vector<size_t> boundary(signals.size(), 0);
+    auto nextBoundary = [&](size_t i) -> uint32_t {
+        return boundary[i] < boundaries[i].size() ? boundaries[i][boundary[i]] : 0xFFFFFFFFu;
+    };
+    auto undrivenNow = [&](size_t i) { return boundary[i] % 2 == 1; };
+
     // A change at position 0 only sets the starting level.
     std::vector<uint8_t> level(signals.size());
     std::vector<size_t> cursor(signals.size(), 0);
@@ -79,15 +108,26 @@ void WriteVcd(std::ostream& out, const host::Waveform& waveform, const VcdOption
             level[i] ^= 1;
             ++cursor[i];
         }
+        while (nextBoundary(i) == 0) ++boundary[i];
     }
     out << "#0\n$dumpvars\n";
-    for (size_t i = 0; i < signals.size(); ++i) out << static_cast<char>('0' + level[i]) << codes[i] << '\n';
+    for (size_t i = 0; i < signals.size(); ++i) {
+        out << (undrivenNow(i) ? 'z' : static_cast<char>('0' + level[i])) << codes[i] << '\n';
+    }
     out << "$end\n";
 
-    using Entry = std::pair<uint32_t, size_t>;  // next change, signal
+    auto nextEvent = [&](size_t i) -> uint32_t {
+        const auto& changes = signals[i].changes;
+        const uint32_t change = cursor[i] < changes.size() ? changes[cursor[i]] : 0xFFFFFFFFu;
+        return std::min(change, nextBoundary(i));
+    };
+    auto pending = [&](size_t i) {
+        return cursor[i] < signals[i].changes.size() || boundary[i] < boundaries[i].size();
+    };
+    using Entry = std::pair<uint32_t, size_t>;  // next event, signal
     std::priority_queue<Entry, std::vector<Entry>, std::greater<>> next;
     for (size_t i = 0; i < signals.size(); ++i) {
-        if (cursor[i] < signals[i].changes.size()) next.push({signals[i].changes[cursor[i]], i});
+        if (pending(i)) next.push({nextEvent(i), i});
     }
     uint64_t lastTime = 0;
     std::vector<size_t> changed;
@@ -99,16 +139,31 @@ void WriteVcd(std::ostream& out, const host::Waveform& waveform, const VcdOption
             next.pop();
         }
         std::sort(changed.begin(), changed.end());
-        lastTime = timeOf(position);
-        out << '#' << lastTime << '\n';
+        bool stamped = false;
+        auto stamp = [&] {
+            if (stamped) return;
+            stamped = true;
+            lastTime = timeOf(position);
+            out << '#' << lastTime << '\n';
+        };
         for (size_t i : changed) {
             const auto& changes = signals[i].changes;
+            const bool wasUndriven = undrivenNow(i);
+            while (nextBoundary(i) == position) ++boundary[i];
+            const bool isUndriven = undrivenNow(i);
             while (cursor[i] < changes.size() && changes[cursor[i]] == position) {
                 level[i] ^= 1;
-                out << static_cast<char>('0' + level[i]) << codes[i] << '\n';
+                if (!wasUndriven && !isUndriven) {
+                    stamp();
+                    out << static_cast<char>('0' + level[i]) << codes[i] << '\n';
+                }
                 ++cursor[i];
             }
-            if (cursor[i] < changes.size()) next.push({changes[cursor[i]], i});
+            if (wasUndriven != isUndriven) {
+                stamp();
+                out << (isUndriven ? 'z' : static_cast<char>('0' + level[i])) << codes[i] << '\n';
+            }
+            if (pending(i)) next.push({nextEvent(i), i});
         }
     }
     const uint64_t endTime = timeOf(waveform.endPosition);

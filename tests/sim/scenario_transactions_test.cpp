@@ -95,24 +95,43 @@ Analyzed RunAndAnalyze(const std::string& scenario, const fd::sim::ScenarioParam
 }
 
 TEST(ScenarioTransactions, EveryScenarioComesBackCommandForCommand) {
+    fd::sim::BusTiming ideal;
+    ideal.ideal = true;
+    // A realistic bus at the edges of what ATA allows.
+    fd::sim::BusTiming limits;
+    limits.iordyWaitNs = 400;
+    limits.iordyEvery = 5;
+    limits.iordyWithStrobe = true;
+    limits.writeData = fd::sim::WriteData::Late;
+    limits.readAccessNs = 1e6;
+    limits.dmarqWithStrobe = true;
     struct Shape {
         const char* label;
         uint32_t sectors;
         size_t burstWords;
         bool intrq;
+        fd::sim::BusTiming timing = {};
+        double samplePeriodNs = 5;
+        uint64_t edges = 1'000'000;
     };
     const Shape shapes[] = {
         {"one sector, one burst", 1, 0, false},
         {"three sectors in bursts of 200 words", 3, 200, true},
+        {"the ideal bus", 2, 0, false, ideal, 5, 20'000},
+        {"handshakes at their limits, odd bursts", 2, 101, false, limits, 5, 20'000},
+        {"coarse samples", 2, 77, true, {}, 40, 20'000},
     };
     for (const Shape& shape : shapes) {
         for (const fd::sim::ScenarioInfo& scenario : fd::sim::Scenarios()) {
             SCOPED_TRACE(std::string(scenario.name) + ", " + shape.label);
             fd::sim::Options options;
             options.intrq = shape.intrq;
+            options.timing = shape.timing;
+            options.samplePeriodNs = shape.samplePeriodNs;
             fd::sim::ScenarioParams params;
             params.sectors = shape.sectors;
             params.burstWords = shape.burstWords;
+            params.edges = shape.edges;
             const Analyzed run = RunAndAnalyze(std::string(scenario.name), params, options);
             ExpectTransactions(run.transactions, run.issued);
         }
@@ -143,20 +162,27 @@ TEST(ScenarioTransactions, EachProtocolTakesItsDataPath) {
     }
 }
 
-TEST(ScenarioTransactions, UltraDmaBurstEdgesAreNotData) {
-    // The read's bursts end by the host (one HDMARDY- edge each, read as a
-    // word the other way); the write's bursts open with STOP negated (read
-    // as a multiword DMA write). Neither is data.
-    fd::sim::ScenarioParams params;
-    params.sectors = 2;
-    params.burstWords = 100;
-    const Analyzed run = RunAndAnalyze("udma-pause", params);
-    ASSERT_EQ(run.transactions.size(), 2u);
-    EXPECT_EQ(run.transactions[0].ignoredWords, 6u);  // 512 words in bursts of 100
-    EXPECT_EQ(run.transactions[1].ignoredWords, 6u);
-    EXPECT_EQ(run.transactions[1].dataPath, DataPath::UltraDma);
-    // COMPOSE marks each new sector with its address.
-    EXPECT_FALSE(run.transactions[1].sectorAddresses.empty());
+TEST(ScenarioTransactions, UltraDmaReadyLinesCarryNoWords) {
+    // A receiver that ends a burst drops its ready line while STOP is still
+    // negated: the host ending the read's bursts (HDMARDY- rising), the card
+    // ending a write burst after an odd number of words (DDMARDY- rising
+    // while HSTROBE is low). STOP negated at the start of a write burst is
+    // no cycle either. None of it reaches the records, so nothing is left
+    // for the transactions to ignore.
+    for (const size_t burstWords : {size_t{100}, size_t{101}}) {
+        SCOPED_TRACE(testing::Message() << "bursts of " << burstWords);
+        fd::sim::ScenarioParams params;
+        params.sectors = 2;
+        params.burstWords = burstWords;
+        const Analyzed run = RunAndAnalyze("udma-pause", params);
+        ASSERT_EQ(run.transactions.size(), 2u);
+        ExpectTransactions(run.transactions, run.issued);
+        EXPECT_EQ(run.transactions[0].ignoredWords, 0u);  // 512 words in 6 bursts
+        EXPECT_EQ(run.transactions[1].ignoredWords, 0u);
+        EXPECT_EQ(run.transactions[1].dataPath, DataPath::UltraDma);
+        // COMPOSE marks each new sector with its address.
+        EXPECT_FALSE(run.transactions[1].sectorAddresses.empty());
+    }
 }
 
 TEST(ScenarioTransactions, IdentifyFieldsReadBackAsWritten) {
