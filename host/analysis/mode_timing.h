@@ -19,6 +19,14 @@ struct PioTiming {
     double t2Reg;     // strobe pulse, 8-bit (task-file registers)
     double t2i;       // strobe recovery (0: the table gives none for the mode)
     double t9;        // address hold after the strobe
+    double t3;        // DIOW- data setup (before the negation)
+    double t4;        // DIOW- data hold
+    double t5;        // DIOR- data setup (before the negation)
+    double t6;        // DIOR- data hold
+    double t6z;       // DIOR- data tristate (maximum)
+    double tA;        // IORDY setup: the card negates IORDY at most this long after the strobe falls
+    double tB;        // IORDY pulse width (maximum); 0: the mode has no IORDY flow control
+    double tRd;       // read data valid before IORDY is asserted again
 };
 
 struct MwdmaTiming {
@@ -28,6 +36,13 @@ struct MwdmaTiming {
     double tKW;  // IOWR negated pulse
     double tM;   // chip selects valid to strobe
     double tJ;   // strobe to DMACK hold
+    double tE;   // DIOR- data access (maximum)
+    double tF;   // DIOR- data hold
+    double tG;   // DIOR-/DIOW- data setup (before the negation)
+    double tH;   // DIOW- data hold
+    double tLR;  // DIOR- to DMARQ negation (maximum)
+    double tLW;  // DIOW- to DMARQ negation (maximum)
+    double tZ;   // DMACK- to read data released (maximum)
 };
 
 struct UdmaTiming {
@@ -44,6 +59,18 @@ struct UdmaTiming {
     double tLi;        // limited interlock (maximum)
     double tMli;       // interlock with minimum
     double tSs;        // strobe edge to STOP / DMARQ negation
+    double tZad;       // drivers to assert (minimum)
+    double tZah;       // output drive after the other side released (minimum)
+    double tAz;        // output release (maximum)
+    double tDzfs;      // data driven to the first strobe transition (minimum)
+    double tFs;        // first DSTROBE (maximum)
+    double tRfs;       // ready to final strobe (maximum)
+    double tCvs;       // CRC word valid setup before DMACK- negation at the host
+    double tCvh;       // CRC word valid hold after DMACK- negation at the host
+    double tCs;        // CRC word setup at the device
+    double tCh;        // CRC word hold at the device
+    double tUi;        // unlimited interlock (minimum)
+    double tIordyz;    // pull-up time before IORDY is released (maximum)
 };
 
 inline constexpr int kPioModes = 7;    // 0..6 (5 and 6 are CF-only)

@@ -41,9 +41,6 @@ bool IsDataProtocol(Protocol protocol) {
     return protocol == Protocol::PioIn || protocol == Protocol::PioOut || protocol == Protocol::Dma;
 }
 
-// A register or data cycle, as opposed to the markers between them.
-bool IsBusCycle(uint16_t id) { return (id >= kPioRead && id <= kDmaWrite) || id == kUdmaRead || id == kUdmaWrite; }
-
 // Commands that work on the sectors their address and count name.
 bool AddressesSectors(uint8_t opcode) {
     switch (opcode) {
@@ -95,20 +92,7 @@ bool Transaction::TouchesLba(uint32_t first, uint32_t last) const {
     return lbaAddress <= last && lastOwn >= first;
 }
 
-void TransactionBuilder::SettlePendingDmaWrite(const Record& next) {
-    const Record held = *pendingDmaWrite_;
-    pendingDmaWrite_.reset();
-    if (next.fieldId == kUdmaWrite && (next.value & 0xFFFF) == (held.value & 0xFFFF)) {
-        if (Open()) ++current_->ignoredWords;
-        return;
-    }
-    DataWord(held, DataPath::MultiwordDma, false);
-}
-
 void TransactionBuilder::Add(const Record& record) {
-    // Markers and COMPOSE may lie between a burst's STOP negation and its
-    // first word; anything else decides what the held word was.
-    if (pendingDmaWrite_ && IsBusCycle(record.fieldId)) SettlePendingDmaWrite(record);
     switch (record.fieldId) {
     case kFeatures:
     case kSectorCount:
@@ -134,7 +118,7 @@ void TransactionBuilder::Add(const Record& record) {
     case kPioRead: DataWord(record, DataPath::Pio, true); break;
     case kPioWrite: DataWord(record, DataPath::Pio, false); break;
     case kDmaRead: DataWord(record, DataPath::MultiwordDma, true); break;
-    case kDmaWrite: pendingDmaWrite_ = record; break;
+    case kDmaWrite: DataWord(record, DataPath::MultiwordDma, false); break;
     case kUdmaRead: DataWord(record, DataPath::UltraDma, true); break;
     case kUdmaWrite: DataWord(record, DataPath::UltraDma, false); break;
     case kCompose:
@@ -319,7 +303,6 @@ void TransactionBuilder::Close(Verdict verdict, uint32_t end) {
 }
 
 std::vector<Transaction> TransactionBuilder::Finish() {
-    if (pendingDmaWrite_) SettlePendingDmaWrite(Record{});
     if (Open()) Close(Verdict::Incomplete, current_->end);
     if (reset_) CloseReset(Verdict::Incomplete);
     std::stable_sort(done_.begin(), done_.end(),

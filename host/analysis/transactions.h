@@ -63,9 +63,8 @@ struct Transaction {
     bool dataIn = false;  // device to host
     uint64_t words = 0;
     // Strobe edges the decoder reports as words but which carry no data of
-    // this command: the STOP negation that opens an Ultra DMA data-out burst
-    // (read as a multiword DMA write of the first word) and words against
-    // the command's direction (a host pausing a data-in burst).
+    // this command: words against the command's direction (the host's
+    // HDMARDY- edges pausing a data-in burst, PIO writes in a PIO read).
     uint64_t ignoredWords = 0;
     std::vector<uint16_t> data;              // words in bus order (kept when asked for, and for IDENTIFY)
     std::vector<int64_t> sectorAddresses;    // COMPOSE values seen in the data phase
@@ -104,7 +103,6 @@ private:
     void StatusRead(const Record& record, bool alternate);
     void DataWord(const Record& record, DataPath path, bool in);
     void DeviceControl(const Record& record);
-    void SettlePendingDmaWrite(const Record& next);
     void CloseReset(Verdict verdict);
     void Close(Verdict verdict, uint32_t end);
     bool Open() const { return current_.has_value(); }
@@ -123,9 +121,6 @@ private:
     std::vector<Transaction> done_;
     bool awaitingError_ = false;  // the last closed command ended with ERR
     bool keepData_ = true;
-    // A multiword DMA write word held back: if an Ultra DMA write word of
-    // the same value follows, it was the STOP negation opening that burst.
-    std::optional<Record> pendingDmaWrite_;
 };
 
 std::vector<Transaction> AnalyzeRecords(const std::vector<Record>& records, bool keepData = true);

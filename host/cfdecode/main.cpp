@@ -17,6 +17,7 @@
 #include "host/cfdecode/plugin_host.h"
 #include "host/cfdecode/record_output.h"
 #include "host/cfdecode/signal_map.h"
+#include "host/cfdecode/strobe_checks.h"
 #include "host/cfdecode/transaction_output.h"
 #include "host/formats/capture_reader.h"
 #include "host/formats/samplerate.h"
@@ -402,8 +403,12 @@ int Run(const Options& options) {
     uint64_t changes = 0;
     for (const Signal& signal : waveform.signals) changes += signal.changes.size();
     if (!options.quiet && notes.unknownValues > 0) {
-        std::fprintf(stderr, "cfdecode: warning: %s: %llu x or z values read as 0\n", options.capture.c_str(),
+        std::fprintf(stderr, "cfdecode: warning: %s: %llu x values (unknown levels) read as 0\n", options.capture.c_str(),
                      static_cast<unsigned long long>(notes.unknownValues));
+    }
+    if (!options.quiet && notes.undrivenValues > 0) {
+        std::fprintf(stderr, "cfdecode: note: %s: %llu z values (undriven lines) keep their last level\n",
+                     options.capture.c_str(), static_cast<unsigned long long>(notes.undrivenValues));
     }
     if (!options.quiet && notes.analogChannels > 0) {
         std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", options.capture.c_str(),
@@ -424,11 +429,19 @@ int Run(const Options& options) {
     const bool judging = options.timing || timing.html;
     const Waveform bus = judging ? BusRoles(waveform, plan) : Waveform{};
 
+    // Read before the image takes the signals over; said once the records
+    // show which cycles they concern.
+    const StrobeFacts strobes =
+        options.quiet ? StrobeFacts{} : GatherStrobeFacts(waveform, plan, DecodeBounds(window, waveform.endPosition));
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
     clock.Mark("capture");
     const RecordList records = host.Decode(image, window);
     clock.Mark("decode");
+    if (!options.quiet) {
+        for (const std::string& line : StrobeWarnings(strobes, records))
+            std::fprintf(stderr, "cfdecode: warning: %s: %s\n", options.capture.c_str(), line.c_str());
+    }
     // The records are the plug-in's own lists; the capture's transitions
     // are not needed any more.
     image.ReleaseTransitions();
@@ -562,7 +575,7 @@ int main(int argc, char** argv) {
                    "CSV: read only these columns, under these names: 3=IORD,4=IOWR (column 1 holds the position),\n"
                    "or names in column order from column 2, - skipping one: DMARQ,DMACK,-,CS1")
         ->type_name("LIST");
-    app.add_flag("-q,--quiet", options.quiet, "No warnings and no progress bar on stderr");
+    app.add_flag("-q,--quiet", options.quiet, "No warnings, notes or progress bar on stderr");
     app.add_option("--html", options.html,
                    "Write a self-contained timeline page (waveform, records, transactions, timing warnings) "
                    "instead of printing the records")
@@ -588,6 +601,14 @@ int main(int argc, char** argv) {
         "or began inside it). IDENTIFY DEVICE shows the card's model, serial, firmware, capacity and modes.\n"
         "--command, --lba and --errors choose transactions; in the records view they keep the records that\n"
         "lie within the chosen transactions.\n"
+        "\nSampling: a register, PIO or multiword DMA cycle is recorded where its strobe falls, with the control\n"
+        "lines there (DMARQ of multiword DMA just before) and its data from the last sample before the strobe\n"
+        "rises, where the receiver latches them; Ultra DMA words at each edge of the sender's strobe, which the\n"
+        "burst's opening names (the receiver's ready line, HDMARDY- or DDMARDY-, carries no word). Outside DMA,\n"
+        "IORDY is the wait line. VCD z (an undriven line) keeps its last level; x reads as 0.\n"
+        "Warnings on stderr say what the decode had to assume or could not see: x and z values, roles bound by\n"
+        "list position, a strobe still asserted at the end of the decode window (its data taken at the last\n"
+        "sample) or already at its start, both strobes changing in one sample. --quiet leaves them out.\n"
         "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is measured\n"
         "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS tDH).\n"
         "A change seen at sample n happened within the sample before it, so an interval of n samples is\n"

@@ -31,7 +31,8 @@ struct CaptureReadOptions {
 // What a reader noticed without refusing the file.
 struct CaptureReadNotes {
     std::string format;           // "VCD", "sigrok session", "CSV"
-    uint64_t unknownValues = 0;   // x and z bits, read as 0
+    uint64_t unknownValues = 0;   // x and the other unknown bits, read as 0
+    uint64_t undrivenValues = 0;  // z bits, which keep the line's last level
     uint32_t ignoredVariables = 0;  // real, string and event variables
     uint32_t aliases = 0;         // variables sharing another's identifier code
     uint32_t analogChannels = 0;  // sigrok session: analog channels, not read

@@ -187,6 +187,7 @@ public:
         if (notes != nullptr) {
             notes->format = "VCD";
             notes->unknownValues = unknownValues_;
+            notes->undrivenValues = undrivenValues_;
             notes->ignoredVariables = ignoredVariables_;
             notes->aliases = aliases_;
         }
@@ -453,6 +454,7 @@ private:
         AcceptTimestamp(split, splitTime);  // as one reader would have
         if (secondError) std::rethrow_exception(secondError);
         unknownValues_ += second->unknownValues_;
+        undrivenValues_ += second->undrivenValues_;
         lastTime_ = second->lastTime_;
         return second;
     }
@@ -783,20 +785,25 @@ private:
         }
     }
 
+    // 0 or 1; kKeepLevel for a line nobody drives; kNotALevel for a
+    // character that is no value at all.
     uint8_t BitLevel(char c) {
         switch (c) {
-        case '0': return 0;
-        case '1': return 1;
-        case 'x': case 'X': case 'z': case 'Z': case 'u': case 'U': case 'w': case 'W': case '-':
-        case 'l': case 'L': case 'h': case 'H':
+        case '0': case 'l': case 'L': return 0;
+        case '1': case 'h': case 'H': return 1;
+        case 'z': case 'Z':
+            // A released line holds its charge, and a .sr or CSV capture of
+            // the same bus shows its last level: reading it as 0 would make
+            // the data appear to change at every release.
+            ++undrivenValues_;
+            return kKeepLevel;
+        case 'x': case 'X': case 'u': case 'U': case 'w': case 'W': case '-':
             // Nine-valued logic from VHDL writers: the weak levels keep
-            // their level, the unknown ones read as 0.
-            if (c == 'h' || c == 'H') return 1;
-            if (c == 'l' || c == 'L') return 0;
+            // their level (above), the unknown ones read as 0.
             ++unknownValues_;
             return 0;
         default:
-            return 2;
+            return kNotALevel;
         }
     }
 
@@ -804,9 +811,13 @@ private:
         const Variable* variable = Lookup(at, code);
         if (variable == nullptr) return;
         const uint8_t level = BitLevel(value);
-        // A one-character value given to a vector sets its low bit, the
-        // rest read as 0.
+        // A one-character value given to a vector sets its low bit; the
+        // rest read as 0, or are left undriven by a z.
         const uint32_t last = variable->firstSignal + variable->width - 1;
+        if (level == kKeepLevel) {
+            undrivenValues_ += variable->width - 1;
+            return;
+        }
         for (uint32_t s = variable->firstSignal; s < last; ++s) SetLevel(s, 0);
         SetLevel(last, level);
     }
@@ -826,7 +837,8 @@ private:
             uint8_t level = static_cast<uint8_t>(c - '0');
             if (level > 1) {
                 level = BitLevel(c);
-                if (level > 1) FailAt(at, "expected binary digits (0, 1, x, z) after 'b', found 'b" + std::string(bits.substr(0, 40)) + "'");
+                if (level == kNotALevel) FailAt(at, "expected binary digits (0, 1, x, z) after 'b', found 'b" + std::string(bits.substr(0, 40)) + "'");
+                if (level == kKeepLevel) continue;
             }
             // Most bits of a bus keep their level from one value to the next.
             if (levels_[first + bit] == level && !startingLevels_) continue;
@@ -835,6 +847,8 @@ private:
     }
 
     static constexpr uint8_t kUnknownLevel = 2;  // the second half, before a signal's first value
+    static constexpr uint8_t kKeepLevel = 3;     // see BitLevel
+    static constexpr uint8_t kNotALevel = 4;
     static constexpr size_t kFirstStretch = size_t{1} << 20;
     static constexpr size_t kSplitSearch = size_t{4} << 20;
     static constexpr uint64_t kBuildInTwoAbove = uint64_t{1} << 22;
@@ -871,6 +885,7 @@ private:
                               : options_.offset + std::numeric_limits<uint32_t>::max();
     uint32_t position_ = 0;
     uint64_t unknownValues_ = 0;
+    uint64_t undrivenValues_ = 0;
     uint32_t ignoredVariables_ = 0;
     uint32_t aliases_ = 0;
     bool inDumpSection_ = false;

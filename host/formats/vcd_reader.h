@@ -4,9 +4,11 @@
 //
 // Positions are the file's timestamps in its timescale units, minus the
 // offset. Vectors are split into one signal per bit, named by the bit's
-// index (D [15:0] gives D15 .. D0). x and z read as 0 and are counted. The
-// values a signal has at the first timestamp (its $dumpvars values) are its
-// starting level. endPosition is the file's last timestamp.
+// index (D [15:0] gives D15 .. D0). z (a line nobody drives) keeps the
+// line's last level, 0 before its first; x and the other unknown values
+// read as 0. Both are counted. The values a signal has at the first
+// timestamp (its $dumpvars values) are its starting level. endPosition is
+// the file's last timestamp.
 #pragma once
 
 #include <string>

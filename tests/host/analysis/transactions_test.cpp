@@ -194,25 +194,34 @@ TEST(HexView, Layout) {
               "00000010  7a                                                |z|\n");
 }
 
-TEST(Transactions, BurstEdgesAreNotData) {
+// Words against the command's direction carry none of its data; every
+// word in its direction does, whichever DMA protocol moved it.
+TEST(Transactions, WordsAgainstTheDirectionAreNotData) {
     struct Case {
         const char* label;
         std::function<void(Bus&)> data;
         uint8_t opcode;
         uint64_t words, ignored;
         DataPath path;
+        std::vector<uint16_t> first;  // the command's first data words
     };
     const Case cases[] = {
-        {"STOP negation before each Ultra DMA write burst",
-         [](Bus& b) { b.Rec(4018, 0).Rec(3101, 3101).Words(4032, 100).Rec(4018, 100).Words(4032, 156, 100); },
-         0xCA, 256, 2, DataPath::UltraDma},
-        {"multiword DMA writes stay data", [](Bus& b) { b.Words(4018, 256); }, 0xCA, 256, 0, DataPath::MultiwordDma},
-        {"a DMA write of another value is data",
-         [](Bus& b) { b.Rec(4018, 0x5555).Words(4032, 255); }, 0xCA, 256, 0, DataPath::MultiwordDma},
-        {"the host's HDMARDY- edge ending a read burst",
+        {"Ultra DMA write bursts: their words only",
+         [](Bus& b) { b.Rec(3101, 3101).Words(4032, 100).Words(4032, 156, 100); }, 0xCA, 256, 0, DataPath::UltraDma,
+         {0, 1, 2}},
+        {"multiword DMA writes", [](Bus& b) { b.Words(4018, 256, 7); }, 0xCA, 256, 0, DataPath::MultiwordDma,
+         {7, 8, 9}},
+        // A real multiword DMA word may equal the next word, however it moves.
+        {"a multiword DMA write of the next Ultra DMA word's value",
+         [](Bus& b) { b.Rec(4018, 0).Rec(3101, 3101).Words(4032, 255); }, 0xCA, 256, 0, DataPath::MultiwordDma,
+         {0, 0, 1}},
+        {"the host's HDMARDY- edges in a read burst",
          [](Bus& b) { b.Words(4026, 100).Rec(4032, 7).Words(4026, 156, 100).Rec(4032, 7); }, 0xC8, 256, 2,
-         DataPath::UltraDma},
-        {"PIO writes in a PIO read", [](Bus& b) { b.Words(4002, 256).Rec(4003, 1); }, 0x20, 256, 1, DataPath::Pio},
+         DataPath::UltraDma, {0, 1, 2}},
+        {"multiword DMA reads of a DMA write command",
+         [](Bus& b) { b.Rec(4017, 9).Words(4018, 256, 3); }, 0xCA, 256, 1, DataPath::MultiwordDma, {3, 4, 5}},
+        {"PIO writes in a PIO read", [](Bus& b) { b.Words(4002, 256, 5).Rec(4003, 1); }, 0x20, 256, 1, DataPath::Pio,
+         {5, 6, 7}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -226,6 +235,9 @@ TEST(Transactions, BurstEdgesAreNotData) {
         EXPECT_EQ(t[0].ignoredWords, c.ignored);
         EXPECT_EQ(t[0].dataPath, c.path);
         EXPECT_EQ(t[0].verdict, Verdict::Ok);
+        EXPECT_TRUE(t[0].notes.empty());
+        ASSERT_EQ(t[0].data.size(), c.words);
+        EXPECT_EQ(std::vector<uint16_t>(t[0].data.begin(), t[0].data.begin() + 3), c.first);
     }
 }
 

@@ -164,12 +164,18 @@ TEST(CfdecodeCommandLine, ASignalMayCarryTwoRoles) {
 }
 
 TEST(CfdecodeCommandLine, WarnsAboutMissingRolesAndUnknownValues) {
-    const std::string text = "$var wire 1 ! DIOR- $end $var wire 1 \" DIOW- $end $enddefinitions $end #0 x! 1\" #5";
+    const std::string text = "$var wire 1 ! DIOR- $end $var wire 1 \" DIOW- $end $var wire 2 # DD [1:0] $end "
+                             "$enddefinitions $end #0 x! 1\" b01 # #3 bzz # #4 b1z # #5";
     TemporaryFile capture(".vcd", text);
     const ProgramResult result = RunCfdecode({capture.path(), "--format", "csv"});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.err.find("1 x or z values read as 0"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("no signal named for DMARQ, DMACK, CS1, CS0, A0, A1, A2, IORDY, D0"), std::string::npos)
+    EXPECT_NE(result.err.find("warning: " + capture.path() + ": 1 x values (unknown levels) read as 0\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("note: " + capture.path() + ": 3 z values (undriven lines) keep their last level\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("no signal named for DMARQ, DMACK, CS1, CS0, A0, A1, A2, IORDY, D2, D3"), std::string::npos)
         << result.err;
     EXPECT_EQ(RunCfdecode({capture.path(), "--format", "csv", "--quiet"}).err, "");
 }

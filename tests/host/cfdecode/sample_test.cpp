@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "tests/host/cfdecode/run_cfdecode.h"
@@ -23,7 +24,11 @@ std::string ReadFile(const std::string& path) {
 TEST(Sample, DecodesToTheGoldenCsv) {
     const auto result = fd::test::RunCfdecode({kSample, "--format", "csv"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
+    // A bus whose card and host release DD between cycles gives one line:
+    // the note on its z values. Nothing else may need saying.
+    static const std::regex kReleasedBus(
+        "cfdecode: note: .*: [0-9]+ z values \\(undriven lines\\) keep their last level\n");
+    EXPECT_TRUE(result.err.empty() || std::regex_match(result.err, kReleasedBus)) << result.err;
     const std::string golden = ReadFile(std::string(FD_SOURCE_DIR) + "/samples/mixed.csv");
     ASSERT_FALSE(golden.empty());
     EXPECT_TRUE(result.out == golden) << "cfdecode's CSV of the sample differs from samples/mixed.csv; "

@@ -1,6 +1,7 @@
 // Long value-change sections are read in two halves on two threads and
 // joined. Random dumps full of what makes the join hard (a signal's first
-// value in the second half equal to or unlike its level, toggles undone at
+// value in the second half equal to or unlike its level, or undriven (z,
+// which keeps a level the second half does not know yet), toggles undone at
 // the same timestamp, repeated timestamps, sections and values spread over
 // lines near the middle, errors on either side) must read exactly as one
 // reader reads them, errors included.
@@ -42,6 +43,8 @@ Outcome Read(const std::string& text, size_t splitAbove, uint64_t offset) {
 // Scalars with one- and two-character codes, a 4-bit vector and a real.
 std::string RandomDump(std::mt19937& random, bool& broken) {
     auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+    // Some dumps release their lines often, as a bus between cycles.
+    const int undriven = chance(30) ? 40 : 5;
     std::string text =
         "$timescale 1 ns $end\n$var wire 1 ! a $end\n$var wire 1 \" b $end\n$var wire 1 #% c $end\n"
         "$var wire 4 $ v [3:0] $end\n$var real 64 & r $end\n$enddefinitions $end\n";
@@ -60,12 +63,13 @@ std::string RandomDump(std::mt19937& random, bool& broken) {
         } else if (kind < 60) {
             static const char* const kCodes[] = {"!", "\"", "#%"};
             const char* code = kCodes[random() % 3];
-            const char value = "01xz"[random() % (chance(90) ? 2 : 4)];
+            const char value = chance(undriven) ? "zZ"[random() % 2] : "01x"[random() % (chance(90) ? 2 : 3)];
             text += std::string(1, value) + code + eol;
             if (chance(20)) text += std::string(1, value == '1' ? '0' : '1') + code + eol;  // undone at once
         } else if (kind < 75) {
             std::string bits;
-            for (auto n = 1 + random() % 4; n > 0; --n) bits += "01x"[random() % (chance(90) ? 2 : 3)];
+            for (auto n = 1 + random() % 4; n > 0; --n)
+                bits += chance(undriven) ? 'z' : "01x"[random() % (chance(90) ? 2 : 3)];
             text += "b" + bits + (chance(20) ? std::string(eol) : std::string(" ")) + "$" + eol;
         } else if (kind < 80) {
             text += "r1.5 &" + std::string(eol);
@@ -89,7 +93,7 @@ std::string RandomDump(std::mt19937& random, bool& broken) {
 
 TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
     std::mt19937 random(20261210);
-    int split = 0, failed = 0;
+    int split = 0, failed = 0, released = 0;
     for (int round = 0; round < 3000; ++round) {
         bool broken = false;
         const std::string text = RandomDump(random, broken);
@@ -112,10 +116,13 @@ TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
         }
         ASSERT_EQ(one.waveform.endPosition, two.waveform.endPosition) << text;
         ASSERT_EQ(one.notes.unknownValues, two.notes.unknownValues) << text;
+        ASSERT_EQ(one.notes.undrivenValues, two.notes.undrivenValues) << text;
+        released += one.notes.undrivenValues > 0 ? 1 : 0;
     }
     // Both kinds of outcome were met many times.
     EXPECT_GT(split, 1000);
     EXPECT_GT(failed, 100);
+    EXPECT_GT(released, 500);
 }
 
 }  // namespace

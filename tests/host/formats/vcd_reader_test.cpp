@@ -86,14 +86,63 @@ b11 #
 
 TEST(VcdReader, UnknownValuesReadAsZeroAndAreCounted) {
     const char* text = "$var wire 1 a x $end $var wire 4 b v $end $enddefinitions $end\n"
-                       "#0 xa bz b\n#3 1a b1x b\n#4 za\n";
+                       "#0 xa bx b\n#3 1a b1x b\n#4 xa bU1Wh b\n";
     CaptureReadNotes notes;
     const Waveform waveform = ReadVcdText(text, "x.vcd", {}, &notes);
-    // bz extends to zzzz (4), x (1), then b1x -> 001x (1), z (1).
-    EXPECT_EQ(notes.unknownValues, 7u);
+    // bx extends to xxxx (4), x (1), then b1x -> 001x (1), x (1), U and W (2).
+    EXPECT_EQ(notes.unknownValues, 9u);
+    EXPECT_EQ(notes.undrivenValues, 0u);
     EXPECT_EQ(Named(waveform, "x").initialLevel, 0);
     EXPECT_EQ(Named(waveform, "x").changes, (std::vector<uint32_t>{3, 4}));
-    EXPECT_EQ(Named(waveform, "v1").changes, (std::vector<uint32_t>{3}));
+    EXPECT_EQ(Named(waveform, "v1").changes, (std::vector<uint32_t>{3, 4}));  // 1, then W: unknown
+    EXPECT_EQ(Named(waveform, "v0").changes, (std::vector<uint32_t>{4}));     // h: a weak 1
+}
+
+// A line nobody drives (z) keeps the level it had, as a logic analyzer's
+// input sees a released bus; before its first driven value it reads 0.
+TEST(VcdReader, UndrivenLinesKeepTheirLastLevel) {
+    struct Expected {
+        const char* signal;
+        uint8_t initial;
+        std::vector<uint32_t> changes;
+    };
+    const struct {
+        const char* label;
+        const char* changes;  // after the header below
+        uint64_t offset;
+        uint64_t undriven, unknown;
+        std::vector<Expected> expected;
+    } cases[] = {
+        {"scalar released and driven again", "#0 1s #3 zs #5 1s #7 0s #9 Zs #11 1s #12", 0, 2, 0,
+         {{"s", 1, {7, 11}}}},
+        {"bus released between cycles", "#0 b1010 d #2 bzzzz d #4 b1010 d #6 bz d #8 b0101 d #9", 0, 8, 0,
+         {{"d3", 1, {8}}, {"d2", 0, {8}}, {"d1", 1, {8}}, {"d0", 0, {8}}}},
+        {"some bits released", "#0 b0011 d #2 b10zz d #4 b0000 d #5", 0, 2, 0,
+         {{"d3", 0, {2, 4}}, {"d2", 0, {}}, {"d1", 1, {4}}, {"d0", 1, {4}}}},
+        {"x beside z", "#0 b1111 d #2 bx1Z0 d #3", 0, 1, 1,
+         {{"d3", 1, {2}}, {"d2", 1, {}}, {"d1", 1, {}}, {"d0", 1, {2}}}},
+        {"undriven from the start", "#0 $dumpvars zs bz d $end #3 1s b0110 d #4 zs bzzzz d #6", 0, 10, 0,
+         {{"s", 0, {3}}, {"d2", 0, {3}}, {"d0", 0, {}}}},
+        {"released before the offset", "#0 1s b1001 d #2 zs bz d #4 0s #6", 3, 5, 0,
+         {{"s", 1, {1}}, {"d3", 1, {}}, {"d0", 1, {}}}},
+        {"a one-character z given to a vector", "#0 b1001 d #2 zd #4 1d #5", 0, 4, 0,
+         {{"d3", 1, {4}}, {"d0", 1, {}}}},
+        {"z at the time of a change undoes nothing", "#0 0s #2 1s zs #3 zs 0s #4", 0, 2, 0, {{"s", 0, {2, 3}}}},
+    };
+    for (const auto& c : cases) {
+        const std::string text =
+            std::string("$var wire 1 s s $end $var wire 4 d d [3:0] $end $enddefinitions $end\n") + c.changes + "\n";
+        CaptureReadOptions options;
+        options.offset = c.offset;
+        CaptureReadNotes notes;
+        const Waveform waveform = ReadVcdText(text, "z.vcd", options, &notes);
+        EXPECT_EQ(notes.undrivenValues, c.undriven) << c.label;
+        EXPECT_EQ(notes.unknownValues, c.unknown) << c.label;
+        for (const Expected& e : c.expected) {
+            EXPECT_EQ(Named(waveform, e.signal).initialLevel, e.initial) << c.label << ": " << e.signal;
+            EXPECT_EQ(Named(waveform, e.signal).changes, e.changes) << c.label << ": " << e.signal;
+        }
+    }
 }
 
 TEST(VcdReader, TimescalesBeyondTheStandardThree) {
