@@ -19,6 +19,7 @@
 #include "host/cfdecode/signal_map.h"
 #include "host/cfdecode/strobe_checks.h"
 #include "host/cfdecode/transaction_output.h"
+#include "host/formats/capture_input.h"
 #include "host/formats/capture_reader.h"
 #include "host/formats/samplerate.h"
 #include "host/html/timeline_page.h"
@@ -383,10 +384,12 @@ int Run(const Options& options) {
     if (options.resetSettings) host.ResetSettings();
 
     StepClock clock(options.stats);
+    const std::string captureName = CaptureDisplayName(options.capture);
     CaptureReadNotes notes;
     Waveform waveform;
     {
-        ProgressBar bar("reading " + std::filesystem::path(options.capture).filename().string(),
+        ProgressBar bar("reading " + (options.capture == "-" ? captureName
+                                                             : std::filesystem::path(options.capture).filename().string()),
                         !options.quiet && isatty(fileno(stderr)));
         CaptureReadOptions readOptions;
         readOptions.offset = options.offset;
@@ -402,16 +405,19 @@ int Run(const Options& options) {
     clock.Mark("read");
     uint64_t changes = 0;
     for (const Signal& signal : waveform.signals) changes += signal.changes.size();
+    if (!options.quiet)
+        for (const std::string& guess : notes.guesses)
+            std::fprintf(stderr, "cfdecode: note: %s: %s\n", captureName.c_str(), guess.c_str());
     if (!options.quiet && notes.unknownValues > 0) {
-        std::fprintf(stderr, "cfdecode: warning: %s: %llu x values (unknown levels) read as 0\n", options.capture.c_str(),
+        std::fprintf(stderr, "cfdecode: warning: %s: %llu x values (unknown levels) read as 0\n", captureName.c_str(),
                      static_cast<unsigned long long>(notes.unknownValues));
     }
     if (!options.quiet && notes.undrivenValues > 0) {
         std::fprintf(stderr, "cfdecode: note: %s: %llu z values (undriven lines) keep their last level\n",
-                     options.capture.c_str(), static_cast<unsigned long long>(notes.undrivenValues));
+                     captureName.c_str(), static_cast<unsigned long long>(notes.undrivenValues));
     }
     if (!options.quiet && notes.analogChannels > 0) {
-        std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", options.capture.c_str(),
+        std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", captureName.c_str(),
                      notes.analogChannels);
     }
 
@@ -419,7 +425,7 @@ int Run(const Options& options) {
         try {
             return PlanChannels(waveform, overrides);
         } catch (const MappingError& e) {
-            throw BadInput{options.capture + ": " + e.what()};
+            throw BadInput{captureName + ": " + e.what()};
         }
     }();
     if (!options.quiet)
@@ -440,7 +446,7 @@ int Run(const Options& options) {
     clock.Mark("decode");
     if (!options.quiet) {
         for (const std::string& line : StrobeWarnings(strobes, records))
-            std::fprintf(stderr, "cfdecode: warning: %s: %s\n", options.capture.c_str(), line.c_str());
+            std::fprintf(stderr, "cfdecode: warning: %s: %s\n", captureName.c_str(), line.c_str());
     }
     // The records are the plug-in's own lists; the capture's transitions
     // are not needed any more.
@@ -466,7 +472,7 @@ int Run(const Options& options) {
         }
         if (timing.html) {
             TimelineInput page;
-            page.title = std::filesystem::path(options.capture).filename().string();
+            page.title = options.capture == "-" ? captureName : std::filesystem::path(options.capture).filename().string();
             page.bus = &bus;
             page.samplePeriodNs = timing.options.samplePeriodNs;
             page.records.reserve(records.size());
@@ -527,7 +533,10 @@ int main(int argc, char** argv) {
         "(VCD) or sample numbers (.sr, CSV).\n",
         "cfdecode"};
     app.add_option("capture", options.capture,
-                   "Capture file: a value change dump (.vcd), a sigrok session (.sr) or a CSV capture (.csv)")->required()->type_name("FILE");
+                   "Capture: a value change dump (VCD), a sigrok session (.sr) or CSV rows, told apart by their\n"
+                   "content; gzip (.gz) and zstd (.zst) compressed as well; - reads standard input")
+        ->required()
+        ->type_name("FILE");
     app.add_option("--plugin", options.plugin, "Plug-in library to load (default: the one built beside cfdecode)")
         ->type_name("PATH");
     app.add_option("--settings", options.settings,
@@ -592,6 +601,14 @@ int main(int argc, char** argv) {
                    "gives the timing checks the sample period of a capture that does not say it, or corrects it")
         ->type_name("RATE");
     app.footer(
+        "\nInputs: a file, a named pipe, or - for standard input (gunzip -c x.vcd.gz | cfdecode -). gzip and zstd\n"
+        "streams are decompressed as they are read, known by their first bytes whatever the name. The format is\n"
+        "told by the content: a VCD opens with a $keyword ($date, $version, $timescale, $scope, $var, $comment),\n"
+        "a sigrok session is a zip archive with a metadata member, CSV is text rows; the file name is only a\n"
+        "hint, and where it says otherwise a note says what was read. Refused, with what to do instead: FST\n"
+        "(fst2vcd FILE.fst > FILE.vcd, from gtkwave), Saleae Logic 2 .sal (File > Export Data, CSV), DSView\n"
+        ".dsl (export CSV from DSView), other zip archives, xz, bzip2 and other compressors, a compressed\n"
+        "stream cut short (the byte offset where it ends), and anything else (its first bytes are shown).\n"
         "\nRecords view: position, kind, value and, for STATUS, ALT STATUS, ERROR, CARD/HEAD, DEVICE CONTROL\n"
         "and COMMAND, what the value means (\"DRDY DSC\", \"LBA DEV0 head 0\", \"READ DMA\"). Columns of csv and\n"
         "json: position, field_id, name, value (signed 64-bit), colour (#RRGGBB); json adds \"detail\".\n"

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+#include <istream>
+#include <streambuf>
 #include <vector>
 
+#include "host/formats/capture_input.h"
+#include "host/formats/capture_sniff.h"
 #include "host/formats/vcd_reader.h"
 #if defined(FD_HAVE_FORMATS)
 #include "host/formats/csv_capture.h"
@@ -14,37 +17,115 @@
 namespace fd::host {
 namespace {
 
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The file name's last extension, lower case, "" when it has none.
 std::string LowerExtension(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
+    return Lower(path.substr(dot + 1));
 }
 
-// A VCD file opens with a $keyword (after optional blank space).
-bool LooksLikeVcd(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    int c = 0;
-    int read = 0;
-    while ((c = std::fgetc(file)) != EOF && std::isspace(c) && ++read < 4096) {
+std::string WithoutExtension(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+    return path.substr(0, dot);
+}
+
+// What the name says: the compression it claims (.gz, .zst) and, under
+// it, the capture kind (.vcd, .sr, .csv, …). Only a hint: the content
+// decides.
+struct NameHint {
+    std::string compression;  // "gzip", "zstd", ""
+    std::string extension;    // of the capture under the compression
+    CaptureKind kind = CaptureKind::Unknown;
+    bool known = false;       // the extension names a kind
+};
+
+NameHint HintFromName(const std::string& path) {
+    NameHint hint;
+    if (path == "-") return hint;
+    std::string base = path;
+    const std::string outer = LowerExtension(base);
+    if (outer == "gz" || outer == "gzip") {
+        hint.compression = "gzip";
+        base = WithoutExtension(base);
+    } else if (outer == "zst" || outer == "zstd") {
+        hint.compression = "zstd";
+        base = WithoutExtension(base);
     }
-    std::fclose(file);
-    return c == '$';
+    hint.extension = LowerExtension(base);
+    static const std::pair<const char*, CaptureKind> kNames[] = {
+        {"vcd", CaptureKind::Vcd},   {"sr", CaptureKind::SigrokSession}, {"csv", CaptureKind::Csv},
+        {"fst", CaptureKind::Fst},   {"sal", CaptureKind::SaleaeCapture}, {"dsl", CaptureKind::DsviewSession},
+    };
+    for (const auto& [extension, kind] : kNames) {
+        if (hint.extension == extension) {
+            hint.kind = kind;
+            hint.known = true;
+        }
+    }
+    return hint;
 }
 
-// A zip archive's local header. sigrok-cli writes a session whatever the
-// output file is called unless given -O, so a .vcd may well be one.
-bool LooksLikeZip(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    char magic[4] = {};
-    const size_t got = std::fread(magic, 1, sizeof magic, file);
-    std::fclose(file);
-    return got == sizeof magic && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4;
+bool Readable(CaptureKind kind) {
+    return kind == CaptureKind::Vcd || kind == CaptureKind::SigrokSession || kind == CaptureKind::ZipArchive ||
+           kind == CaptureKind::Csv;
+}
+
+// The capture kinds the reader for `kind` stands for.
+bool SameReader(CaptureKind a, CaptureKind b) {
+    const auto reader = [](CaptureKind k) { return k == CaptureKind::ZipArchive ? CaptureKind::SigrokSession : k; };
+    return reader(a) == reader(b);
+}
+
+// The file name to suggest for a converted copy.
+std::string ConvertedName(const std::string& path, const char* extension) {
+    if (path == "-") return std::string("FILE.") + extension;
+    std::string base = path;
+    const std::string outer = LowerExtension(base);
+    if (outer == "gz" || outer == "gzip" || outer == "zst" || outer == "zstd") base = WithoutExtension(base);
+    return WithoutExtension(base) + "." + extension;
+}
+
+[[noreturn]] void Refuse(const std::string& path, const CaptureInput& input, const CaptureSniff& sniff) {
+    std::string what = sniff.kind == CaptureKind::Empty ? "the file is empty" : "the file holds " + sniff.found;
+    switch (sniff.kind) {
+        case CaptureKind::Fst: {
+            const std::string source = path == "-" ? "FILE.fst" : path;
+            throw CaptureFormatError(input.name(), "",
+                                     what + ", which cfdecode does not read: convert it to VCD with 'fst2vcd " + source +
+                                         " > " + ConvertedName(path, "vcd") +
+                                         "' (Debian's gtkwave package) or GTKWave's File > Export > Write VCD File As");
+        }
+        case CaptureKind::SaleaeCapture:
+            throw CaptureFormatError(input.name(), "",
+                                     what + ", which cfdecode does not read: in Logic 2 use File > Export Data and "
+                                            "export the digital channels as CSV");
+        case CaptureKind::DsviewSession:
+            throw CaptureFormatError(input.name(), "",
+                                     what + ", which cfdecode does not read: export it as CSV from DSView (File > Export)");
+        case CaptureKind::OtherZip:
+            throw CaptureFormatError(input.name(), "",
+                                     what + ": expected a sigrok session (.sr), or export the capture as VCD or CSV");
+        case CaptureKind::Compressed:
+            throw CaptureFormatError(input.name(), "", what + "; cfdecode decompresses gzip and zstd only");
+        default:
+            break;
+    }
+#if defined(FD_HAVE_FORMATS)
+    constexpr const char* kExpected =
+        "expected a VCD file ($date, $timescale, $scope or $var at the start), a sigrok session (.sr) or CSV rows";
+#else
+    constexpr const char* kExpected = "expected a VCD file ($date, $timescale, $scope or $var at the start)";
+#endif
+    throw CaptureFormatError(input.name(), "", "unknown capture format: " + what + "; " + kExpected);
 }
 
 #if defined(FD_HAVE_FORMATS)
@@ -62,18 +143,63 @@ void ApplyOffset(Waveform& waveform, uint64_t offset) {
     }
     waveform.endPosition = waveform.endPosition <= offset ? 0 : static_cast<uint32_t>(waveform.endPosition - offset);
 }
+
+// An input stream over bytes in memory, without copying them.
+class ViewBuffer : public std::streambuf {
+public:
+    explicit ViewBuffer(std::string_view bytes) {
+        char* begin = const_cast<char*>(bytes.data());
+        setg(begin, begin, begin + bytes.size());
+    }
+};
 #endif
 
 }  // namespace
 
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
-    const std::string extension = LowerExtension(path);
-    const bool zip = LooksLikeZip(path);
-    if (!zip && (extension == "vcd" || LooksLikeVcd(path))) return ReadVcd(path, options, notes);
+    CaptureInput input = CaptureInput::Open(path, options.progress);
+    const CaptureSniff sniff = SniffCapture(input.bytes());
+    const NameHint hint = HintFromName(path);
+    std::vector<std::string> guesses;
+    if (!hint.compression.empty() && input.compression() == Compression::None)
+        guesses.push_back("named ." + LowerExtension(path) + " but not " + hint.compression + "-compressed; read as it is");
+
+    CaptureKind kind = sniff.kind;
+    if (!Readable(kind)) {
+        // Nothing a reader takes. Where the name promises a format the
+        // content does not show, its reader says what it expected where.
+        const bool refusal = kind != CaptureKind::Empty && kind != CaptureKind::Text && kind != CaptureKind::Unknown;
+        if (refusal || !hint.known || !Readable(hint.kind)) Refuse(path, input, sniff);
+        kind = hint.kind;
+    } else if (hint.known && !SameReader(hint.kind, kind)) {
+        const bool csv = kind == CaptureKind::Csv;
+        const bool vcd = kind == CaptureKind::Vcd;
+        guesses.push_back("named ." + hint.extension + " but holds " +
+                          (csv ? "CSV rows" : vcd ? "a value change dump" : "a sigrok session") + "; read as " +
+                          (csv ? "CSV" : vcd ? "VCD" : "a sigrok session"));
+    }
+    if (notes != nullptr) notes->guesses = guesses;
+
+    if (kind == CaptureKind::Vcd) {
+        if (input.mapped()) {
+            // The reader maps the file itself and scans it in place.
+            input.Close();
+            return ReadVcd(path, options, notes);
+        }
+        Waveform waveform = ReadVcdText(input.bytes(), input.name(), options, notes);
+        if (options.progress) options.progress(input.bytes().size(), input.bytes().size());
+        return waveform;
+    }
 #if defined(FD_HAVE_FORMATS)
-    if (extension == "sr" || zip) {
+    if (kind == CaptureKind::SigrokSession || kind == CaptureKind::ZipArchive) {
         SigrokReadNotes sigrokNotes;
-        Waveform waveform = ReadSigrokSession(path, &sigrokNotes);
+        Waveform waveform;
+        if (input.mapped()) {
+            input.Close();
+            waveform = ReadSigrokSession(path, &sigrokNotes);
+        } else {
+            waveform = ReadSigrokSession(input.bytes().data(), input.bytes().size(), input.name(), &sigrokNotes);
+        }
         if (notes != nullptr) {
             notes->format = "sigrok session";
             notes->analogChannels = static_cast<uint32_t>(sigrokNotes.analogChannels);
@@ -81,21 +207,23 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
         ApplyOffset(waveform, options.offset);
         return waveform;
     }
-    if (extension == "csv") {
-        if (notes != nullptr) notes->format = "CSV";
-        Waveform waveform = ReadCsvCapture(path, CsvReadOptions{options.samplerate, options.csvColumns});
-        ApplyOffset(waveform, options.offset);
-        return waveform;
+    if (notes != nullptr) notes->format = "CSV";
+    const CsvReadOptions csvOptions{options.samplerate, options.csvColumns};
+    Waveform waveform;
+    if (input.mapped()) {
+        input.Close();
+        waveform = ReadCsvCapture(path, csvOptions);
+    } else {
+        ViewBuffer view(input.bytes());
+        std::istream in(&view);
+        waveform = ReadCsvCapture(in, input.name(), csvOptions);
     }
-    constexpr const char* kExpected = "expected a VCD file (.vcd), a sigrok session (.sr) or a CSV capture (.csv)";
+    ApplyOffset(waveform, options.offset);
+    return waveform;
 #else
-    constexpr const char* kExpected = "expected a VCD file (.vcd)";
-    if (zip) throw CaptureFormatError(path, "", "a zip archive (a sigrok session?); this build reads VCD files only");
+    const char* what = kind == CaptureKind::Csv ? "CSV rows" : "a zip archive (a sigrok session?)";
+    throw CaptureFormatError(input.name(), "", std::string("the file holds ") + what + "; this build reads VCD files only");
 #endif
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr) return ReadVcd(path, options, notes);  // reports why it cannot be opened
-    std::fclose(probe);
-    throw CaptureFormatError(path, "", std::string("unknown capture format; ") + kExpected);
 }
 
 }  // namespace fd::host

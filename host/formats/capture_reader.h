@@ -1,12 +1,15 @@
-// The common front of the capture readers: ReadCapture picks the reader by
-// the file's extension or, failing that, by its first bytes, and gives back
-// a Waveform. cfdecode and the tests read captures through it.
+// The common front of the capture readers: ReadCapture takes a file, a pipe
+// or standard input ("-"), decompresses gzip and zstd streams, picks the
+// reader by the content (the file name is only a hint), refuses the formats
+// it does not read with a line saying what to convert them with, and gives
+// back a Waveform. cfdecode and the tests read captures through it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/formats/format_error.h"
 #include "host/model/waveform.h"
@@ -36,9 +39,14 @@ struct CaptureReadNotes {
     uint32_t ignoredVariables = 0;  // real, string and event variables
     uint32_t aliases = 0;         // variables sharing another's identifier code
     uint32_t analogChannels = 0;  // sigrok session: analog channels, not read
+    // What was assumed about the file, one note each: its name and its
+    // content disagreed ("named .vcd but holds a sigrok session; read as
+    // a sigrok session").
+    std::vector<std::string> guesses;
 };
 
-// Throws CaptureFormatError naming the file, the line and what was expected.
+// path "-" reads standard input. Throws CaptureFormatError naming the file,
+// the line or byte offset and what was expected.
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options = {},
                      CaptureReadNotes* notes = nullptr);
 
