@@ -48,10 +48,13 @@ void TemporaryFile::Write(const std::string& contents) const {
     out << contents;
 }
 
-ProgramResult RunCfdecode(const std::vector<std::string>& arguments) {
+ProgramResult RunCfdecode(const std::vector<std::string>& arguments) { return RunCfdecodePiped("", arguments); }
+
+ProgramResult RunCfdecodePiped(const std::string& input, const std::vector<std::string>& arguments) {
     TemporaryFile errors(".err");
-    std::string command = FD_EMULATOR;
-    if (!command.empty()) command += ' ';
+    std::string command = input.empty() ? "" : "cat " + Quoted(input) + " | ";
+    command += FD_EMULATOR;
+    if (!command.empty() && command.back() != ' ') command += ' ';
     command += Quoted(FD_CFDECODE_PATH);
     for (const std::string& argument : arguments) command += ' ' + Quoted(argument);
     command += " 2>" + Quoted(errors.path());

@@ -15,6 +15,9 @@ struct ProgramResult {
 };
 
 ProgramResult RunCfdecode(const std::vector<std::string>& arguments);
+// The same with this file's bytes on standard input, through a pipe (so
+// cfdecode cannot map or seek it).
+ProgramResult RunCfdecodePiped(const std::string& input, const std::vector<std::string>& arguments);
 
 // A file in the temporary folder, removed when the object goes.
 class TemporaryFile {
