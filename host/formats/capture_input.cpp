@@ -27,7 +27,9 @@ namespace fd::host {
 namespace {
 
 constexpr size_t kReadChunk = size_t{1} << 20;
-constexpr size_t kOutputChunk = size_t{1} << 20;
+#if defined(FD_HAVE_ZLIB) || defined(FD_HAVE_ZSTD)
+constexpr size_t kOutputChunk = size_t{1} << 20;  // room made before each decompression step
+#endif
 
 std::string ByteAt(uint64_t offset) { return "byte " + std::to_string(offset); }
 
@@ -156,15 +158,15 @@ size_t SizeHint(Compression compression, std::string_view whole) {
 #if defined(FD_HAVE_ZSTD)
     if (compression == Compression::Zstd) {
         const unsigned long long size = ZSTD_getFrameContentSize(whole.data(), whole.size());
-        if (size != ZSTD_CONTENTSIZE_UNKNOWN && size != ZSTD_CONTENTSIZE_ERROR && size < (1ull << 40) &&
-            size <= SIZE_MAX)
+        if (size != ZSTD_CONTENTSIZE_UNKNOWN && size != ZSTD_CONTENTSIZE_ERROR && size <= SIZE_MAX)
             return static_cast<size_t>(size);
     }
 #endif
     if (compression == Compression::Gzip && whole.size() >= 18) {
         const auto* tail = reinterpret_cast<const unsigned char*>(whole.data() + whole.size() - 4);
-        return static_cast<size_t>(tail[0]) | static_cast<size_t>(tail[1]) << 8 | static_cast<size_t>(tail[2]) << 16 |
-               static_cast<size_t>(tail[3]) << 24;
+        const uint64_t size = uint64_t{tail[0]} | uint64_t{tail[1]} << 8 | uint64_t{tail[2]} << 16 | uint64_t{tail[3]} << 24;
+        // deflate shrinks by 1032:1 at best: a larger claim is no member's size.
+        if (size <= uint64_t{whole.size()} * 1032 && size <= SIZE_MAX) return static_cast<size_t>(size);
     }
     return 0;
 }
@@ -245,6 +247,14 @@ GrowingBuffer& GrowingBuffer::operator=(GrowingBuffer&& other) noexcept {
     return *this;
 }
 
+void GrowingBuffer::TryReserve(size_t bytes) noexcept {
+    if (bytes <= capacity_) return;
+    if (void* grown = std::realloc(data_, bytes)) {
+        data_ = static_cast<char*>(grown);
+        capacity_ = bytes;
+    }
+}
+
 char* GrowingBuffer::Space(size_t bytes) {
     if (capacity_ - size_ < bytes) {
         if (bytes > SIZE_MAX - size_) throw std::bad_alloc();
@@ -286,8 +296,9 @@ CaptureInput CaptureInput::Open(const std::string& path, const std::function<voi
         }
         std::unique_ptr<Decompressor> decompressor = Decompressor::Create(input.compression_, input.name_);
         if (!decompressor) refuse(input.compression_);
-        if (const size_t hint = SizeHint(input.compression_, whole); hint > 0 && hint <= (size_t{1} << 34))
-            input.buffer_.Space(hint + 1);
+        // A wrong hint (a damaged trailer) costs nothing: reserving is only tried.
+        if (const size_t hint = SizeHint(input.compression_, whole); hint > 0 && hint < SIZE_MAX)
+            input.buffer_.TryReserve(hint + 1);
         for (size_t at = 0; at < whole.size(); at += kReadChunk) {
             const size_t piece = std::min(kReadChunk, whole.size() - at);
             decompressor->Feed(whole.substr(at, piece), input.buffer_);

@@ -42,6 +42,8 @@ public:
 
     // Room for at least `bytes` more after the end; throws std::bad_alloc.
     char* Space(size_t bytes);
+    // Grows the room to `bytes` in all if the memory is there; else nothing.
+    void TryReserve(size_t bytes) noexcept;
     size_t room() const { return capacity_ - size_; }
     void Commit(size_t bytes) { size_ += bytes; }
     std::string_view bytes() const { return {data_, size_}; }

@@ -58,7 +58,8 @@ TEST(CfdecodeCommandLine, BadInputGetsOneLineAndStatusTwo) {
         {"unknown option", {"@", "--frobnicate"}, good, "frobnicate"},
         {"unknown format", {"@", "--format", "xml"}, good, "--format"},
         {"no capture", {}, "", "capture is required"},
-        {"not a capture", {"@"}, "position,IORD\n", "unknown capture format", ".txt"},
+        {"not a capture", {"@"}, "notes on the bus\n", "unknown capture format: the file holds text starting with 'notes on the bus'", ".txt"},
+        {"CSV rows under another name", {"@"}, "position,IORD\n", ": no data rows", ".txt"},
         {"missing plug-in", {"@", "--plugin", "/nonexistent/libflashdecode.so"}, good, "cannot load the plug-in"},
     };
     for (const BadInput& c : cases) {
