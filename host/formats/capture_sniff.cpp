@@ -29,10 +29,13 @@ uint64_t BigEndian64(const unsigned char* p) {
 // GTKWave's FST opens with its header block: block type 0, the section's
 // length (329, big-endian 64-bit), start and end time, then the number e
 // as a double in the writer's byte order, for the reader to test its own.
+// A file written with the whole-file wrapper (vcd2fst -c) is one block of
+// type 254: its length, the unwrapped length, then a gzip stream.
 bool IsFst(std::string_view bytes) {
     constexpr size_t kHeaderLength = 329;
-    if (bytes.size() < 33 || bytes[0] != 0) return false;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (bytes.size() >= 19 && p[0] == 254 && p[17] == 0x1f && p[18] == 0x8b) return true;
+    if (bytes.size() < 33 || bytes[0] != 0) return false;
     if (BigEndian64(p + 1) != kHeaderLength) return false;
     const uint64_t e = 0x4005BF0A8B145769ull;  // 2.718281828459045 as IEEE 754 bits
     uint64_t little = 0;

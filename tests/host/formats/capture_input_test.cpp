@@ -124,6 +124,8 @@ TEST(SniffCapture, TellsTheKindFromTheFirstBytes) {
         {"tab-separated", "sample\tIORD\n0\t1\n", CaptureKind::Csv},
         {"FST", FstHeader(), CaptureKind::Fst},
         {"FST written big-endian", FstHeader(true), CaptureKind::Fst},
+        {"FST wrapped whole in gzip (vcd2fst -c)",
+         std::string("\xFE\0\0\0\0\0\0\0\x10\0\0\0\0\0\0\0\x40", 17) + GzipBytes("inside"), CaptureKind::Fst},
         {"zero block of another length", std::string(400, '\0'), CaptureKind::Unknown},
         {"sigrok session", ZipBytes({{"version", "2"}, {"metadata", "[device 1]\n"}}), CaptureKind::SigrokSession},
         {"Saleae capture", ZipBytes({{"meta.json", "{}"}, {"digital-0.bin", "x"}}), CaptureKind::SaleaeCapture},
