@@ -87,16 +87,18 @@ public:
             } else if (rc == Z_BUF_ERROR) {
                 if (!outputFull) break;  // needs more input
             } else if (rc != Z_OK) {
-                throw CaptureFormatError(name_, ByteAt(consumed_),
-                                         std::string("the gzip data is corrupt (") + (z_.msg ? z_.msg : "inflate failed") + ")");
+                throw CaptureFormatError(
+                    name_, ByteAt(consumed_),
+                    std::string("the gzip data is corrupt (") + (z_.msg ? z_.msg : "inflate failed") + ")");
             }
         }
     }
 
     void Finish() override {
         if (inMember_ || !ended_)
-            throw CaptureFormatError(name_, ByteAt(consumed_),
-                                     "the gzip stream is cut short: the file ends inside the compressed data");
+            throw CaptureFormatError(
+                name_, ByteAt(consumed_),
+                "the gzip stream is cut short: the file ends inside the compressed data");
     }
 
 private:
@@ -127,8 +129,9 @@ public:
             ZSTD_outBuffer output{space, out.room(), 0};
             const size_t hint = ZSTD_decompressStream(stream_, &output, &input);
             if (ZSTD_isError(hint)) {
-                throw CaptureFormatError(name_, ByteAt(consumed_ + input.pos),
-                                         std::string("the zstd data is corrupt (") + ZSTD_getErrorName(hint) + ")");
+                throw CaptureFormatError(
+                    name_, ByteAt(consumed_ + input.pos),
+                    std::string("the zstd data is corrupt (") + ZSTD_getErrorName(hint) + ")");
             }
             out.Commit(output.pos);
             outputFull = output.pos == output.size;
@@ -164,7 +167,8 @@ size_t SizeHint(Compression compression, std::string_view whole) {
 #endif
     if (compression == Compression::Gzip && whole.size() >= 18) {
         const auto* tail = reinterpret_cast<const unsigned char*>(whole.data() + whole.size() - 4);
-        const uint64_t size = uint64_t{tail[0]} | uint64_t{tail[1]} << 8 | uint64_t{tail[2]} << 16 | uint64_t{tail[3]} << 24;
+        const uint64_t size =
+            uint64_t{tail[0]} | uint64_t{tail[1]} << 8 | uint64_t{tail[2]} << 16 | uint64_t{tail[3]} << 24;
         // deflate shrinks by 1032:1 at best: a larger claim is no member's size.
         if (size <= uint64_t{whole.size()} * 1032 && size <= SIZE_MAX) return static_cast<size_t>(size);
     }
@@ -258,7 +262,8 @@ void GrowingBuffer::TryReserve(size_t bytes) noexcept {
 char* GrowingBuffer::Space(size_t bytes) {
     if (capacity_ - size_ < bytes) {
         if (bytes > SIZE_MAX - size_) throw std::bad_alloc();
-        const size_t wanted = std::max({size_ + bytes, capacity_ <= SIZE_MAX / 2 ? capacity_ * 2 : SIZE_MAX, kReadChunk});
+        const size_t wanted =
+            std::max({size_ + bytes, capacity_ <= SIZE_MAX / 2 ? capacity_ * 2 : SIZE_MAX, kReadChunk});
         void* grown = std::realloc(data_, wanted);
         if (grown == nullptr) throw std::bad_alloc();
         data_ = static_cast<char*>(grown);
@@ -275,14 +280,15 @@ std::string_view CaptureInput::bytes() const { return mapping_ ? mapping_->bytes
 
 void CaptureInput::Close() { mapping_.reset(); }
 
-CaptureInput CaptureInput::Open(const std::string& path, const std::function<void(uint64_t, uint64_t)>& progress) {
+CaptureInput CaptureInput::Open(const std::string& path,
+                                const std::function<void(uint64_t, uint64_t)>& progress) {
     CaptureInput input;
     input.name_ = CaptureDisplayName(path);
     const auto refuse = [&input](Compression compression) {
         throw CaptureFormatError(input.name_, "",
-                                 std::string(CompressionName(compression)) + "-compressed, and this build reads no " +
-                                     CompressionName(compression) + " streams: decompress it first (" +
-                                     DecompressHint(compression) + ")");
+                                 std::string(CompressionName(compression)) +
+                                     "-compressed, and this build reads no " + CompressionName(compression) +
+                                     " streams: decompress it first (" + DecompressHint(compression) + ")");
     };
 
     std::error_code error;
@@ -319,7 +325,8 @@ CaptureInput CaptureInput::Open(const std::string& path, const std::function<voi
     } else {
         file = std::fopen(path.c_str(), "rb");
         if (file == nullptr)
-            throw CaptureFormatError(input.name_, "", std::string("cannot open the file: ") + std::strerror(errno));
+            throw CaptureFormatError(input.name_, "",
+                                     std::string("cannot open the file: ") + std::strerror(errno));
     }
     struct Closer {
         std::FILE* file;
@@ -337,7 +344,8 @@ CaptureInput CaptureInput::Open(const std::string& path, const std::function<voi
         const size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
         if (got == 0) {
             if (std::ferror(file))
-                throw CaptureFormatError(input.name_, ByteAt(done), std::string("cannot read: ") + std::strerror(errno));
+                throw CaptureFormatError(input.name_, ByteAt(done),
+                                         std::string("cannot read: ") + std::strerror(errno));
             break;
         }
         done += got;

@@ -45,7 +45,7 @@ struct NameHint {
     std::string compression;  // "gzip", "zstd", ""
     std::string extension;    // of the capture under the compression
     CaptureKind kind = CaptureKind::Unknown;
-    bool known = false;       // the extension names a kind
+    bool known = false;  // the extension names a kind
 };
 
 NameHint HintFromName(const std::string& path) {
@@ -62,8 +62,8 @@ NameHint HintFromName(const std::string& path) {
     }
     hint.extension = LowerExtension(base);
     static const std::pair<const char*, CaptureKind> kNames[] = {
-        {"vcd", CaptureKind::Vcd},   {"sr", CaptureKind::SigrokSession}, {"csv", CaptureKind::Csv},
-        {"fst", CaptureKind::Fst},   {"sal", CaptureKind::SaleaeCapture}, {"dsl", CaptureKind::DsviewSession},
+        {"vcd", CaptureKind::Vcd}, {"sr", CaptureKind::SigrokSession},  {"csv", CaptureKind::Csv},
+        {"fst", CaptureKind::Fst}, {"sal", CaptureKind::SaleaeCapture}, {"dsl", CaptureKind::DsviewSession},
     };
     for (const auto& [extension, kind] : kNames) {
         if (hint.extension == extension) {
@@ -75,13 +75,15 @@ NameHint HintFromName(const std::string& path) {
 }
 
 bool Readable(CaptureKind kind) {
-    return kind == CaptureKind::Vcd || kind == CaptureKind::SigrokSession || kind == CaptureKind::ZipArchive ||
-           kind == CaptureKind::Csv;
+    return kind == CaptureKind::Vcd || kind == CaptureKind::SigrokSession ||
+           kind == CaptureKind::ZipArchive || kind == CaptureKind::Csv;
 }
 
 // The capture kinds the reader for `kind` stands for.
 bool SameReader(CaptureKind a, CaptureKind b) {
-    const auto reader = [](CaptureKind k) { return k == CaptureKind::ZipArchive ? CaptureKind::SigrokSession : k; };
+    const auto reader = [](CaptureKind k) {
+        return k == CaptureKind::ZipArchive ? CaptureKind::SigrokSession : k;
+    };
     return reader(a) == reader(b);
 }
 
@@ -95,25 +97,31 @@ std::string ConvertedName(const std::string& path, const char* extension) {
 }
 
 [[noreturn]] void Refuse(const std::string& path, const CaptureInput& input, const CaptureSniff& sniff) {
-    std::string what = sniff.kind == CaptureKind::Empty ? "the file is empty" : "the file holds " + sniff.found;
+    std::string what =
+        sniff.kind == CaptureKind::Empty ? "the file is empty" : "the file holds " + sniff.found;
     switch (sniff.kind) {
         case CaptureKind::Fst: {
             const std::string source = path == "-" ? "FILE.fst" : path;
-            throw CaptureFormatError(input.name(), "",
-                                     what + ", which cfdecode does not read: convert it to VCD with 'fst2vcd " + source +
-                                         " > " + ConvertedName(path, "vcd") +
-                                         "' (Debian's gtkwave package) or GTKWave's File > Export > Write VCD File As");
+            throw CaptureFormatError(
+                input.name(), "",
+                what + ", which cfdecode does not read: convert it to VCD with 'fst2vcd " + source + " > " +
+                    ConvertedName(path, "vcd") +
+                    "' (Debian's gtkwave package) or GTKWave's File > Export > Write VCD File As");
         }
         case CaptureKind::SaleaeCapture:
-            throw CaptureFormatError(input.name(), "",
-                                     what + ", which cfdecode does not read: in Logic 2 use File > Export Data and "
-                                            "export the digital channels as CSV");
+            throw CaptureFormatError(
+                input.name(), "",
+                what +
+                    ", which cfdecode does not read: in Logic 2 use File > Export Data and "
+                    "export the digital channels as CSV");
         case CaptureKind::DsviewSession:
-            throw CaptureFormatError(input.name(), "",
-                                     what + ", which cfdecode does not read: export it as CSV from DSView (File > Export)");
+            throw CaptureFormatError(
+                input.name(), "",
+                what + ", which cfdecode does not read: export it as CSV from DSView (File > Export)");
         case CaptureKind::OtherZip:
-            throw CaptureFormatError(input.name(), "",
-                                     what + ": expected a sigrok session (.sr), or export the capture as VCD or CSV");
+            throw CaptureFormatError(
+                input.name(), "",
+                what + ": expected a sigrok session (.sr), or export the capture as VCD or CSV");
         case CaptureKind::Compressed:
             throw CaptureFormatError(input.name(), "", what + "; cfdecode decompresses gzip and zstd only");
         default:
@@ -121,7 +129,8 @@ std::string ConvertedName(const std::string& path, const char* extension) {
     }
 #if defined(FD_HAVE_FORMATS)
     constexpr const char* kExpected =
-        "expected a VCD file ($date, $timescale, $scope or $var at the start), a sigrok session (.sr) or CSV rows";
+        "expected a VCD file ($date, $timescale, $scope or $var at the start), a sigrok session (.sr) or CSV "
+        "rows";
 #else
     constexpr const char* kExpected = "expected a VCD file ($date, $timescale, $scope or $var at the start)";
 #endif
@@ -138,10 +147,12 @@ void ApplyOffset(Waveform& waveform, uint64_t offset) {
         if ((first - signal.changes.begin()) % 2 != 0) signal.initialLevel ^= 1;
         std::vector<uint32_t> kept;
         kept.reserve(static_cast<size_t>(signal.changes.end() - first));
-        for (auto it = first; it != signal.changes.end(); ++it) kept.push_back(static_cast<uint32_t>(*it - offset));
+        for (auto it = first; it != signal.changes.end(); ++it)
+            kept.push_back(static_cast<uint32_t>(*it - offset));
         signal.changes = std::move(kept);
     }
-    waveform.endPosition = waveform.endPosition <= offset ? 0 : static_cast<uint32_t>(waveform.endPosition - offset);
+    waveform.endPosition =
+        waveform.endPosition <= offset ? 0 : static_cast<uint32_t>(waveform.endPosition - offset);
 }
 
 // An input stream over bytes in memory, without copying them.
@@ -162,21 +173,28 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     const NameHint hint = HintFromName(path);
     std::vector<std::string> guesses;
     if (!hint.compression.empty() && input.compression() == Compression::None)
-        guesses.push_back("named ." + LowerExtension(path) + " but not " + hint.compression + "-compressed; read as it is");
+        guesses.push_back("named ." + LowerExtension(path) + " but not " + hint.compression +
+                          "-compressed; read as it is");
 
     CaptureKind kind = sniff.kind;
     if (!Readable(kind)) {
         // Nothing a reader takes. Where the name promises a format the
         // content does not show, its reader says what it expected where.
-        const bool refusal = kind != CaptureKind::Empty && kind != CaptureKind::Text && kind != CaptureKind::Unknown;
+        const bool refusal =
+            kind != CaptureKind::Empty && kind != CaptureKind::Text && kind != CaptureKind::Unknown;
         if (refusal || !hint.known || !Readable(hint.kind)) Refuse(path, input, sniff);
         kind = hint.kind;
     } else if (hint.known && !SameReader(hint.kind, kind)) {
         const bool csv = kind == CaptureKind::Csv;
         const bool vcd = kind == CaptureKind::Vcd;
         guesses.push_back("named ." + hint.extension + " but holds " +
-                          (csv ? "CSV rows" : vcd ? "a value change dump" : "a sigrok session") + "; read as " +
-                          (csv ? "CSV" : vcd ? "VCD" : "a sigrok session"));
+                          (csv   ? "CSV rows"
+                           : vcd ? "a value change dump"
+                                 : "a sigrok session") +
+                          "; read as " +
+                          (csv   ? "CSV"
+                           : vcd ? "VCD"
+                                 : "a sigrok session"));
     }
     if (notes != nullptr) notes->guesses = guesses;
 
@@ -198,7 +216,8 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
             input.Close();
             waveform = ReadSigrokSession(path, &sigrokNotes);
         } else {
-            waveform = ReadSigrokSession(input.bytes().data(), input.bytes().size(), input.name(), &sigrokNotes);
+            waveform =
+                ReadSigrokSession(input.bytes().data(), input.bytes().size(), input.name(), &sigrokNotes);
         }
         if (notes != nullptr) {
             notes->format = "sigrok session";
@@ -222,7 +241,8 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     return waveform;
 #else
     const char* what = kind == CaptureKind::Csv ? "CSV rows" : "a zip archive (a sigrok session?)";
-    throw CaptureFormatError(input.name(), "", std::string("the file holds ") + what + "; this build reads VCD files only");
+    throw CaptureFormatError(input.name(), "",
+                             std::string("the file holds ") + what + "; this build reads VCD files only");
 #endif
 }
 

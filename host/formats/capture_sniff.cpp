@@ -50,7 +50,7 @@ struct Magic {
 
 // Compressed and archive formats that are not read, with what to do.
 constexpr Magic kOtherCompressed[] = {
-    {std::string_view("\xFD" "7zXZ\0", 6), "an xz-compressed stream (decompress it first: xz -d FILE)"},
+    {std::string_view("\3757zXZ\0", 6), "an xz-compressed stream (decompress it first: xz -d FILE)"},
     {std::string_view("BZh"), "a bzip2-compressed stream (decompress it first: bunzip2 -k FILE)"},
     {std::string_view("7z\xBC\xAF\x27\x1C", 6), "a 7-Zip archive (extract the capture first)"},
     {std::string_view("\x04\x22\x4D\x18", 4), "an lz4-compressed stream (decompress it first: lz4 -d FILE)"},
@@ -70,7 +70,8 @@ bool LooksLikeVcd(std::string_view text) {
 bool LooksLikeText(std::string_view bytes) {
     const std::string_view probe = bytes.substr(0, kTextProbe);
     for (unsigned char c : probe) {
-        if (c == 0 || (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f' && c != 0x1A)) return false;
+        if (c == 0 || (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f' && c != 0x1A))
+            return false;
     }
     return true;
 }
@@ -152,13 +153,21 @@ CaptureSniff SniffCapture(std::string_view bytes) {
     // A zip's local header, or the end record of an empty archive.
     if (StartsWith(bytes, "PK\x03\x04") || StartsWith(bytes, "PK\x05\x06")) return SniffZip(bytes);
     if (IsFst(bytes)) return {CaptureKind::Fst, "an FST waveform (GTKWave's compressed dump format)"};
-    for (const Magic& magic : kOtherCompressed)
-        if (StartsWith(bytes, magic.bytes)) return {CaptureKind::Compressed, magic.found};
-    if (StartsWith(bytes, "\x1f\x8b")) return {CaptureKind::Compressed, "a gzip stream inside the decompressed data"};
-    if (StartsWith(bytes, "\x28\xb5\x2f\xfd")) return {CaptureKind::Compressed, "a zstd stream inside the decompressed data"};
+    for (const Magic& magic : kOtherCompressed) {
+        // bzip2's "BZh" is followed by its block size, 1 to 9: text may open with BZh.
+        const bool bzip2 = magic.bytes == "BZh";
+        if (StartsWith(bytes, magic.bytes) &&
+            (!bzip2 || (bytes.size() > 3 && bytes[3] >= '1' && bytes[3] <= '9')))
+            return {CaptureKind::Compressed, magic.found};
+    }
+    if (StartsWith(bytes, "\x1f\x8b"))
+        return {CaptureKind::Compressed, "a gzip stream inside the decompressed data"};
+    if (StartsWith(bytes, "\x28\xb5\x2f\xfd"))
+        return {CaptureKind::Compressed, "a zstd stream inside the decompressed data"};
     const std::string_view text = WithoutBom(bytes);
     if (LooksLikeVcd(text)) return {CaptureKind::Vcd, ""};
-    if (!LooksLikeText(bytes)) return {CaptureKind::Unknown, "binary data starting with " + DescribeFirstBytes(bytes)};
+    if (!LooksLikeText(bytes))
+        return {CaptureKind::Unknown, "binary data starting with " + DescribeFirstBytes(bytes)};
     if (HasCsvRow(text)) return {CaptureKind::Csv, ""};
     return {CaptureKind::Text, "text starting with " + DescribeFirstBytes(text)};
 }
@@ -195,7 +204,8 @@ const char* CaptureKindName(CaptureKind kind) {
 std::string DescribeFirstBytes(std::string_view bytes) {
     const std::string_view first = bytes.substr(0, 16);
     bool printable = !first.empty();
-    for (unsigned char c : first) printable = printable && (std::isprint(c) || c == '\t' || c == '\n' || c == '\r');
+    for (unsigned char c : first)
+        printable = printable && (std::isprint(c) || c == '\t' || c == '\n' || c == '\r');
     if (printable) {
         std::string shown;
         for (char c : bytes.substr(0, 40)) {

@@ -18,8 +18,8 @@ namespace {
 constexpr size_t kOutputLimit = size_t{16} << 20;  // a small stream may expand a lot
 
 // The bytes, or nothing when refused or past the limit.
-std::optional<std::string> Decompress(fd::host::Compression compression, std::string_view stream, size_t piece,
-                                      bool& limited) {
+std::optional<std::string> Decompress(fd::host::Compression compression, std::string_view stream,
+                                      size_t piece, bool& limited) {
     auto decompressor = fd::host::Decompressor::Create(compression, "fuzz");
     if (!decompressor) return std::nullopt;
     fd::host::GrowingBuffer out;

@@ -22,7 +22,8 @@ namespace fd::test {
 
 inline std::string GzipBytes(std::string_view data) {
     z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+    if (deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
     std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 64, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = static_cast<uInt>(data.size());
@@ -56,7 +57,8 @@ inline std::string ZipBytes(const ZipMembers& members) {
     zip_t* zip = zip_open(path.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (zip == nullptr) throw std::runtime_error("zip_open");
     for (const auto& [name, data] : members)
-        zip_file_add(zip, name.c_str(), zip_source_buffer(zip, data.data(), data.size(), 0), ZIP_FL_OVERWRITE);
+        zip_file_add(zip, name.c_str(), zip_source_buffer(zip, data.data(), data.size(), 0),
+                     ZIP_FL_OVERWRITE);
     if (zip_close(zip) != 0) throw std::runtime_error("zip_close");
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;

@@ -49,7 +49,9 @@ std::vector<Format> Formats() {
     fd::host::WriteSigrokSession(w, session.path());
     std::ostringstream csv;
     fd::host::WriteCsvCapture(w, csv);
-    return {{"VCD", ".vcd", ReadFile(kSample)}, {"sigrok session", ".sr", session.Read()}, {"CSV", ".csv", csv.str()}};
+    return {{"VCD", ".vcd", ReadFile(kSample)},
+            {"sigrok session", ".sr", session.Read()},
+            {"CSV", ".csv", csv.str()}};
 }
 
 TEST(CfdecodeInput, PipedAndCompressedCapturesDecodeLikeThePlainFile) {
@@ -92,7 +94,8 @@ TEST(CfdecodeInput, AMisleadingNameIsNoted) {
     TemporaryFile csvAsVcd(".vcd", formats[2].bytes);
     const ProgramResult result = RunCfdecode({csvAsVcd.path(), "--format", "csv"});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.err.find("cfdecode: note: " + csvAsVcd.path() + ": named .vcd but holds CSV rows; read as CSV\n"),
+    EXPECT_NE(result.err.find("cfdecode: note: " + csvAsVcd.path() +
+                              ": named .vcd but holds CSV rows; read as CSV\n"),
               std::string::npos)
         << result.err;
     TemporaryFile plain(".csv", formats[2].bytes);
@@ -103,7 +106,8 @@ TEST(CfdecodeInput, AMisleadingNameIsNoted) {
 std::string Fst() {
 #if defined(FD_VCD2FST_PATH)
     TemporaryFile fst(".fst");
-    const std::string command = std::string(FD_VCD2FST_PATH) + " '" + kSample + "' '" + fst.path() + "' >/dev/null 2>&1";
+    const std::string command =
+        std::string(FD_VCD2FST_PATH) + " '" + kSample + "' '" + fst.path() + "' >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return fst.Read();
 #else
@@ -126,13 +130,16 @@ TEST(CfdecodeInput, WhatCannotBeReadIsOneLine) {
          "byte " + std::to_string(gzip.size() / 2) + ": the gzip stream is cut short"},
         {"zstd cut short, piped", ".zst", zstd.substr(0, zstd.size() - 3), true,
          "byte " + std::to_string(zstd.size() - 3) + ": the zstd stream is cut short"},
-        {"FST", ".fst", Fst(), false, "the file holds an FST waveform (GTKWave's compressed dump format), which cfdecode "
-                                      "does not read: convert it to VCD with 'fst2vcd "},
+        {"FST", ".fst", Fst(), false,
+         "the file holds an FST waveform (GTKWave's compressed dump format), which cfdecode "
+         "does not read: convert it to VCD with 'fst2vcd "},
         {"FST, piped", ".fst", Fst(), true, "the file holds an FST waveform"},
         {"Saleae", ".sal", ZipBytes({{"meta.json", "{}"}, {"digital-0.bin", "x"}}), false,
-         "the file holds a Saleae Logic 2 capture (.sal), which cfdecode does not read: in Logic 2 use File > Export Data"},
+         "the file holds a Saleae Logic 2 capture (.sal), which cfdecode does not read: in Logic 2 use File "
+         "> Export Data"},
         {"DSView", ".dsl", ZipBytes({{"header", "[version]\n"}, {"L-0/0", "x"}}), false,
-         "the file holds a DSView session (.dsl), which cfdecode does not read: export it as CSV from DSView"},
+         "the file holds a DSView session (.dsl), which cfdecode does not read: export it as CSV from "
+         "DSView"},
         {"nothing on standard input", "", "", true, "unknown capture format: the file is empty"},
     };
     for (const auto& c : cases) {
@@ -144,7 +151,8 @@ TEST(CfdecodeInput, WhatCannotBeReadIsOneLine) {
         EXPECT_EQ(result.status, 2) << c.label << ": " << result.err;
         EXPECT_EQ(result.out, "") << c.label;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << c.label << ": " << result.err;
-        EXPECT_EQ(result.err.rfind("cfdecode: " + name + ": " + c.expected, 0), 0u) << c.label << ": " << result.err;
+        EXPECT_EQ(result.err.rfind("cfdecode: " + name + ": " + c.expected, 0), 0u)
+            << c.label << ": " << result.err;
     }
 }
 
