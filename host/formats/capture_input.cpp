@@ -292,6 +292,8 @@ CaptureInput CaptureInput::Open(const std::string& path,
     };
 
     std::error_code error;
+    if (path != "-" && std::filesystem::is_directory(path, error))
+        throw CaptureFormatError(input.name_, "", "is a folder, not a capture file");
     if (path != "-" && std::filesystem::is_regular_file(path, error)) {
         auto mapping = std::make_unique<MappedFile>(path);
         const std::string_view whole = mapping->bytes();

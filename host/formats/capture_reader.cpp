@@ -165,39 +165,9 @@ public:
 };
 #endif
 
-}  // namespace
-
-Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
-    CaptureInput input = CaptureInput::Open(path, options.progress);
-    const CaptureSniff sniff = SniffCapture(input.bytes());
-    const NameHint hint = HintFromName(path);
-    std::vector<std::string> guesses;
-    if (!hint.compression.empty() && input.compression() == Compression::None)
-        guesses.push_back("named ." + LowerExtension(path) + " but not " + hint.compression +
-                          "-compressed; read as it is");
-
-    CaptureKind kind = sniff.kind;
-    if (!Readable(kind)) {
-        // Nothing a reader takes. Where the name promises a format the
-        // content does not show, its reader says what it expected where.
-        const bool refusal =
-            kind != CaptureKind::Empty && kind != CaptureKind::Text && kind != CaptureKind::Unknown;
-        if (refusal || !hint.known || !Readable(hint.kind)) Refuse(path, input, sniff);
-        kind = hint.kind;
-    } else if (hint.known && !SameReader(hint.kind, kind)) {
-        const bool csv = kind == CaptureKind::Csv;
-        const bool vcd = kind == CaptureKind::Vcd;
-        guesses.push_back("named ." + hint.extension + " but holds " +
-                          (csv   ? "CSV rows"
-                           : vcd ? "a value change dump"
-                                 : "a sigrok session") +
-                          "; read as " +
-                          (csv   ? "CSV"
-                           : vcd ? "VCD"
-                                 : "a sigrok session"));
-    }
-    if (notes != nullptr) notes->guesses = guesses;
-
+// The reader for `kind`, on the bytes as they came.
+Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
+                const CaptureReadOptions& options, CaptureReadNotes* notes) {
     if (kind == CaptureKind::Vcd) {
         if (input.mapped()) {
             // The reader maps the file itself and scans it in place.
@@ -244,6 +214,52 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     throw CaptureFormatError(input.name(), "",
                              std::string("the file holds ") + what + "; this build reads VCD files only");
 #endif
+}
+
+}  // namespace
+
+Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
+    CaptureInput input = CaptureInput::Open(path, options.progress);
+    const CaptureSniff sniff = SniffCapture(input.bytes());
+    const NameHint hint = HintFromName(path);
+    std::vector<std::string> guesses;
+    if (!hint.compression.empty() && input.compression() == Compression::None)
+        guesses.push_back("named ." + LowerExtension(path) + " but not " + hint.compression +
+                          "-compressed; read as it is");
+
+    CaptureKind kind = sniff.kind;
+    if (!Readable(kind)) {
+        // Nothing a reader takes. Where the name promises a format the
+        // content does not show, its reader says what it expected where.
+        const bool refusal =
+            kind != CaptureKind::Empty && kind != CaptureKind::Text && kind != CaptureKind::Unknown;
+        if (refusal || !hint.known || !Readable(hint.kind)) Refuse(path, input, sniff);
+        kind = hint.kind;
+    }
+    const bool disagrees = Readable(sniff.kind) && hint.known && !SameReader(hint.kind, kind);
+    if (disagrees) {
+        const bool csv = kind == CaptureKind::Csv;
+        const bool vcd = kind == CaptureKind::Vcd;
+        guesses.push_back("named ." + hint.extension + " but holds " +
+                          (csv   ? "CSV rows"
+                           : vcd ? "a value change dump"
+                                 : "a sigrok session") +
+                          "; read as " +
+                          (csv   ? "CSV"
+                           : vcd ? "VCD"
+                                 : "a sigrok session"));
+    }
+    if (notes != nullptr) notes->guesses = guesses;
+    try {
+        return ReadAs(kind, path, input, options, notes);
+    } catch (const CaptureFormatError& e) {
+        if (!disagrees) throw;
+        // The note is not printed for a file refused: the line says it.
+        throw CaptureFormatError(e.what(), "",
+                                 std::string("(read as ") +
+                                     (kind == CaptureKind::Csv ? "CSV" : CaptureKindName(kind)) +
+                                     ", as the content shows; the name says ." + hint.extension + ")");
+    }
 }
 
 }  // namespace fd::host

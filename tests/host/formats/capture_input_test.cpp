@@ -267,6 +267,12 @@ TEST_F(CaptureInputFile, FormatsNoReaderTakesAreRefusedWithWhatToDo) {
         {"empty.gz", GzipBytes(""), "unknown capture format: the file is empty; expected"},
         {"cut.vcd.gz", GzipBytes(kVcd).substr(0, 20), "byte 20: the gzip stream is cut short"},
     };
+    try {
+        ReadCapture(dir.string());
+        ADD_FAILURE() << "a folder was read";
+    } catch (const CaptureFormatError& e) {
+        EXPECT_EQ(std::string(e.what()), dir.string() + ": is a folder, not a capture file");
+    }
     for (const auto& c : cases) {
         const std::string path = Write(c.name, c.bytes);
         std::string expected = c.expected;

@@ -141,6 +141,9 @@ TEST(CfdecodeInput, WhatCannotBeReadIsOneLine) {
          "the file holds a DSView session (.dsl), which cfdecode does not read: export it as CSV from "
          "DSView"},
         {"nothing on standard input", "", "", true, "unknown capture format: the file is empty"},
+        // Read by its content, refused by that reader: the line says which.
+        {"broken CSV named .vcd", ".vcd", "sample,IORD,IOWR\n0,1,1\n5,0\n", false,
+         "line 3: expected 3 columns, found 2: (read as CSV, as the content shows; the name says .vcd)"},
     };
     for (const auto& c : cases) {
         TemporaryFile capture(c.suffix, c.bytes);
