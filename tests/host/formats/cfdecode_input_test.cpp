@@ -72,6 +72,7 @@ TEST(CfdecodeInput, PipedAndCompressedCapturesDecodeLikeThePlainFile) {
             std::string path;
         } runs[] = {
             {"piped", plain.path(), "-"},
+            {"a pipe by its name", plain.path(), "/dev/stdin"},
             {"gzip", "", gz.path()},
             {"zstd", "", zst.path()},
             {"gzip piped", gz.path(), "-"},
