@@ -234,6 +234,21 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
                            "), or take them in list order with --bind-by-position");
     }
 
+    // Asked to bind by position a capture that names no control line (an
+    // analyzer's D0 .. D15 are its channels, not the data lines): the
+    // names are not used at all, only the list order and --map.
+    const bool ignoreNames = !anyControl && bindByPosition;
+    if (ignoreNames) {
+        plan.notes.clear();
+        for (int role = 0; role < kRoleCount; ++role) {
+            int& slot = roleSignal[static_cast<size_t>(role)];
+            if (slot >= 0 && !overridden[static_cast<size_t>(role)]) {
+                used[static_cast<size_t>(slot)] = false;
+                slot = -1;
+            }
+        }
+    }
+
     for (int role = 0; role < kRoleCount; ++role)
         if (roleSignal[static_cast<size_t>(role)] < 0) plan.missingRoles.push_back(role);
 
@@ -252,7 +267,7 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
             channel.name = signals[static_cast<size_t>(signal)].name;
         } else {
             while (bindByPosition && nextUnnamed < signals.size() &&
-                   (used[nextUnnamed] || isOther(nextUnnamed) || roleOf(nextUnnamed)))
+                   (used[nextUnnamed] || isOther(nextUnnamed) || (!ignoreNames && roleOf(nextUnnamed))))
                 ++nextUnnamed;
             if (bindByPosition && nextUnnamed < signals.size()) {
                 channel.signal = static_cast<int>(nextUnnamed);
