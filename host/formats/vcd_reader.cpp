@@ -426,6 +426,13 @@ private:
         return true;
     }
 
+    // Whether `text` ends in a range of `width` bits after a name.
+    static bool EndsInRange(const std::string& text, uint32_t width, BitRange& range) {
+        const size_t open = text.find_last_of("[(");
+        return open != std::string::npos && open > 0 && ParseRange(std::string_view(text).substr(open), range) &&
+               range.Width() == width;
+    }
+
     // The names of a variable's bits, most significant first: "D" with
     // [15:0] (written after the name, or as part of it, or as the port's
     // size) gives D15 .. D0, "dd(3)" gives dd3; a one-bit variable without
@@ -434,30 +441,22 @@ private:
                                              const BitRange& sizeRange) {
         std::string base(reference);
         BitRange range;
-        if (!index.empty()) {
-            if (ParseRange(index, range) && range.Width() == width) {
-                // Icarus writes the escaped name "\D[15:0]" of a vector as
-                // "\D[15:0] [15:0]": the name's own range says the same.
-                BitRange own;
-                const size_t open = base.find_last_of("[(");
-                if (open != std::string::npos && open > 0 && ParseRange(std::string_view(base).substr(open), own) &&
-                    own.Width() == width)
-                    base.resize(open);
-            } else {
-                range = {};
-                // Keep an index we cannot use as part of the name.
-                for (char c : index)
-                    if (!IsSpace(c)) base += c;
-            }
+        BitRange own;  // a range at the end of the name itself
+        const size_t open = base.find_last_of("[(");
+        const bool ownRange = open != std::string::npos && open > 0 && ParseRange(std::string_view(base).substr(open), own);
+        if (!index.empty() && ParseRange(index, range) && range.Width() == width) {
+            // Icarus writes the escaped name "\D[15:0]" of a vector as
+            // "\D[15:0] [15:0]": the name's own range says the same.
+            if (ownRange && own.msb == range.msb && own.lsb == range.lsb) base.resize(open);
+        } else if (const std::string full = index.empty() ? base : base + " " + index;
+                   EndsInRange(full, width, range)) {
+            // "D[15:0]", "dd(0)", "dd(15 downto 0)": the range ends the name.
+            base = full.substr(0, full.find_last_of("[("));
         } else {
-            // "D[15:0]", "dd(0)": the index is part of the name.
-            const size_t open = base.find_last_of("[(");
-            if (open != std::string::npos && open > 0 && ParseRange(std::string_view(base).substr(open), range) &&
-                range.Width() == width) {
-                base.resize(open);
-            } else {
-                range = {};
-            }
+            range = {};
+            // Keep an index we cannot use as part of the name.
+            for (char c : index)
+                if (!IsSpace(c)) base += c;
         }
         if (!range.valid && sizeRange.valid && sizeRange.Width() == width) range = sizeRange;
         while (!base.empty() && IsSpace(base.back())) base.pop_back();
