@@ -244,7 +244,8 @@ TEST(VcdDialects, DecodeToTheSampleRecords) {
     for (const Case& c : Dialects()) {
         const TemporaryFile file(".vcd", Rewrite(c.layout));
         const auto result = RunCfdecode({file.path(), "--format", "csv"});
-        ASSERT_EQ(result.status, 0) << c.label << ": " << result.err;
+        EXPECT_EQ(result.status, 0) << c.label << ": " << result.err;
+        if (result.status != 0) continue;
         EXPECT_TRUE(result.out == Golden()) << c.label << ": the records differ from samples/mixed.csv; stderr: "
                                             << result.err;
         if (c.note != nullptr) {
