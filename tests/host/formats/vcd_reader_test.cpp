@@ -320,6 +320,7 @@ TEST(VcdReader, DumpoffStretchesHoldTheLevelsAndAreNoted) {
         {"dumpall and dumpon without an off", "#0 1s b01 d #5 $dumpall 1s b01 d $end #6 $dumpon 0s b01 d $end #7",
          {6}, {}, {}},
         {"extended VCD", "#0 1s b01 d #20 $dumpportsoff xs $end #30 $dumpportson 0s $end #40", {30}, {}, {{20, 30}}},
+        {"off until the close", "#0 1s #20 $dumpportsoff xs $end #30 $vcdclose #45 $end", {}, {}, {{20, 45}}},
     };
     for (const auto& c : cases) {
         // A line each, so that two readers may split the changes.
