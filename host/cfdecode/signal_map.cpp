@@ -226,11 +226,11 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
         std::string list;
         for (size_t i = 0; i < signals.size() && i < 32; ++i) list += (i == 0 ? "" : ", ") + signals[i].name;
         if (signals.size() > 32) list += ", ... (" + std::to_string(signals.size()) + " in all)";
+        std::string example = "IORD=" + (signals.empty() ? std::string("ch7") : signals[0].name);
+        if (example.find(' ') != std::string::npos) example = "\"" + example + "\"";
         throw MappingError("no signal is named for a bus control line (DMARQ, DMACK, CS1, CS0, A0 to A2, IORD, IOWR, "
                            "IORDY), so the names do not say which line is which; the capture's signals: " +
-                           list +
-                           ". Give each role its signal with --map ROLE=SIGNAL (e.g. --map IORD=" +
-                           (signals.empty() ? std::string("ch7") : signals[0].name) +
+                           list + ". Give each role its signal with --map ROLE=SIGNAL (e.g. --map " + example +
                            "), or take them in list order with --bind-by-position");
     }
 

@@ -821,10 +821,11 @@ private:
                     // Extended VCD's last section: the time the dump ended.
                     const std::string text = UntilEnd(keyword);
                     uint64_t time = 0;
-                    const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), time);
-                    if (text.size() > 1 && text[0] == '#' && error == std::errc() && end == text.data() + text.size() &&
-                        (!haveTime_ || time >= lastTime_))
-                        AcceptTimestamp(at, time);
+                    if (text.size() > 1 && text[0] == '#') {
+                        const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), time);
+                        if (error == std::errc() && end == text.data() + text.size() && (!haveTime_ || time >= lastTime_))
+                            AcceptTimestamp(at, time);
+                    }
                 } else {
                     SkipToEnd(keyword);  // $comment and writers' own sections
                 }
