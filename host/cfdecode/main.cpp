@@ -182,6 +182,7 @@ struct Options {
     std::string settings;
     bool resetSettings = false;
     std::vector<std::string> maps;
+    bool bindByPosition = false;
     std::string format = "text";
     std::string colour = "auto";
     bool all = false;
@@ -416,6 +417,18 @@ int Run(const Options& options) {
         std::fprintf(stderr, "cfdecode: note: %s: %llu z values (undriven lines) keep their last level\n",
                      captureName.c_str(), static_cast<unsigned long long>(notes.undrivenValues));
     }
+    if (!options.quiet && notes.heldUnknowns > 0) {
+        std::fprintf(stderr, "cfdecode: warning: %s: %llu unknown port states (N, X, ?, A, B, C ...) keep their last level\n",
+                     options.capture.c_str(), static_cast<unsigned long long>(notes.heldUnknowns));
+    }
+    if (!options.quiet && !notes.gaps.empty()) {
+        std::string spans;
+        for (size_t i = 0; i < notes.gaps.size() && i < 4; ++i)
+            spans += (i == 0 ? "" : ", ") + std::to_string(notes.gaps[i].first) + " to " + std::to_string(notes.gaps[i].second);
+        if (notes.gaps.size() > 4) spans += ", ... (" + std::to_string(notes.gaps.size()) + " in all)";
+        std::fprintf(stderr, "cfdecode: note: %s: no data from %s ($dumpoff until $dumpon): each line keeps its level\n",
+                     options.capture.c_str(), spans.c_str());
+    }
     if (!options.quiet && notes.analogChannels > 0) {
         std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", captureName.c_str(),
                      notes.analogChannels);
@@ -423,7 +436,7 @@ int Run(const Options& options) {
 
     const ChannelPlan plan = [&] {
         try {
-            return PlanChannels(waveform, overrides);
+            return PlanChannels(waveform, overrides, options.bindByPosition);
         } catch (const MappingError& e) {
             throw BadInput{captureName + ": " + e.what()};
         }
@@ -529,8 +542,15 @@ int main(int argc, char** argv) {
         "ATA commands they make up (--view transactions).\n\n"
         "Signals are matched to the bus roles by name (DMARQ, DMACK-, CS0-/-CE1, CS1-/-CE2, A0-A2/DA0-DA2,\n"
         "IORD-/DIOR-, IOWR-/DIOW-, IORDY, D0-D15/DD0-DD15; any case, with or without -, #, _n); vectors\n"
-        "such as D[15:0] are split into bits. Positions are the capture's timestamps in its own units\n"
-        "(VCD) or sample numbers (.sr, CSV).\n",
+        "such as D[15:0] are split into bits. A role no signal is named for holds its idle level; a capture\n"
+        "that names no control line (Channel 0, D0, probe0 ...) is refused: name the roles with --map, or\n"
+        "bind them in list order with --bind-by-position. Positions are the capture's timestamps in its\n"
+        "own units (VCD) or sample numbers (.sr, CSV).\n\n"
+        "VCD as simulators write it is read as it is: Verilog escaped names (\\-CS0, \\CS1#, \\D[15:0]),\n"
+        "VHDL bit names (dd(3), dd(15 downto 0)), one signal declared in several scopes (known by each name),\n"
+        "$dumpoff ... $dumpon (no data between: the levels hold, said on stderr), extended VCD ($dumpports:\n"
+        "port states such as D, U, L, H; Z, T and the unknown states keep the last level) and timescales\n"
+        "such as 1ns, 10 ps or 1.0 ns.\n",
         "cfdecode"};
     app.add_option("capture", options.capture,
                    "Capture: a value change dump (VCD), a sigrok session (.sr) or CSV rows, told apart by their\n"
@@ -548,6 +568,10 @@ int main(int argc, char** argv) {
         ->type_name("ROLE=SIGNAL")
         ->allow_extra_args(false)  // one value per --map, so the capture after it stays the capture
         ->take_all();
+    app.add_flag("--bind-by-position", options.bindByPosition,
+                 "Give the roles no signal is named for to the signals whose names mean nothing, in list order\n"
+                 "(DMARQ first, as the plug-in binds a capture without names). Without it such roles hold their\n"
+                 "idle level, and a capture that names no control line at all is refused");
     app.add_option("--format", options.format, "Output: text (an aligned table), csv or json (one object per line)")
         ->type_name("FORMAT")
         ->check(CLI::IsMember({"text", "csv", "json"}));
@@ -623,8 +647,8 @@ int main(int argc, char** argv) {
         "rises, where the receiver latches them; Ultra DMA words at each edge of the sender's strobe, which the\n"
         "burst's opening names (the receiver's ready line, HDMARDY- or DDMARDY-, carries no word). Outside DMA,\n"
         "IORDY is the wait line. VCD z (an undriven line) keeps its last level; x reads as 0.\n"
-        "Warnings on stderr say what the decode had to assume or could not see: x and z values, roles bound by\n"
-        "list position, a strobe still asserted at the end of the decode window (its data taken at the last\n"
+        "Warnings on stderr say what the decode had to assume or could not see: x and z values, roles no signal\n"
+        "is named for, $dumpoff spans, a strobe still asserted at the end of the decode window (its data taken at the last\n"
         "sample) or already at its start, both strobes changing in one sample. --quiet leaves them out.\n"
         "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is measured\n"
         "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS tDH).\n"

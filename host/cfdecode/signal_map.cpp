@@ -145,19 +145,35 @@ std::vector<RoleOverride> ParseRoleOverrides(const std::vector<std::string>& opt
     return overrides;
 }
 
-ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides) {
+ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides, bool bindByPosition) {
     const auto& signals = waveform.signals;
     std::vector<bool> used(signals.size(), false);
     std::array<int, kRoleCount> roleSignal;
     roleSignal.fill(-1);
     ChannelPlan plan;
 
+    // Each signal's names: its own, then those it has in other scopes.
+    std::vector<std::vector<std::string_view>> names(signals.size());
+    for (size_t i = 0; i < signals.size(); ++i) names[i].push_back(signals[i].name);
+    for (const auto& [signal, alias] : waveform.aliases)
+        if (signal < signals.size()) names[signal].push_back(alias);
+    auto roleOf = [&](size_t i) -> std::optional<int> {
+        for (std::string_view name : names[i])
+            if (auto role = RoleForSignalName(name)) return role;
+        return std::nullopt;
+    };
+    auto isOther = [&](size_t i) {
+        return std::any_of(names[i].begin(), names[i].end(), [](std::string_view name) { return IsOtherBusSignal(name); });
+    };
+
     for (const RoleOverride& entry : overrides) {
         int found = -1;
         for (size_t i = 0; i < signals.size() && found < 0; ++i)
-            if (signals[i].name == entry.signal) found = static_cast<int>(i);
+            for (std::string_view name : names[i])
+                if (found < 0 && name == entry.signal) found = static_cast<int>(i);
         for (size_t i = 0; i < signals.size() && found < 0; ++i)
-            if (Upper(signals[i].name) == Upper(entry.signal)) found = static_cast<int>(i);
+            for (std::string_view name : names[i])
+                if (found < 0 && Upper(name) == Upper(entry.signal)) found = static_cast<int>(i);
         if (found < 0) {
             throw MappingError("--map " + RoleName(entry.role) + "=" + entry.signal + ": the capture has no signal named '" +
                                entry.signal + "'");
@@ -169,26 +185,77 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
     std::array<bool, kRoleCount> overridden{};
     for (const RoleOverride& entry : overrides) overridden[static_cast<size_t>(entry.role)] = true;
 
+    std::vector<std::pair<size_t, int>> duplicates;  // signal, role another signal carries
     for (size_t i = 0; i < signals.size(); ++i) {
         if (used[i]) continue;
-        const auto role = RoleForSignalName(signals[i].name);
+        const auto role = roleOf(i);
         if (!role || overridden[static_cast<size_t>(*role)]) continue;
         int& slot = roleSignal[static_cast<size_t>(*role)];
         if (slot >= 0) {
-            plan.notes.push_back("signals " + signals[static_cast<size_t>(slot)].name + " and " + signals[i].name +
-                                 " both name " + RoleName(*role) + "; using " + signals[static_cast<size_t>(slot)].name);
+            duplicates.emplace_back(i, *role);
             continue;
         }
         slot = static_cast<int>(i);
         used[i] = true;
     }
+    if (duplicates.size() == 1) {
+        const auto [i, role] = duplicates[0];
+        const std::string& first = signals[static_cast<size_t>(roleSignal[static_cast<size_t>(role)])].name;
+        plan.notes.push_back("signals " + first + " and " + signals[i].name + " both name " + RoleName(role) + "; using " +
+                             first);
+    } else if (!duplicates.empty()) {
+        // A simulator's dump of a module and its instance names every line
+        // twice: one line for all of them.
+        std::string list;
+        for (size_t n = 0; n < duplicates.size() && n < 8; ++n) {
+            const auto [i, role] = duplicates[n];
+            list += (n == 0 ? "" : ", ") + signals[i].name + " (" + RoleName(role) + ", carried by " +
+                    signals[static_cast<size_t>(roleSignal[static_cast<size_t>(role)])].name + ")";
+        }
+        if (duplicates.size() > 8) list += ", ...";
+        plan.notes.push_back(std::to_string(duplicates.size()) +
+                             " signals name a role another signal already carries and are kept as further channels: " +
+                             list);
+    }
+
+    const bool anyControl = std::any_of(roleSignal.begin(), roleSignal.begin() + 10, [](int s) { return s >= 0; });
+    if (!anyControl && !bindByPosition) {
+        // Names such as "Channel 0", "D0" or "probe0" of an analyzer's
+        // defaults say nothing about which line is which: binding them in
+        // list order would decode a made-up bus.
+        std::string list;
+        for (size_t i = 0; i < signals.size() && i < 32; ++i) list += (i == 0 ? "" : ", ") + signals[i].name;
+        if (signals.size() > 32) list += ", ... (" + std::to_string(signals.size()) + " in all)";
+        std::string example = "IORD=" + (signals.empty() ? std::string("ch7") : signals[0].name);
+        if (example.find(' ') != std::string::npos) example = "\"" + example + "\"";
+        throw MappingError("no signal is named for a bus control line (DMARQ, DMACK, CS1, CS0, A0 to A2, IORD, IOWR, "
+                           "IORDY), so the names do not say which line is which; the capture's signals: " +
+                           list + ". Give each role its signal with --map ROLE=SIGNAL (e.g. --map " + example +
+                           "), or take them in list order with --bind-by-position");
+    }
+
+    // Asked to bind by position a capture that names no control line (an
+    // analyzer's D0 .. D15 are its channels, not the data lines): the
+    // names are not used at all, only the list order and --map.
+    const bool ignoreNames = !anyControl && bindByPosition;
+    if (ignoreNames) {
+        plan.notes.clear();
+        for (int role = 0; role < kRoleCount; ++role) {
+            int& slot = roleSignal[static_cast<size_t>(role)];
+            if (slot >= 0 && !overridden[static_cast<size_t>(role)]) {
+                used[static_cast<size_t>(slot)] = false;
+                slot = -1;
+            }
+        }
+    }
 
     for (int role = 0; role < kRoleCount; ++role)
         if (roleSignal[static_cast<size_t>(role)] < 0) plan.missingRoles.push_back(role);
 
-    // A role without a named signal takes the next signal whose name means
-    // nothing to us, as the plug-in's own positional binding would; when
-    // none is left it gets a stand-in that holds the role's idle level.
+    // A role without a named signal holds its idle level on a stand-in
+    // channel. Asked to (--bind-by-position), it takes the next signal whose
+    // name means nothing to us instead, as the plug-in's own positional
+    // binding would, and a stand-in only when none is left.
     std::string stoodIn;
     size_t nextUnnamed = 0;
     for (int role = 0; role < kRoleCount; ++role) {
@@ -199,11 +266,10 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
             channel.signal = signal;
             channel.name = signals[static_cast<size_t>(signal)].name;
         } else {
-            while (nextUnnamed < signals.size() &&
-                   (used[nextUnnamed] || IsOtherBusSignal(signals[nextUnnamed].name) ||
-                    RoleForSignalName(signals[nextUnnamed].name)))
+            while (bindByPosition && nextUnnamed < signals.size() &&
+                   (used[nextUnnamed] || isOther(nextUnnamed) || (!ignoreNames && roleOf(nextUnnamed))))
                 ++nextUnnamed;
-            if (nextUnnamed < signals.size()) {
+            if (bindByPosition && nextUnnamed < signals.size()) {
                 channel.signal = static_cast<int>(nextUnnamed);
                 channel.name = signals[nextUnnamed].name;
                 used[nextUnnamed] = true;
@@ -216,8 +282,10 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
         }
         plan.channels.push_back(std::move(channel));
     }
+    std::string unnamed;
     for (size_t i = 0; i < signals.size(); ++i) {
         if (used[i]) continue;
+        if (!isOther(i) && !roleOf(i)) unnamed += (unnamed.empty() ? "" : ", ") + signals[i].name;
         PlannedChannel channel;
         channel.number = static_cast<int32_t>(plan.channels.size());
         channel.signal = static_cast<int>(i);
@@ -230,9 +298,15 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
     const bool allData = std::all_of(roleSignal.begin() + 10, roleSignal.end(), [](int s) { return s >= 0; });
     plan.settingsChannels[10] = allData ? 10 : -1;
 
-    if (!plan.missingRoles.empty()) {
+    if (!plan.missingRoles.empty() && bindByPosition) {
         plan.notes.push_back("no signal named for " + RoleList(plan.missingRoles) + "; bound by list position: " + stoodIn +
                              " (name them with --map ROLE=SIGNAL)");
+    } else if (!plan.missingRoles.empty()) {
+        plan.notes.push_back("no signal named for " + RoleList(plan.missingRoles) + "; they hold their idle level: " +
+                             stoodIn + " (name them with --map ROLE=SIGNAL" +
+                             (unnamed.empty() ? std::string(")")
+                                              : "; signals whose names say no role: " + unnamed +
+                                                    ", or --bind-by-position to give them the roles in list order)"));
     }
     return plan;
 }

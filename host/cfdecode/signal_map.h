@@ -1,6 +1,6 @@
 // Which capture signal carries which bus role, and the channel list the
 // plug-in is given for it. cfdecode builds the plan; the tests check the
-// name rules and the fallback.
+// name rules, the stand-ins and the refusal to guess.
 //
 // The host numbers the channels: the 26 roles take numbers 0 to 25 in the
 // plug-in's binding order (so D0 + n is Dn), further signals follow.
@@ -57,7 +57,13 @@ struct ChannelPlan {
     std::vector<std::string> notes;        // one line each, for stderr
 };
 
-// Throws MappingError when an override names a signal the capture lacks.
-ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides);
+// A role no signal is named for holds its idle level on a stand-in
+// channel; with `bindByPosition` it takes the next signal whose name means
+// nothing (the plug-in's own positional binding). Throws MappingError when
+// an override names a signal the capture lacks, and, unless
+// `bindByPosition`, when no signal is named for any control line: such
+// names (an analyzer's "Channel 0" or "D0" defaults) cannot be bound.
+ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides,
+                         bool bindByPosition = false);
 
 }  // namespace fd::host

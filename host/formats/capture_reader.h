@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/formats/format_error.h"
@@ -36,6 +37,10 @@ struct CaptureReadNotes {
     std::string format;           // "VCD", "sigrok session", "CSV"
     uint64_t unknownValues = 0;   // x and the other unknown bits, read as 0
     uint64_t undrivenValues = 0;  // z bits, which keep the line's last level
+    uint64_t heldUnknowns = 0;    // extended VCD: unknown port states, which keep the last level
+    // VCD: the spans from a $dumpoff to the next $dumpon (or the end), where
+    // the file has no data and every line keeps its level.
+    std::vector<std::pair<uint32_t, uint32_t>> gaps;
     uint32_t ignoredVariables = 0;  // real, string and event variables
     uint32_t aliases = 0;         // variables sharing another's identifier code
     uint32_t analogChannels = 0;  // sigrok session: analog channels, not read

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -184,10 +185,13 @@ public:
             if (!signal.changes.empty() && signal.changes.back() > waveform_.endPosition)
                 waveform_.endPosition = signal.changes.back();
         }
+        if (dumpOff_) gaps_.emplace_back(offStart_, waveform_.endPosition);  // never dumped again
         if (notes != nullptr) {
             notes->format = "VCD";
             notes->unknownValues = unknownValues_;
             notes->undrivenValues = undrivenValues_;
+            notes->heldUnknowns = heldUnknowns_;
+            notes->gaps = gaps_;
             notes->ignoredVariables = ignoredVariables_;
             notes->aliases = aliases_;
         }
@@ -286,7 +290,17 @@ private:
         size_t digits = 0;
         while (digits < compact.size() && compact[digits] >= '0' && compact[digits] <= '9') ++digits;
         const std::string number = compact.substr(0, digits);
-        const std::string unit = compact.substr(digits);
+        // Some writers give the number as "1.0": a fraction of zeros only.
+        size_t unitStart = digits;
+        bool fraction = false;
+        if (unitStart < compact.size() && compact[unitStart] == '.') {
+            ++unitStart;
+            while (unitStart < compact.size() && compact[unitStart] >= '0' && compact[unitStart] <= '9') {
+                if (compact[unitStart] != '0') fraction = true;
+                ++unitStart;
+            }
+        }
+        const std::string unit = compact.substr(unitStart);
         static const std::pair<const char*, double> kUnits[] = {
             {"s", 1.0}, {"ms", 1e-3}, {"us", 1e-6}, {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15}};
         double scale = 0;
@@ -296,6 +310,10 @@ private:
         // period write others ("41667 ps"), which mean just as much.
         uint64_t multiple = 0;
         const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), multiple);
+        if (fraction && scale != 0) {
+            FailAt(at, "timescale '" + text + "' is not a whole number of " + unit +
+                           "; expected 1, 10 or 100 (as in 1 ns or 100 ps), or another whole number");
+        }
         if (number.empty() || error != std::errc() || end != number.data() + number.size() || multiple == 0 || scale == 0)
             FailAt(at, "expected a timescale such as 1 ns (a number and s, ms, us, ns, ps or fs), found '" + text + "'");
         waveform_.secondsPerPosition = static_cast<double>(multiple) * scale;
@@ -306,23 +324,42 @@ private:
         const std::string_view type = Expect("a variable type");
         const std::string_view sizeText = Expect("a variable size");
         const std::string_view code = Expect("an identifier code");
-        const std::string_view reference = Expect("a variable name");
+        std::string_view reference = Expect("a variable name");
         if (reference == "$end") FailAt(at, "$var needs a type, a size, an identifier code and a name");
-        std::string index;
+        std::string index;  // what follows the name: "[15:0]", "(7 downto 0)"
         for (;;) {
             const std::string_view token = Expect("$end closing $var");
             if (token == "$end") break;
+            if (!index.empty()) index += ' ';
             index.append(token);
         }
+        // Extended VCD ($dumpports) gives a port's size as its range.
         uint32_t width = 0;
-        const auto [end, error] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), width);
-        if (error != std::errc() || end != sizeText.data() + sizeText.size() || width == 0 || width > 4096)
-            FailAt(at, "expected a variable size from 1 to 4096, found '" + std::string(sizeText) + "'");
+        BitRange sizeRange;
+        if (!sizeText.empty() && sizeText[0] == '[') {
+            if (ParseRange(sizeText, sizeRange)) width = sizeRange.Width();
+        } else {
+            const auto [end, error] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), width);
+            if (error != std::errc() || end != sizeText.data() + sizeText.size()) width = 0;
+        }
+        if (width == 0 || width > 4096)
+            FailAt(at, "expected a variable size from 1 to 4096 (or a port's range such as [15:0]), found '" +
+                           std::string(sizeText.substr(0, 40)) + "'");
 
-        if (identifiers_.Find(code) >= 0) {
+        // A Verilog escaped identifier keeps its backslash in the file
+        // (Icarus writes "\-CS0"); the name is what follows it.
+        if (reference.size() > 1 && reference[0] == '\\') reference.remove_prefix(1);
+        const std::vector<std::string> names = BitNames(reference, index, width, sizeRange);
+
+        if (const int32_t original = identifiers_.Find(code); original >= 0) {
             // Another name for a signal already declared (a port seen from
-            // a submodule): the first name is kept.
+            // a submodule): one signal, known by every name.
             ++aliases_;
+            const Variable& variable = variables_[static_cast<size_t>(original)];
+            if (variable.ignored || variable.width != width) return;
+            const std::string path = ScopePath();
+            for (uint32_t bit = 0; bit < width; ++bit)
+                aliasNames_.push_back({variable.firstSignal + bit, {names[bit], path, scopes_.size()}});
             return;
         }
         Variable variable;
@@ -335,46 +372,110 @@ private:
             ++ignoredVariables_;
             return;
         }
-
-        // "D[15:0]" and "D [15:0]" name the same vector.
-        std::string base(reference);
-        if (index.empty()) {
-            const size_t bracket = base.find('[');
-            if (bracket != std::string::npos && bracket > 0 && base.back() == ']') {
-                index = base.substr(bracket);
-                base.resize(bracket);
-            }
-        }
-        long msb = static_cast<long>(width) - 1, lsb = 0;
-        bool indexed = false;
-        if (index.size() > 2 && index.front() == '[' && index.back() == ']') {
-            const std::string inner = index.substr(1, index.size() - 2);
-            long first = 0, second = 0;
-            const size_t colon = inner.find(':');
-            if (ParseLong(inner.substr(0, colon), first) &&
-                (colon == std::string::npos ? (second = first, true) : ParseLong(inner.substr(colon + 1), second)) &&
-                static_cast<unsigned long>(std::labs(first - second)) + 1 == width) {
-                msb = first;
-                lsb = second;
-                indexed = true;
-            }
-        }
-        if (!indexed && !index.empty()) base += index;  // keep an index we cannot use as part of the name
         const std::string path = ScopePath();
         for (uint32_t bit = 0; bit < width; ++bit) {
             Signal signal;
-            if (width == 1 && !indexed) {
-                signal.name = base;
-            } else {
-                const long number = msb >= lsb ? msb - static_cast<long>(bit) : msb + static_cast<long>(bit);
-                signal.name = base + std::to_string(number);
-            }
+            signal.name = names[bit];
             waveform_.signals.push_back(std::move(signal));
-            scopePaths_.push_back(path);
+            declaredAt_.push_back({names[bit], path, scopes_.size()});
         }
     }
 
-    static bool ParseLong(const std::string& text, long& value) {
+    // An index range: [15:0], [3], (15 downto 0), (0 to 7), (2).
+    struct BitRange {
+        long msb = 0, lsb = 0;
+        bool valid = false;
+        uint32_t Width() const { return static_cast<uint32_t>(std::labs(msb - lsb)) + 1; }
+    };
+    static std::string_view Trim(std::string_view text) {
+        while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+        while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+        return text;
+    }
+    static bool ParseRange(std::string_view text, BitRange& range) {
+        text = Trim(text);
+        if (text.size() < 3) return false;
+        const bool square = text.front() == '[' && text.back() == ']';
+        if (!square && !(text.front() == '(' && text.back() == ')')) return false;
+        const std::string inner(Trim(text.substr(1, text.size() - 2)));
+        std::string lower(inner);
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        // Where the first number ends and the second begins.
+        size_t split = std::string::npos, next = 0;
+        if (const size_t colon = inner.find(':'); colon != std::string::npos) {
+            split = colon;
+            next = colon + 1;
+        } else if (!square) {
+            for (const char* word : {" downto ", " to "}) {
+                if (const size_t found = lower.find(word); found != std::string::npos) {
+                    split = found;
+                    next = found + std::strlen(word);
+                    break;
+                }
+            }
+        }
+        long first = 0, second = 0;
+        if (!ParseLong(Trim(std::string_view(inner).substr(0, split)), first)) return false;
+        if (split == std::string::npos) {
+            second = first;
+        } else if (!ParseLong(Trim(std::string_view(inner).substr(next)), second)) {
+            return false;
+        }
+        range = {first, second, true};
+        return true;
+    }
+
+    // Whether `text` ends in a range of `width` bits after a name.
+    static bool EndsInRange(const std::string& text, uint32_t width, BitRange& range) {
+        const size_t open = text.find_last_of("[(");
+        return open != std::string::npos && open > 0 && ParseRange(std::string_view(text).substr(open), range) &&
+               range.Width() == width;
+    }
+
+    // The names of a variable's bits, most significant first: "D" with
+    // [15:0] (written after the name, or as part of it, or as the port's
+    // size) gives D15 .. D0, "dd(3)" gives dd3; a one-bit variable without
+    // an index keeps its name.
+    static std::vector<std::string> BitNames(std::string_view reference, const std::string& index, uint32_t width,
+                                             const BitRange& sizeRange) {
+        std::string base(reference);
+        BitRange range;
+        BitRange own;  // a range at the end of the name itself
+        const size_t open = base.find_last_of("[(");
+        const bool ownRange = open != std::string::npos && open > 0 && ParseRange(std::string_view(base).substr(open), own);
+        if (!index.empty() && ParseRange(index, range) && range.Width() == width) {
+            // Icarus writes the escaped name "\D[15:0]" of a vector as
+            // "\D[15:0] [15:0]": the name's own range says the same.
+            if (ownRange && own.msb == range.msb && own.lsb == range.lsb) base.resize(open);
+        } else if (const std::string full = index.empty() ? base : base + " " + index;
+                   EndsInRange(full, width, range)) {
+            // "D[15:0]", "dd(0)", "dd(15 downto 0)": the range ends the name.
+            base = full.substr(0, full.find_last_of("[("));
+        } else {
+            range = {};
+            // Keep an index we cannot use as part of the name.
+            for (char c : index)
+                if (!IsSpace(c)) base += c;
+        }
+        if (!range.valid && sizeRange.valid && sizeRange.Width() == width) range = sizeRange;
+        while (!base.empty() && IsSpace(base.back())) base.pop_back();
+        std::vector<std::string> names;
+        names.reserve(width);
+        if (width == 1 && !range.valid) {
+            names.push_back(base);
+            return names;
+        }
+        const long msb = range.valid ? range.msb : static_cast<long>(width) - 1;
+        const long lsb = range.valid ? range.lsb : 0;
+        for (uint32_t bit = 0; bit < width; ++bit) {
+            const long number = msb >= lsb ? msb - static_cast<long>(bit) : msb + static_cast<long>(bit);
+            names.push_back(base + std::to_string(number));
+        }
+        return names;
+    }
+
+    static bool ParseLong(std::string_view text, long& value) {
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         return !text.empty() && error == std::errc() && end == text.data() + text.size();
     }
@@ -386,16 +487,30 @@ private:
     }
 
     // Leaf names are what users and the role mapping know; where two
-    // signals share one, both get their scope path.
+    // signals share one, both get their scope path. A signal declared in
+    // several scopes is shown by its name in the one nearest the top (the
+    // first such), and known by the others too.
     void NameSignals() {
-        std::unordered_map<std::string, int> uses;
-        for (const Signal& signal : waveform_.signals) ++uses[signal.name];
-        for (size_t i = 0; i < waveform_.signals.size(); ++i) {
-            Signal& signal = waveform_.signals[i];
-            if (uses[signal.name] > 1) signal.name = scopePaths_[i] + signal.name;
+        for (auto& [signal, alias] : aliasNames_) {
+            DeclaredName& shown = declaredAt_[signal];
+            if (alias.depth < shown.depth) std::swap(shown, alias);
         }
-        scopePaths_.clear();
-        scopePaths_.shrink_to_fit();
+        std::unordered_map<std::string, int> uses;
+        for (const DeclaredName& declared : declaredAt_) ++uses[declared.leaf];
+        for (size_t i = 0; i < waveform_.signals.size(); ++i) {
+            const DeclaredName& declared = declaredAt_[i];
+            waveform_.signals[i].name = uses[declared.leaf] > 1 ? declared.path + declared.leaf : declared.leaf;
+        }
+        for (const auto& [signal, alias] : aliasNames_) {
+            if (alias.leaf == declaredAt_[signal].leaf) continue;
+            std::string name = uses.count(alias.leaf) != 0 ? alias.path + alias.leaf : alias.leaf;
+            const auto known = std::find_if(waveform_.aliases.begin(), waveform_.aliases.end(), [&](const auto& entry) {
+                return entry.first == signal && entry.second == name;
+            });
+            if (known == waveform_.aliases.end()) waveform_.aliases.emplace_back(signal, std::move(name));
+        }
+        std::vector<DeclaredName>().swap(declaredAt_);
+        std::vector<std::pair<uint32_t, DeclaredName>>().swap(aliasNames_);
     }
 
     // ---- value changes ----------------------------------------------------
@@ -445,9 +560,10 @@ private:
         worker.join();
         partner_ = nullptr;
         stop_ = end_;
-        if (p_ != split || inDumpSection_) {
-            // The middle fell inside a section or a value spread over lines:
-            // the second half was read from the wrong place. Read on alone.
+        if (p_ != split || inDumpSection_ || dumpOff_) {
+            // The middle fell inside a section, a value spread over lines or
+            // a stretch without data: the second half was read from the
+            // wrong place or without knowing it. Read on alone.
             ParseChanges();
             return nullptr;
         }
@@ -455,6 +571,10 @@ private:
         if (secondError) std::rethrow_exception(secondError);
         unknownValues_ += second->unknownValues_;
         undrivenValues_ += second->undrivenValues_;
+        heldUnknowns_ += second->heldUnknowns_;
+        gaps_.insert(gaps_.end(), second->gaps_.begin(), second->gaps_.end());
+        dumpOff_ = second->dumpOff_;
+        offStart_ = second->offStart_;
         lastTime_ = second->lastTime_;
         return second;
     }
@@ -678,19 +798,53 @@ private:
             case '$': {
                 const char* at = p_;
                 const std::string_view keyword = Token();
-                if (keyword == "$dumpvars" || keyword == "$dumpall" || keyword == "$dumpon" || keyword == "$dumpoff") {
+                if (keyword == "$dumpoff" || keyword == "$dumpportsoff") {
+                    // The x values it lists say only that nothing is known
+                    // until $dumpon: the lines keep their levels meanwhile.
+                    SkipToEnd(keyword);
+                    if (!dumpOff_) {
+                        dumpOff_ = true;
+                        offStart_ = position_;
+                    }
+                } else if (keyword == "$dumpvars" || keyword == "$dumpall" || keyword == "$dumpon" ||
+                           keyword == "$dumpports" || keyword == "$dumpportsall" || keyword == "$dumpportson") {
+                    if (dumpOff_ && (keyword == "$dumpon" || keyword == "$dumpportson")) {
+                        gaps_.emplace_back(offStart_, position_);
+                        dumpOff_ = false;
+                    }
                     inDumpSection_ = true;
                     dumpStart_ = at;
                 } else if (keyword == "$end") {
                     if (!inDumpSection_) FailAt(at, "$end without an open section");
                     inDumpSection_ = false;
+                } else if (keyword == "$vcdclose") {
+                    // Extended VCD's last section: the time the dump ended.
+                    const std::string text = UntilEnd(keyword);
+                    uint64_t time = 0;
+                    if (text.size() > 1 && text[0] == '#') {
+                        const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), time);
+                        if (error == std::errc() && end == text.data() + text.size() && (!haveTime_ || time >= lastTime_))
+                            AcceptTimestamp(at, time);
+                    }
                 } else {
                     SkipToEnd(keyword);  // $comment and writers' own sections
                 }
                 break;
             }
+            case 'p': {
+                // Extended VCD: "pD 6 0 <3", a port's states and strengths.
+                const char* at = p_++;
+                const std::string_view states = Token();
+                const std::string_view strength0 = Token();
+                const std::string_view strength1 = Token();
+                const std::string_view code = Token();
+                if (code.empty() || !IsStrength(strength0) || !IsStrength(strength1))
+                    FailAt(at, "expected a port state, two strengths (0 to 7) and an identifier code after 'p'");
+                ApplyPort(at, states, code);
+                break;
+            }
             default:
-                Fail("expected a timestamp (#) or a value change (0, 1, x, z, b, r), found '" +
+                Fail("expected a timestamp (#) or a value change (0, 1, x, z, b, r, p), found '" +
                      std::string(Token().substr(0, 40)) + "'");
             }
         }
@@ -846,6 +1000,46 @@ private:
         }
     }
 
+    static bool IsStrength(std::string_view text) { return text.size() == 1 && text[0] >= '0' && text[0] <= '7'; }
+
+    // The level of an extended VCD port state: driven low or high, from
+    // either side or both, is the line's level; three-state and unknown
+    // states keep the last level (kKeepLevel), each counted.
+    uint8_t PortLevel(char c) {
+        switch (c) {
+        case '0': case 'D': case 'd': case 'L': case 'l': return 0;
+        case '1': case 'U': case 'u': case 'H': case 'h': return 1;
+        case 'Z': case 'T': case 'F': case 'f':
+            ++undrivenValues_;
+            return kKeepLevel;
+        case 'N': case 'X': case '?': case 'A': case 'a': case 'B': case 'b': case 'C': case 'c':
+            ++heldUnknowns_;
+            return kKeepLevel;
+        default:
+            return kNotALevel;
+        }
+    }
+
+    void ApplyPort(const char* at, std::string_view states, std::string_view code) {
+        const Variable* variable = Lookup(at, code);
+        if (variable == nullptr) return;
+        const uint32_t width = variable->width;
+        if (states.size() > width) states = states.substr(states.size() - width);
+        const uint32_t pad = width - static_cast<uint32_t>(states.size());
+        for (uint32_t bit = 0; bit < width; ++bit) {
+            // A short state is extended with its first state.
+            const char c = bit < pad ? states[0] : states[bit - pad];
+            const uint8_t level = PortLevel(c);
+            if (level == kNotALevel) {
+                FailAt(at, "expected port states (0 1 D U L H d u l h, or Z T F f N X ? A a B b C c) after 'p', found 'p" +
+                               std::string(states.substr(0, 40)) + "'");
+            }
+            if (level == kKeepLevel) continue;
+            if (levels_[variable->firstSignal + bit] == level && !startingLevels_) continue;
+            SetLevel(variable->firstSignal + bit, level);
+        }
+    }
+
     static constexpr uint8_t kUnknownLevel = 2;  // the second half, before a signal's first value
     static constexpr uint8_t kKeepLevel = 3;     // see BitLevel
     static constexpr uint8_t kNotALevel = 4;
@@ -867,7 +1061,14 @@ private:
     std::vector<Variable> variables_;
     IdentifierTable identifiers_;
     std::vector<std::string> scopes_;
-    std::vector<std::string> scopePaths_;  // per signal, while the header is read
+    // Per signal, while the header is read: its name, scope path and depth.
+    struct DeclaredName {
+        std::string leaf;
+        std::string path;
+        size_t depth = 0;
+    };
+    std::vector<DeclaredName> declaredAt_;
+    std::vector<std::pair<uint32_t, DeclaredName>> aliasNames_;  // further names, by signal
     std::vector<uint8_t> levels_;          // per signal, the current level
     std::vector<std::vector<uint32_t>> changes_;  // per signal, while the changes are read
     std::vector<uint32_t> firstPushed_;     // second half: per signal, the position of its first value
@@ -888,7 +1089,11 @@ private:
     uint64_t undrivenValues_ = 0;
     uint32_t ignoredVariables_ = 0;
     uint32_t aliases_ = 0;
+    uint64_t heldUnknowns_ = 0;
     bool inDumpSection_ = false;
+    bool dumpOff_ = false;    // after a $dumpoff, until $dumpon
+    uint32_t offStart_ = 0;   // where it began
+    std::vector<std::pair<uint32_t, uint32_t>> gaps_;
     const char* dumpStart_ = nullptr;
 
     // Reading in two halves.

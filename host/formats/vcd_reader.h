@@ -9,6 +9,16 @@
 // read as 0. Both are counted. The values a signal has at the first
 // timestamp (its $dumpvars values) are its starting level. endPosition is
 // the file's last timestamp.
+//
+// Simulators' dialects are read as they are written: Verilog escaped names
+// lose their backslash (\D[15:0] is the vector D), VHDL bit selects and
+// ranges (dd(3), dd(15 downto 0)) name bits as [n] does, a code declared in
+// several scopes is one signal (Waveform::aliases holds its other names),
+// $dumpoff .. $dumpon is a stretch without data where every line keeps its
+// level (CaptureReadNotes::gaps), and extended VCD ($dumpports, $var port)
+// reads each port state as the level it stands for; its three-state and
+// unknown states keep the last level. Timescales may write the number as
+// 1.0; a fraction that is not whole is refused.
 #pragma once
 
 #include <string>

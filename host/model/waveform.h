@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fd::host {
@@ -20,6 +21,10 @@ struct Waveform {
     std::vector<Signal> signals;
     uint32_t endPosition = 0;       // last position of the capture
     double secondsPerPosition = 0;  // sample period; 0 when unknown
+    // Other names the capture gives a signal (a simulator's port seen from
+    // a submodule): the signal's index and the name. Role matching and
+    // --map know them as well as the signal's own name.
+    std::vector<std::pair<size_t, std::string>> aliases;
 };
 
 // The plug-in's transition list for a signal. The plug-in reads level 1

@@ -12,6 +12,7 @@ using fd::host::ParseRoleOverrides;
 using fd::host::PlanChannels;
 using fd::host::RoleForSignalName;
 using fd::host::RoleName;
+using fd::host::Signal;
 using fd::host::Waveform;
 
 int Role(const char* name) {
@@ -108,18 +109,40 @@ TEST(PlanChannels, OverridesWinAndCanSwapSignals) {
     }
 }
 
-TEST(PlanChannels, MissingRolesTakeUnnamedSignalsThenIdleStandIns) {
-    // A PIO capture without DMA lines, plus one signal with a name we do
-    // not know; INTRQ never stands in for a role.
+// A PIO capture without DMA lines, plus one signal with a name we do not
+// know; INTRQ never stands in for a role.
+std::vector<std::string> PioBusAndAProbe() {
     std::vector<std::string> names = FullBus();
     names.erase(std::find(names.begin(), names.end(), "DMARQ"));
     names.erase(std::find(names.begin(), names.end(), "DMACK-"));
     names.push_back("probe7");
-    const ChannelPlan plan = PlanChannels(WithSignals(names), {});
+    return names;
+}
+
+TEST(PlanChannels, MissingRolesHoldTheirIdleLevelAndUnnamedSignalsStayFurtherChannels) {
+    const ChannelPlan plan = PlanChannels(WithSignals(PioBusAndAProbe()), {});
+    EXPECT_EQ(plan.missingRoles, (std::vector<int>{Role("DMARQ"), Role("DMACK")}));
+    EXPECT_EQ(plan.channels[0].signal, -1);
+    EXPECT_EQ(plan.channels[0].idleLevel, 0);  // DMARQ idles low
+    EXPECT_EQ(plan.channels[1].signal, -1);
+    EXPECT_EQ(plan.channels[1].idleLevel, 1);  // DMACK- idles high
+    ASSERT_EQ(plan.channels.size(), 28u);
+    EXPECT_EQ(plan.channels[26].name, "INTRQ");
+    EXPECT_EQ(plan.channels[27].name, "probe7");
+    EXPECT_EQ(plan.settingsChannels[0], -1);
+    EXPECT_EQ(plan.settingsChannels[1], -1);
+    EXPECT_EQ(plan.settingsChannels[7], 7);
+    ASSERT_EQ(plan.notes.size(), 1u);
+    for (const char* part : {"DMARQ, DMACK", "DMARQ=idle low", "DMACK=idle high", "probe7", "--bind-by-position"})
+        EXPECT_NE(plan.notes[0].find(part), std::string::npos) << part << ": " << plan.notes[0];
+}
+
+TEST(PlanChannels, BindByPositionGivesMissingRolesUnnamedSignalsThenIdleStandIns) {
+    const ChannelPlan plan = PlanChannels(WithSignals(PioBusAndAProbe()), {}, true);
     EXPECT_EQ(plan.missingRoles, (std::vector<int>{Role("DMARQ"), Role("DMACK")}));
     EXPECT_EQ(plan.channels[0].name, "probe7");
     EXPECT_EQ(plan.channels[1].signal, -1);
-    EXPECT_EQ(plan.channels[1].idleLevel, 1);  // DMACK- idles high
+    EXPECT_EQ(plan.channels[1].idleLevel, 1);
     EXPECT_EQ(plan.channels.size(), 27u);
     EXPECT_EQ(plan.channels[26].name, "INTRQ");
     // The missing roles' fields name no channel, so the plug-in binds by
@@ -133,14 +156,66 @@ TEST(PlanChannels, MissingRolesTakeUnnamedSignalsThenIdleStandIns) {
     EXPECT_NE(plan.notes.back().find("DMACK=idle high"), std::string::npos) << plan.notes.back();
 }
 
-TEST(PlanChannels, UnnamedSignalsBindInFileOrder) {
+TEST(PlanChannels, UnnamedSignalsBindInFileOrderOnlyWhenAskedTo) {
     std::vector<std::string> names;
     for (int i = 0; i < 26; ++i) names.push_back("ch" + std::to_string(i));
-    const ChannelPlan plan = PlanChannels(WithSignals(names), {});
+    const ChannelPlan plan = PlanChannels(WithSignals(names), {}, true);
     ASSERT_EQ(plan.channels.size(), 26u);
     for (size_t i = 0; i < 26; ++i) EXPECT_EQ(plan.channels[i].name, names[i]);
     EXPECT_EQ(plan.missingRoles.size(), 26u);
     EXPECT_EQ(plan.settingsChannels[10], -1);
+}
+
+// An analyzer's default names say nothing about which line is which: the
+// plan is refused, naming the signals and the ways to bind them, unless a
+// control line is named or mapped.
+TEST(PlanChannels, RefusesCapturesThatNameNoControlLine) {
+    auto numbered = [](const std::string& prefix, int count) {
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) names.push_back(prefix + std::to_string(i));
+        return names;
+    };
+    const struct {
+        const char* label;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"Channel n", numbered("Channel ", 16)},
+        {"sigrok's D0 .. D15", numbered("D", 16)},
+        {"probes", numbered("probe", 8)},
+        {"nets and a clock", {"n1", "n2", "CLK"}},
+    };
+    for (const auto& c : cases) {
+        try {
+            PlanChannels(WithSignals(c.names), {});
+            ADD_FAILURE() << c.label << ": accepted";
+        } catch (const MappingError& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find("no signal is named for a bus control line"), std::string::npos) << message;
+            EXPECT_NE(message.find(c.names[0] + ", " + c.names[1]), std::string::npos) << message;
+            EXPECT_NE(message.find("--map ROLE=SIGNAL"), std::string::npos) << message;
+            EXPECT_NE(message.find("--bind-by-position"), std::string::npos) << message;
+        }
+        EXPECT_EQ(PlanChannels(WithSignals(c.names), {}, true).channels[0].name, c.names[0]) << c.label;
+    }
+    // One mapped control line is enough; the rest hold their idle level.
+    const ChannelPlan mapped = PlanChannels(WithSignals(numbered("Channel ", 16)), ParseRoleOverrides({"IORD=channel 3"}));
+    EXPECT_EQ(mapped.channels[static_cast<size_t>(Role("IORD"))].name, "Channel 3");
+    EXPECT_EQ(mapped.channels[static_cast<size_t>(Role("D0"))].name, "(D0 idle)");
+}
+
+// A simulator's port declared in several scopes under one identifier code
+// is one signal: bound by whichever of its names says the role, and
+// mapped by any of them.
+TEST(PlanChannels, AliasesBindAndMapByAnyName) {
+    Waveform waveform = WithSignals(FullBus());
+    for (Signal& signal : waveform.signals)
+        if (signal.name == "DIOR-") signal.name = "tb.strobe_a";
+    waveform.aliases = {{2, "tb.dut.dior_n"}, {2, "strobe"}};
+    const ChannelPlan plan = PlanChannels(waveform, {});
+    EXPECT_EQ(plan.channels[static_cast<size_t>(Role("IORD"))].name, "tb.strobe_a");
+    EXPECT_TRUE(plan.missingRoles.empty());
+    const ChannelPlan mapped = PlanChannels(waveform, ParseRoleOverrides({"IORD=STROBE"}));
+    EXPECT_EQ(mapped.channels[static_cast<size_t>(Role("IORD"))].signal, 2);
 }
 
 TEST(PlanChannels, ASecondSignalForOneRoleIsKeptAsAFurtherChannel) {
@@ -151,6 +226,15 @@ TEST(PlanChannels, ASecondSignalForOneRoleIsKeptAsAFurtherChannel) {
     EXPECT_EQ(plan.channels.back().name, "IORD");
     ASSERT_EQ(plan.notes.size(), 1u);
     EXPECT_NE(plan.notes[0].find("both name IORD"), std::string::npos);
+
+    // A module and its instance name every line twice: one line says so.
+    std::vector<std::string> twice = FullBus();
+    for (const std::string& name : FullBus()) twice.push_back("tb.dut." + name);
+    const ChannelPlan doubled = PlanChannels(WithSignals(twice), {});
+    ASSERT_EQ(doubled.notes.size(), 1u) << doubled.notes[0];
+    EXPECT_NE(doubled.notes[0].find("26 signals name a role another signal already carries"), std::string::npos)
+        << doubled.notes[0];
+    EXPECT_NE(doubled.notes[0].find("tb.dut.DIOW- (IOWR, carried by DIOW-)"), std::string::npos) << doubled.notes[0];
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // value in the second half equal to or unlike its level, or undriven (z,
 // which keeps a level the second half does not know yet), toggles undone at
 // the same timestamp, repeated timestamps, sections and values spread over
-// lines near the middle, errors on either side) must read exactly as one
-// reader reads them, errors included.
+// lines near the middle, $dumpoff stretches, errors on either side) must
+// read exactly as one reader reads them, errors included.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -76,8 +76,16 @@ std::string RandomDump(std::mt19937& random, bool& broken) {
         } else if (kind < 85) {
             // A section over several lines, with what looks like a timestamp.
             text += "$comment" + std::string(eol) + "#" + std::to_string(time + 7) + eol + "1!" + eol + "$end" + eol;
-        } else if (kind < 90) {
+        } else if (kind < 88) {
             text += "$dumpall" + std::string(eol) + "#" + std::to_string(time + 1) + eol + "1!" + eol + "$end" + eol;
+        } else if (kind < 90) {
+            // Dumping off (a stretch without data, perhaps across the
+            // middle) and, mostly, on again later.
+            text += "$dumpoff" + std::string(eol) + "x!" + eol + "bxxxx $" + eol + "$end" + eol;
+            if (chance(70)) {
+                time += 1 + random() % 4;
+                text += "#" + std::to_string(time) + eol + "$dumpon" + eol + "1!" + eol + "b0110 $" + eol + "$end" + eol;
+            }
         } else if (kind < 92 && chance(50)) {
             // Faults: a timestamp going back, an unknown code, noise.
             static const char* const kFaults[] = {"#0", "1?", "@@"};
@@ -93,7 +101,7 @@ std::string RandomDump(std::mt19937& random, bool& broken) {
 
 TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
     std::mt19937 random(20261210);
-    int split = 0, failed = 0, released = 0;
+    int split = 0, failed = 0, released = 0, gaps = 0;
     for (int round = 0; round < 3000; ++round) {
         bool broken = false;
         const std::string text = RandomDump(random, broken);
@@ -117,12 +125,15 @@ TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
         ASSERT_EQ(one.waveform.endPosition, two.waveform.endPosition) << text;
         ASSERT_EQ(one.notes.unknownValues, two.notes.unknownValues) << text;
         ASSERT_EQ(one.notes.undrivenValues, two.notes.undrivenValues) << text;
+        ASSERT_EQ(one.notes.gaps, two.notes.gaps) << text;
+        gaps += one.notes.gaps.empty() ? 0 : 1;
         released += one.notes.undrivenValues > 0 ? 1 : 0;
     }
     // Both kinds of outcome were met many times.
     EXPECT_GT(split, 1000);
     EXPECT_GT(failed, 100);
     EXPECT_GT(released, 500);
+    EXPECT_GT(gaps, 300);
 }
 
 }  // namespace

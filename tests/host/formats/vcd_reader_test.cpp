@@ -240,6 +240,152 @@ TEST(VcdReader, SingleBitSelectsAndLongIdentifierCodes) {
     EXPECT_EQ(Named(waveform, "cs0").changes, (std::vector<uint32_t>{9}));
 }
 
+// The names simulators give their variables: Verilog escaped identifiers
+// (the backslash is no part of the name), VHDL bit selects and ranges, and
+// extended VCD's ranges in place of the size.
+TEST(VcdReader, NamesAsSimulatorsWriteThem) {
+    const struct {
+        const char* declaration;  // what follows "$var "
+        std::vector<std::string> names;
+    } cases[] = {
+        {"wire 1 ! \\-CS0 $end", {"-CS0"}},
+        {"reg 1 ! \\CS1# $end", {"CS1#"}},
+        {"reg 3 ! \\D[2:0] [2:0] $end", {"D2", "D1", "D0"}},   // Icarus: the name's range and the range
+        {"reg 3 ! \\D[2:0] $end", {"D2", "D1", "D0"}},
+        {"reg 2 ! \\bus[7:6] [1:0] $end", {"bus[7:6]1", "bus[7:6]0"}},  // a name's range that is not the vector's
+        {"reg 1 ! dd(0) $end", {"dd0"}},
+        {"reg 1 ! dd (12) $end", {"dd12"}},
+        {"reg 3 ! dd(2 downto 0) $end", {"dd2", "dd1", "dd0"}},
+        {"reg 3 ! dd (0 TO 2) $end", {"dd0", "dd1", "dd2"}},
+        {"reg 3 ! dd(4 downto 0) $end", {"dd(4downto0)2", "dd(4downto0)1", "dd(4downto0)0"}},  // wrong width: kept
+        {"reg 1 ! f(x) $end", {"f(x)"}},
+        {"port [2:0] <5 DA $end", {"DA2", "DA1", "DA0"}},
+        {"port [0:1] <5 A $end", {"A0", "A1"}},
+        {"port 1 <5 \\IORD- $end", {"IORD-"}},
+        {"wire 1 ! \\ $end", {"\\"}},
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string("$var ") + c.declaration + " $enddefinitions $end\n#0\n";
+        EXPECT_EQ(Names(ReadVcdText(text, "names.vcd")), c.names) << c.declaration;
+    }
+}
+
+// One identifier code declared in several scopes is one signal, shown by
+// its name nearest the top (the first there) and known by the others.
+TEST(VcdReader, AliasesAreOneSignalKnownByEveryName) {
+    const char* text = R"($scope module tb $end
+$scope module dut $end
+$var wire 1 ! dior_n $end
+$var wire 2 " da [1:0] $end
+$var wire 1 # clk $end
+$var wire 1 $ other $end
+$upscope $end
+$var wire 1 ! IORD $end
+$var wire 1 ! strobe $end
+$var wire 2 " DA [1:0] $end
+$var wire 1 # clk $end
+$var wire 3 " wrong [2:0] $end
+$upscope $end
+$var wire 1 ! top_iord $end
+$enddefinitions $end
+#0 1! b10 " 0# 0$
+#2 0!
+)";
+    CaptureReadNotes notes;
+    const Waveform waveform = ReadVcdText(text, "alias.vcd", {}, &notes);
+    EXPECT_EQ(Names(waveform), (std::vector<std::string>{"top_iord", "DA1", "DA0", "clk", "other"}));
+    EXPECT_EQ(notes.aliases, 6u);
+    using Alias = std::pair<size_t, std::string>;
+    // In declaration order; clk has the same name in both scopes.
+    EXPECT_EQ(waveform.aliases, (std::vector<Alias>{{0, "dior_n"}, {0, "strobe"}, {1, "da1"}, {2, "da0"}, {0, "IORD"}}));
+    EXPECT_EQ(Named(waveform, "top_iord").changes, (std::vector<uint32_t>{2}));
+    EXPECT_EQ(Named(waveform, "DA1").initialLevel, 1);
+}
+
+// $dumpoff .. $dumpon: no data, so the lines keep the levels they had; the
+// x values the writer lists are not read, and the stretch is noted.
+TEST(VcdReader, DumpoffStretchesHoldTheLevelsAndAreNoted) {
+    const struct {
+        const char* label;
+        const char* changes;
+        std::vector<uint32_t> s, d0;
+        std::vector<std::pair<uint32_t, uint32_t>> gaps;
+    } cases[] = {
+        {"off and on", "#0 1s b01 d #10 0s #20 $dumpoff xs bxx d $end #30 $dumpon 0s b01 d $end #35 1s #40",
+         {10, 35}, {}, {{20, 30}}},
+        {"changed while off", "#0 1s b01 d #20 $dumpoff xs bxx d $end #30 $dumpon 0s b10 d $end #40", {30}, {30}, {{20, 30}}},
+        {"never on again", "#0 1s b01 d #20 $dumpoff xs bxx d $end #25 #40", {}, {}, {{20, 40}}},
+        {"two stretches", "#0 1s #5 $dumpoff xs $end #6 $dumpon 1s $end #7 0s #8 $dumpoff xs $end #9 $dumpon 0s $end #10",
+         {7}, {}, {{5, 6}, {8, 9}}},
+        {"dumpall and dumpon without an off", "#0 1s b01 d #5 $dumpall 1s b01 d $end #6 $dumpon 0s b01 d $end #7",
+         {6}, {}, {}},
+        {"extended VCD", "#0 1s b01 d #20 $dumpportsoff xs $end #30 $dumpportson 0s $end #40", {30}, {}, {{20, 30}}},
+        {"off until the close", "#0 1s #20 $dumpportsoff xs $end #30 $vcdclose #45 $end", {}, {}, {{20, 45}}},
+    };
+    for (const auto& c : cases) {
+        // A line each, so that two readers may split the changes.
+        std::string text = std::string("$var wire 1 s s $end $var wire 2 d d [1:0] $end $enddefinitions $end\n") + c.changes;
+        for (size_t at = text.find(" #"); at != std::string::npos; at = text.find(" #", at)) text[at] = '\n';
+        text += "\n";
+        for (const size_t splitAbove : {size_t{1} << 20, size_t{0}}) {
+            CaptureReadOptions options;
+            options.splitAbove = splitAbove;
+            CaptureReadNotes notes;
+            const Waveform waveform = ReadVcdText(text, "off.vcd", options, &notes);
+            EXPECT_EQ(Named(waveform, "s").changes, c.s) << c.label;
+            EXPECT_EQ(Named(waveform, "d0").changes, c.d0) << c.label;
+            EXPECT_EQ(notes.gaps, c.gaps) << c.label;
+            EXPECT_EQ(notes.unknownValues, 0u) << c.label;
+        }
+    }
+}
+
+// Extended VCD ($dumpports): each state is the level the line is at,
+// whoever drives it; three-state keeps the level as z does, the unknown
+// states keep it too, counted apart.
+TEST(VcdReader, ExtendedVcdPortStates) {
+    const struct {
+        char state;
+        int level;  // -1: keeps the level (1 before it)
+        bool undriven;
+    } cases[] = {
+        {'D', 0, false}, {'d', 0, false}, {'L', 0, false}, {'l', 0, false}, {'0', 0, false},
+        {'U', 1, false}, {'u', 1, false}, {'H', 1, false}, {'h', 1, false}, {'1', 1, false},
+        {'Z', -1, true}, {'T', -1, true}, {'F', -1, true}, {'f', -1, true},
+        {'N', -1, false}, {'X', -1, false}, {'?', -1, false}, {'A', -1, false}, {'a', -1, false},
+        {'B', -1, false}, {'b', -1, false}, {'C', -1, false}, {'c', -1, false},
+    };
+    for (const auto& c : cases) {
+        // Starts high, then the state at 5, then low at 9.
+        const std::string text = std::string("$scope module top $end $var port 1 <0 s $end $var port [1:0] <1 v $end ") +
+                                 "$upscope $end $enddefinitions $end\n#0 $dumpports pU 6 6 <0 pHD 0 6 <1 $end\n#5 p" +
+                                 c.state + " 6 6 <0 p" + c.state + "d 6 6 <1\n#9 pD 6 0 <0\n#10\n";
+        CaptureReadNotes notes;
+        const Waveform waveform = ReadVcdText(text, "ports.vcd", {}, &notes);
+        // Low at 5, else (high or kept) low only at 9.
+        EXPECT_EQ(Named(waveform, "s").changes, c.level == 0 ? std::vector<uint32_t>{5} : std::vector<uint32_t>{9})
+            << c.state;
+        EXPECT_EQ(Named(waveform, "v1").changes, c.level == 0 ? std::vector<uint32_t>{5} : std::vector<uint32_t>{})
+            << c.state;
+        EXPECT_EQ(Named(waveform, "v0").changes, (std::vector<uint32_t>{})) << c.state;
+        EXPECT_EQ(notes.undrivenValues, c.undriven ? 2u : 0u) << c.state;
+        EXPECT_EQ(notes.heldUnknowns, c.level == -1 && !c.undriven ? 2u : 0u) << c.state;
+        EXPECT_EQ(notes.unknownValues, 0u) << c.state;
+    }
+}
+
+TEST(VcdReader, TimescalesWithAFractionOfZerosAndSpaces) {
+    const struct {
+        const char* timescale;
+        double seconds;
+    } cases[] = {{"1.0 ns", 1e-9}, {"1ns", 1e-9}, {"1.0ps", 1e-12}, {"100 ps", 1e-10}, {"10.00\tus", 1e-5},
+                 {"\n\t1\n\tns\n", 1e-9}, {"1 . 0 ns", 1e-9}};
+    for (const auto& c : cases) {
+        const std::string text = std::string("$timescale ") + c.timescale + " $end $var wire 1 ! s $end $enddefinitions $end";
+        EXPECT_DOUBLE_EQ(ReadVcdText(text, "t.vcd").secondsPerPosition, c.seconds) << c.timescale;
+    }
+}
+
 struct BadCase {
     const char* label;
     const char* text;
@@ -300,6 +446,14 @@ TEST(VcdReader, RefusesMalformedFilesNamingTheLine) {
         {"truncated dumpvars", "$var wire 1 ! a $end $enddefinitions $end\n#0\n$dumpvars\n1!\n", 3, "truncated"},
         {"garbage", "$var wire 1 ! a $end $enddefinitions $end\n#0\n@@@\n", 3, "expected a timestamp (#) or a value"},
         {"stray end", "$var wire 1 ! a $end $enddefinitions $end\n$end\n", 2, "$end without"},
+        {"fraction timescale", "\n$timescale 1.5 ns $end", 2, "timescale '1.5 ns' is not a whole number of ns"},
+        {"half a unit", "$timescale 0.5ps $end", 1, "not a whole number of ps"},
+        {"bad port range", "$var port [15 <0 a $end", 1, "port's range"},
+        {"port state", "$var port 1 <0 a $end $enddefinitions $end\n#0\npQ 6 6 <0\n", 3, "expected port states"},
+        {"port without strengths", "$var port 1 <0 a $end $enddefinitions $end\n#0\npD <0\n", 3, "two strengths"},
+        {"port strength", "$var port 1 <0 a $end $enddefinitions $end\n#0\npD 8 0 <0\n", 3, "two strengths"},
+        {"port unknown code", "$var port 1 <0 a $end $enddefinitions $end\n#0\npD 6 0 <1\n", 3, "unknown identifier code '<1'"},
+        {"truncated dumpoff", "$var wire 1 ! a $end $enddefinitions $end\n#0\n#5 $dumpoff x!\n", 3, "$dumpoff has no $end"},
     };
     for (const BadCase& c : cases) {
         try {
