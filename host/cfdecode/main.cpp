@@ -410,6 +410,12 @@ int Run(const Options& options) {
         std::fprintf(stderr, "cfdecode: note: %s: %llu z values (undriven lines) keep their last level\n",
                      options.capture.c_str(), static_cast<unsigned long long>(notes.undrivenValues));
     }
+    if (!options.quiet) {
+        for (const std::string& line : notes.csvWarnings)
+            std::fprintf(stderr, "cfdecode: warning: %s: %s\n", options.capture.c_str(), line.c_str());
+        for (const std::string& line : notes.csvNotes)
+            std::fprintf(stderr, "cfdecode: note: %s: %s\n", options.capture.c_str(), line.c_str());
+    }
     if (!options.quiet && notes.analogChannels > 0) {
         std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", options.capture.c_str(),
                      notes.analogChannels);

@@ -82,8 +82,13 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
         return waveform;
     }
     if (extension == "csv") {
-        if (notes != nullptr) notes->format = "CSV";
-        Waveform waveform = ReadCsvCapture(path, CsvReadOptions{options.samplerate, options.csvColumns});
+        CsvReadNotes csvNotes;
+        Waveform waveform = ReadCsvCapture(path, CsvReadOptions{options.samplerate, options.csvColumns}, &csvNotes);
+        if (notes != nullptr) {
+            notes->format = "CSV";
+            notes->csvNotes = std::move(csvNotes.notes);
+            notes->csvWarnings = std::move(csvNotes.warnings);
+        }
         ApplyOffset(waveform, options.offset);
         return waveform;
     }

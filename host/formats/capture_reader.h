@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/formats/format_error.h"
 #include "host/model/waveform.h"
@@ -36,6 +37,10 @@ struct CaptureReadNotes {
     uint32_t ignoredVariables = 0;  // real, string and event variables
     uint32_t aliases = 0;         // variables sharing another's identifier code
     uint32_t analogChannels = 0;  // sigrok session: analog channels, not read
+    // CSV: what the reader filled in or guessed (gaps, the step taken as the
+    // sample period, …) and what contradicts itself (a rate clash); a line each.
+    std::vector<std::string> csvNotes;
+    std::vector<std::string> csvWarnings;
 };
 
 // Throws CaptureFormatError naming the file, the line and what was expected.
