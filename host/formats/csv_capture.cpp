@@ -337,8 +337,8 @@ bool ParseBusName(const std::string& label, std::string& base, int& high, int& l
     if (open == std::string::npos || label.back() != ']') return false;
     const std::string inside = label.substr(open + 1, label.size() - open - 2);
     const size_t colon = inside.find(':');
-    if (colon == std::string::npos || !AllDigits(inside.substr(0, colon)) ||
-        !AllDigits(inside.substr(colon + 1)))
+    if (colon == std::string::npos || colon > 2 || inside.size() - colon - 1 > 2 ||
+        !AllDigits(inside.substr(0, colon)) || !AllDigits(inside.substr(colon + 1)))
         return false;
     high = std::atoi(inside.substr(0, colon).c_str());
     low = std::atoi(inside.substr(colon + 1).c_str());
@@ -839,8 +839,7 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
 
     // Built only for a message: most rows need none.
     const auto place = [&lineNumber] { return "line " + std::to_string(lineNumber); };
-    const auto toPosition = [&](int64_t time) -> uint64_t {
-        const auto t = static_cast<uint64_t>(time);
+    const auto toPosition = [&](uint64_t t) -> uint64_t {
         if (kFemtoPerSecond % static_cast<int64_t>(samplerate) == 0) {
             const uint64_t period = static_cast<uint64_t>(kFemtoPerSecond) / samplerate;
             return t / period + (t % period >= period - t % period ? 1 : 0);
@@ -886,10 +885,12 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
         }
         lastTime = time;
         lastFirst.assign(first);
-        const int64_t relative = time - shift;
+        // Never below the first row's time; as unsigned, the difference
+        // cannot overflow.
+        const uint64_t relative = static_cast<uint64_t>(time) - static_cast<uint64_t>(shift);
         if (deferred) {
-            stepGcd = std::gcd(stepGcd, static_cast<uint64_t>(relative));
-            return static_cast<uint64_t>(relative);
+            stepGcd = std::gcd(stepGcd, relative);
+            return relative;
         }
         const uint64_t position = toPosition(relative);
         if (position > kMaxPosition)
