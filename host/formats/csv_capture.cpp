@@ -412,7 +412,8 @@ bool IsZero(std::string_view v) {
 // of its digits.
 bool IsGap(std::string_view v) { return v.empty() || v.find_first_not_of("xXzZ") == std::string_view::npos; }
 bool HasUnknownDigit(std::string_view v) {
-    return v.find_first_of("xXzZ") != std::string_view::npos && !StartsWith(v, "0x") && !StartsWith(v, "0X");
+    if (StartsWith(v, "0x") || StartsWith(v, "0X")) v.remove_prefix(2);
+    return v.find_first_of("xXzZ") != std::string_view::npos;
 }
 
 // What a header row's field may be in a data row: a number, a timestamp or
