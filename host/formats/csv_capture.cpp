@@ -88,10 +88,10 @@ uint64_t Pow10(int n) {
     return p;
 }
 
-// A decimal number ("-1.25e-6", "0,000001" where the delimiter leaves the
-// comma free) in units of 10^-unitExponent... of a second: exactly, as an
-// integer count of femtoseconds. unitExponent is the unit's power of ten
-// below a femtosecond's complement: 15 for seconds, 6 for nanoseconds.
+// A decimal number ("-1.25e-6"; "0,000001" where the delimiter leaves the
+// comma free) in a unit of 10^unitExponent femtoseconds (15: seconds, 6:
+// nanoseconds), as a whole number of femtoseconds: exactly, rounded half
+// up below a femtosecond. false when it is no number or out of range.
 bool ParseDecimal(std::string_view text, int unitExponent, bool decimalComma, int64_t& femto) {
     size_t i = 0;
     bool negative = false;
@@ -263,33 +263,52 @@ std::string FormatFemto(uint64_t femto) {
     return "0 s";
 }
 
-// The unit a header names for its time column, as a power of ten below the
-// femtosecond scale (15: seconds); nullopt when it names none.
+// The unit a header names for its time column, as a power of ten of
+// femtoseconds (15: seconds); nullopt when it names no time. The words are
+// read apart from what joins them: "Time [us]", "time_ns", "Time(s)",
+// "nanoseconds" (sigrok); "Time" or "timestamp" alone are seconds.
 std::optional<int> TimeUnitOfHeader(const std::string& lower) {
     static const struct {
         const char* word;
         int exponent;
-    } kWords[] = {{"attoseconds", -3}, {"femtoseconds", 0},  {"picoseconds", 3}, {"nanoseconds", 6},
-                  {"microseconds", 9}, {"milliseconds", 12}, {"seconds", 15}};
-    for (const auto& w : kWords)
-        if (lower == w.word) return w.exponent;
-    const size_t open = lower.find_first_of("[(");
-    if (lower.find("time") == std::string::npos && open == std::string::npos) return std::nullopt;
-    if (open != std::string::npos) {
-        const size_t close = lower.find_first_of("])", open);
-        const std::string unit =
-            Trim(lower.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1));
-        if (unit.find("sample") != std::string::npos) return std::nullopt;
-        static const struct {
-            const char* unit;
-            int exponent;
-        } kUnits[] = {{"s", 15},        {"sec", 15}, {"ms", 12}, {"us", 9}, {"\xC2\xB5s", 9},
-                      {"\xCE\xBCs", 9}, {"ns", 6},   {"ps", 3},  {"fs", 0}};
-        for (const auto& u : kUnits)
-            if (unit == u.unit) return u.exponent;
-        if (lower.find("time") == std::string::npos) return std::nullopt;
+        bool alone;  // names a time without a "time" beside it
+    } kUnits[] = {{"s", 15, false},         {"sec", 15, false},        {"secs", 15, false},
+                  {"second", 15, true},     {"seconds", 15, true},     {"ms", 12, false},
+                  {"msec", 12, false},      {"millisecond", 12, true}, {"milliseconds", 12, true},
+                  {"us", 9, false},         {"\xC2\xB5s", 9, false},   {"\xCE\xBCs", 9, false},
+                  {"usec", 9, false},       {"microsecond", 9, true},  {"microseconds", 9, true},
+                  {"ns", 6, false},         {"nsec", 6, false},        {"nanosecond", 6, true},
+                  {"nanoseconds", 6, true}, {"ps", 3, false},          {"picosecond", 3, true},
+                  {"picoseconds", 3, true}, {"fs", 0, false},          {"femtoseconds", 0, true},
+                  {"attoseconds", -3, true}};
+    bool time = false;
+    std::optional<int> unit;
+    bool alone = false;
+    for (size_t i = 0; i < lower.size();) {
+        const auto letter = [&](size_t k) {
+            const auto c = static_cast<unsigned char>(lower[k]);
+            return (c >= 'a' && c <= 'z') || c >= 0x80;
+        };
+        if (!letter(i)) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < lower.size() && letter(end)) ++end;
+        const std::string_view word = std::string_view(lower).substr(i, end - i);
+        i = end;
+        if (StartsWith(word, "time")) time = true;
+        if (StartsWith(word, "sample")) return std::nullopt;
+        for (const auto& u : kUnits) {
+            if (word == u.word && !unit) {
+                unit = u.exponent;
+                alone = u.alone;
+            }
+        }
     }
-    return 15;  // "Time": seconds
+    if (unit && (time || alone)) return unit;
+    if (time) return 15;
+    return std::nullopt;
 }
 
 // --- Columns ----------------------------------------------------------------

@@ -73,6 +73,7 @@ TEST(CsvCapture, DialectsOfTheSameFourSamples) {
         {"sigrok, 24 MHz: its period truncated to 41 ns", sigrok + "; Samplerate: 24 MHz\nnanoseconds,logic,logic\n41,1,0\n82,0,0\n123,0,1\n164,1,1\n", 0, 1 / 24e6, ""},
         {"sigrok, channel names", sigrok + "; Samplerate: 100 MHz\nTime,A,B\n10,1,0\n20,0,0\n30,0,1\n40,1,1\n", 0, 1e-8, ""},
         {"a unit in the header", "Time [us],A,B\n0,1,0\n0.01,0,0\n0.02,0,1\n0.03,1,1\n", 100000000, 1e-8, ""},
+        {"a unit joined to the name", "time_ns,A,B\n0,1,0\n10,0,0\n20,0,1\n30,1,1\n", 100000000, 1e-8, ""},
         {"negative times", "Time [s],A,B\n-2e-8,1,0\n-1e-8,0,0\n0,0,1\n1e-8,1,1\n", 100000000, 1e-8, "before the trigger"},
         {"ISO 8601 over a leap day's midnight",
          "Time,A,B\n2024-02-29T23:59:59.99999998Z,1,0\n2024-02-29T23:59:59.99999999Z,0,0\n2024-03-01T00:00:00Z,0,1\n"
