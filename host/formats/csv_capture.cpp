@@ -475,7 +475,8 @@ bool TakeComment(const std::string& trimmed, long lineNumber, Preamble& preamble
         preamble.sigrok = true;
         const std::string key = "META samplerate:";
         if (StartsWith(trimmed, key)) {
-            preamble.samplerate = std::strtoull(trimmed.c_str() + key.size(), nullptr, 10);
+            const uint64_t rate = std::strtoull(trimmed.c_str() + key.size(), nullptr, 10);
+            preamble.samplerate = rate <= 1000000000000000ull ? rate : 0;  // as ParseSamplerate: up to 1 PHz
             preamble.samplerateLine = lineNumber;
         }
         return true;
@@ -860,7 +861,7 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
     // Built only for a message: most rows need none.
     const auto place = [&lineNumber] { return "line " + std::to_string(lineNumber); };
     const auto toPosition = [&](uint64_t t) -> uint64_t {
-        if (kFemtoPerSecond % static_cast<int64_t>(samplerate) == 0) {
+        if (static_cast<uint64_t>(kFemtoPerSecond) % samplerate == 0) {
             const uint64_t period = static_cast<uint64_t>(kFemtoPerSecond) / samplerate;
             return t / period + (t % period >= period - t % period ? 1 : 0);
         }
@@ -1021,7 +1022,10 @@ Waveform ReadCsvCapture(std::istream& in, const std::string& name, const CsvRead
             }
             if (r.radix == Radix::Level)
                 throw CaptureFormatError(name, place() + ", column " + std::to_string(r.field + 1),
-                                         "expected 0 or 1, found '" + std::string(v) + "'");
+                                         "expected 0 or 1, found '" + std::string(v) + "'" +
+                                             (v.size() > 1 ? "; name the bits of a column of words with "
+                                                             "--csv-columns NAME=N:HIGH..LOW"
+                                                           : ""));
             uint64_t value = 0;
             if (!ParseWord(v, r.radix, r.width, value)) {
                 const std::string what = std::string("a") + (r.radix == Radix::Oct ? "n " : " ") +
