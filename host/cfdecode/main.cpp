@@ -429,6 +429,12 @@ int Run(const Options& options) {
         std::fprintf(stderr, "cfdecode: note: %s: no data from %s ($dumpoff until $dumpon): each line keeps its level\n",
                      options.capture.c_str(), spans.c_str());
     }
+    if (!options.quiet) {
+        for (const std::string& line : notes.csvWarnings)
+            std::fprintf(stderr, "cfdecode: warning: %s: %s\n", options.capture.c_str(), line.c_str());
+        for (const std::string& line : notes.csvNotes)
+            std::fprintf(stderr, "cfdecode: note: %s: %s\n", options.capture.c_str(), line.c_str());
+    }
     if (!options.quiet && notes.analogChannels > 0) {
         std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", captureName.c_str(),
                      notes.analogChannels);
@@ -606,7 +612,9 @@ int main(int argc, char** argv) {
     app.add_flag("--hex", options.hex, "Transactions view, text: a hex view of each command's data under its line");
     app.add_option("--csv-columns", options.csvColumns,
                    "CSV: read only these columns, under these names: 3=IORD,4=IOWR (column 1 holds the position),\n"
-                   "or names in column order from column 2, - skipping one: DMARQ,DMACK,-,CS1")
+                   "or names in column order from column 2, - skipping one: DMARQ,DMACK,-,CS1; a column holding a\n"
+                   "word: DD=3:15..0 (its bits 15..0 are DD15..DD0), IORD=2:16 (bit 16 is IORD), with the radix\n"
+                   "after it (DD=3:15..0:dec; hex, dec, bin, oct; default: the radix row's, else hex)")
         ->type_name("LIST");
     app.add_flag("-q,--quiet", options.quiet, "No warnings, notes or progress bar on stderr");
     app.add_option("--html", options.html,
@@ -622,7 +630,8 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false);
     app.add_option("--samplerate", options.samplerate,
                    "Samples per second (100000000, 200M, 24MHz): turns a CSV time column into sample numbers, "
-                   "gives the timing checks the sample period of a capture that does not say it, or corrects it")
+                   "gives the timing checks the sample period of a capture that does not say it, or corrects it "
+                   "(a CSV whose comment lines state another rate: a warning, and this one is used)")
         ->type_name("RATE");
     app.footer(
         "\nInputs: a file, a named pipe, or - for standard input (gunzip -c x.vcd.gz | cfdecode -). gzip and zstd\n"
@@ -650,6 +659,14 @@ int main(int argc, char** argv) {
         "Warnings on stderr say what the decode had to assume or could not see: x and z values, roles no signal\n"
         "is named for, $dumpoff spans, a strobe still asserted at the end of the decode window (its data taken at the last\n"
         "sample) or already at its start, both strobes changing in one sample. --quiet leaves them out.\n"
+        "\nCSV captures: a header row of names (sigrok's channel list where it only says logic), comma, tab or\n"
+        "semicolon between values (a decimal comma then allowed). The first column counts samples or time:\n"
+        "seconds (Time [s], 1.5e-6), a unit the header names (nanoseconds, Time [us]), negative times or ISO\n"
+        "8601 timestamps (counted from the first row), sigrok's ticks of its period. The rate: --samplerate,\n"
+        "else a comment line (; Samplerate: 24 MHz, ; Sample rate: 100 MHz, META samplerate), else the step\n"
+        "every time is a multiple of (a note says so). A radix row under the header (Radix - HEX,...) and\n"
+        "bus columns (DD[15:0], DD, DATA; hex unless a radix row or --csv-columns says otherwise) are split\n"
+        "into bits. X, Z or an empty cell is no data: the line keeps its level (counted in a note).\n"
         "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is measured\n"
         "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS tDH).\n"
         "A change seen at sample n happened within the sample before it, so an interval of n samples is\n"

@@ -196,16 +196,21 @@ Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
         ApplyOffset(waveform, options.offset);
         return waveform;
     }
-    if (notes != nullptr) notes->format = "CSV";
     const CsvReadOptions csvOptions{options.samplerate, options.csvColumns};
+    CsvReadNotes csvNotes;
     Waveform waveform;
     if (input.mapped()) {
         input.Close();
-        waveform = ReadCsvCapture(path, csvOptions);
+        waveform = ReadCsvCapture(path, csvOptions, &csvNotes);
     } else {
         ViewBuffer view(input.bytes());
         std::istream in(&view);
-        waveform = ReadCsvCapture(in, input.name(), csvOptions);
+        waveform = ReadCsvCapture(in, input.name(), csvOptions, &csvNotes);
+    }
+    if (notes != nullptr) {
+        notes->format = "CSV";
+        notes->csvNotes = std::move(csvNotes.notes);
+        notes->csvWarnings = std::move(csvNotes.warnings);
     }
     ApplyOffset(waveform, options.offset);
     return waveform;

@@ -48,6 +48,10 @@ struct CaptureReadNotes {
     // content disagreed ("named .vcd but holds a sigrok session; read as
     // a sigrok session").
     std::vector<std::string> guesses;
+    // CSV: what the reader filled in or guessed (gaps, the step taken as the
+    // sample period, …) and what contradicts itself (a rate clash); a line each.
+    std::vector<std::string> csvNotes;
+    std::vector<std::string> csvWarnings;
 };
 
 // path "-" reads standard input. Throws CaptureFormatError naming the file,

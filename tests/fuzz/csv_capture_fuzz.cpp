@@ -13,9 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     fd::host::CsvReadOptions options;
     options.samplerate = (size % 2) ? 1000000 : 0;
-    // Now and then the columns option, by number and in order.
+    // Now and then the columns option: by number, in order, bits of words.
     if (size % 5 == 1) options.columns = "3=IORD,2=IOWR";
     if (size % 5 == 2) options.columns = "DMARQ,-,CS1";
+    if (size % 5 == 3) options.columns = "DD=2:15..0,IORD=3:0:bin";
     try {
         const fd::host::Waveform w = fd::host::ReadCsvCapture(in, "fuzz.csv", options);
         for (const auto& s : w.signals) {

@@ -33,4 +33,6 @@ if command -v sigrok-cli >/dev/null; then
   sigrok-cli -i "$work/s.vcd" -o "$corpus/sigrok_session_fuzz/sigrok-cli.sr" -O srzip
   sigrok-cli -i "$work/s.vcd" -o "$corpus/csv_capture_fuzz/sigrok-units.csv" -O csv
   sigrok-cli -i "$work/s.vcd" -o "$corpus/csv_capture_fuzz/sigrok-time.csv" -O csv:time=true:label=channel
+  # From a session sigrok-cli knows the rate: ticks of its period in the time column.
+  sigrok-cli -i "$corpus/sigrok_session_fuzz/sigrok-cli.sr" -o "$corpus/csv_capture_fuzz/sigrok-ticks.csv" -O 'csv:time=true:value=;'
 fi

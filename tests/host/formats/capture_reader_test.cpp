@@ -29,7 +29,12 @@ protected:
 TEST_F(CaptureReader, CsvOptionsReachTheReader) {
     const std::string path = Write("t.csv", "time,x,y\n0.0,1,0\n0.000004,0,1\n");
     CaptureReadOptions options;
-    EXPECT_THROW(ReadCapture(path, options), CaptureFormatError);  // a time column needs a rate
+    CaptureReadNotes guessed;  // no rate: the times' common step is the period, and a note says so
+    const Waveform stepped = ReadCapture(path, options, &guessed);
+    EXPECT_EQ(stepped.signals[1].changes, std::vector<uint32_t>{1});
+    EXPECT_DOUBLE_EQ(stepped.secondsPerPosition, 4e-6);
+    ASSERT_EQ(guessed.csvNotes.size(), 1u);
+    EXPECT_NE(guessed.csvNotes[0].find("multiple of 4 us"), std::string::npos) << guessed.csvNotes[0];
     options.samplerate = 1000000;
     options.csvColumns = "3=IORD";
     CaptureReadNotes notes;
