@@ -501,7 +501,8 @@ private:
             const DeclaredName& declared = declaredAt_[i];
             waveform_.signals[i].name = uses[declared.leaf] > 1 ? declared.path + declared.leaf : declared.leaf;
         }
-        for (const auto& [signal, alias] : aliasNames_) {
+        for (const auto& [aliased, alias] : aliasNames_) {
+            const uint32_t signal = aliased;  // a lambda cannot capture a structured binding before clang 16
             if (alias.leaf == declaredAt_[signal].leaf) continue;
             std::string name = uses.count(alias.leaf) != 0 ? alias.path + alias.leaf : alias.leaf;
             const auto known = std::find_if(waveform_.aliases.begin(), waveform_.aliases.end(), [&](const auto& entry) {
