@@ -79,8 +79,9 @@ NameHint HintFromName(const std::string& path) {
 }
 
 bool Readable(CaptureKind kind) {
-    return kind == CaptureKind::Vcd || kind == CaptureKind::SigrokSession || kind == CaptureKind::ZipArchive ||
-           kind == CaptureKind::Csv || kind == CaptureKind::SaleaeBinary || kind == CaptureKind::DsviewSession;
+    return kind == CaptureKind::Vcd || kind == CaptureKind::SigrokSession ||
+           kind == CaptureKind::ZipArchive || kind == CaptureKind::Csv || kind == CaptureKind::SaleaeBinary ||
+           kind == CaptureKind::DsviewSession;
 }
 
 // The capture kinds the reader for `kind` stands for.
@@ -169,8 +170,9 @@ public:
 // names (already open as `named`) with the digital_N.bin files beside it.
 Waveform ReadSaleaeExport(const std::string& path, CaptureInput* named, const CaptureReadOptions& options,
                           CaptureReadNotes* notes) {
+    size_t analogFiles = 0;
     const std::vector<std::string> paths =
-        path == "-" ? std::vector<std::string>{path} : SaleaeExportFiles(path);
+        path == "-" ? std::vector<std::string>{path} : SaleaeExportFiles(path, &analogFiles);
     std::vector<CaptureInput> inputs;
     std::vector<SaleaeChannelFile> files;
     inputs.reserve(paths.size());
@@ -181,9 +183,10 @@ Waveform ReadSaleaeExport(const std::string& path, CaptureInput* named, const Ca
         if (!IsSaleaeBinary(bytes)) {
             // Only a file named digital_N.bin is taken along: one that is not
             // an export is a file in the wrong place, named as it says.
-            throw CaptureFormatError(inputs.back().name(), "byte 0",
-                                     "expected the identifier <SALEAE> of a Saleae Logic 2 binary export, found " +
-                                         DescribeFirstBytes(bytes));
+            throw CaptureFormatError(
+                inputs.back().name(), "byte 0",
+                "expected the identifier <SALEAE> of a Saleae Logic 2 binary export, found " +
+                    DescribeFirstBytes(bytes));
         }
         files.push_back({inputs.back().name(), path == "-" ? "digital" : SaleaeSignalName(file), bytes});
     }
@@ -198,12 +201,17 @@ Waveform ReadSaleaeExport(const std::string& path, CaptureInput* named, const Ca
         if (files.size() > 1 || named == nullptr) {
             const std::filesystem::path first(paths.front());
             notes->formatNotes.push_back(
-                "read " + std::to_string(files.size()) + " channel file" + (files.size() == 1 ? "" : "s") + " (" +
-                first.filename().string() +
+                "read " + std::to_string(files.size()) + " channel file" + (files.size() == 1 ? "" : "s") +
+                " (" + first.filename().string() +
                 (files.size() > 1 ? " to " + std::filesystem::path(paths.back()).filename().string() : "") +
-                ") from " + (first.has_parent_path() ? first.parent_path().string() : std::string(".")) + ", at " +
-                FormatSamplerate(saleaeNotes.samplerate));
+                ") from " + (first.has_parent_path() ? first.parent_path().string() : std::string(".")) +
+                ", at " + FormatSamplerate(saleaeNotes.samplerate));
         }
+        if (analogFiles > 0)
+            notes->formatNotes.push_back(
+                std::to_string(analogFiles) +
+                " analog channel files (analog_N.bin) beside them not read: cfdecode "
+                "decodes the digital channels");
         for (std::string& line : saleaeNotes.notes) notes->formatNotes.push_back(std::move(line));
     }
     return waveform;
@@ -278,7 +286,8 @@ Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
 
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
     std::error_code error;
-    if (path != "-" && std::filesystem::is_directory(path, error)) return ReadSaleaeExport(path, nullptr, options, notes);
+    if (path != "-" && std::filesystem::is_directory(path, error))
+        return ReadSaleaeExport(path, nullptr, options, notes);
     CaptureInput input = CaptureInput::Open(path, options.progress);
     const CaptureSniff sniff = SniffCapture(input.bytes());
     const NameHint hint = HintFromName(path);
@@ -290,7 +299,8 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     CaptureKind kind = sniff.kind;
     // A zip whose members cannot be listed (cut short, damaged) goes to the
     // reader its name asks for, which says what is wrong with it.
-    if (kind == CaptureKind::ZipArchive && hint.kind == CaptureKind::DsviewSession) kind = CaptureKind::DsviewSession;
+    if (kind == CaptureKind::ZipArchive && hint.kind == CaptureKind::DsviewSession)
+        kind = CaptureKind::DsviewSession;
     if (!Readable(kind)) {
         // Nothing a reader takes. Where the name promises a format the
         // content does not show, its reader says what it expected where.
@@ -301,9 +311,9 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     }
     const bool disagrees = Readable(sniff.kind) && hint.known && !SameReader(hint.kind, kind);
     if (disagrees) {
-        const char* holds = kind == CaptureKind::Csv            ? "CSV rows"
-                            : kind == CaptureKind::Vcd          ? "a value change dump"
-                            : kind == CaptureKind::SaleaeBinary ? "a channel of a Saleae binary export"
+        const char* holds = kind == CaptureKind::Csv             ? "CSV rows"
+                            : kind == CaptureKind::Vcd           ? "a value change dump"
+                            : kind == CaptureKind::SaleaeBinary  ? "a channel of a Saleae binary export"
                             : kind == CaptureKind::DsviewSession ? "a DSView session"
                                                                  : "a sigrok session";
         const std::string as = kind == CaptureKind::SaleaeBinary || kind == CaptureKind::DsviewSession

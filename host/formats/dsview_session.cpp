@@ -105,29 +105,31 @@ public:
         if (versions != ini.sections.end() && versions->second.count("version") != 0)
             ParseCount(versions->second.at("version"), version);
         if (version < 2)
-            Fail("member header",
-                 "session format version " + std::to_string(version) +
-                     ", whose samples lie in one data member: expected version 2 or later (L-N/block members); "
-                     "open the file in a current DSView and save it again");
+            Fail("member header", "session format version " + std::to_string(version) +
+                                      ", whose samples lie in one data member: expected version 2 or later "
+                                      "(L-N/block members); "
+                                      "open the file in a current DSView and save it again");
         uint64_t mode = kLogicMode;
         if (!value("device mode").empty() && (!ParseCount(value("device mode"), mode) || mode != kLogicMode))
-            Fail(where("device mode"), "device mode " + value("device mode") +
-                                           ", an oscilloscope or data acquisition session: cfdecode reads logic "
-                                           "analyzer sessions (device mode 0)");
+            Fail(where("device mode"),
+                 "device mode " + value("device mode") +
+                     ", an oscilloscope or data acquisition session: cfdecode reads logic "
+                     "analyzer sessions (device mode 0)");
         uint64_t samples = 0, blocks = 0, probesTotal = 0;
         if (!ParseCount(value("total samples"), samples))
             Fail(header.count("total samples") ? where("total samples") : "member header",
                  "expected total samples = a whole number");
         if (samples > std::numeric_limits<uint32_t>::max())
-            Fail(where("total samples"), std::to_string(samples) +
-                                             " samples, past 2^32 - 1: save a shorter span of the capture");
+            Fail(where("total samples"),
+                 std::to_string(samples) + " samples, past 2^32 - 1: save a shorter span of the capture");
         if (!ParseCount(value("total blocks"), blocks) || (samples > 0 && blocks == 0) || blocks > 1000000)
             Fail(header.count("total blocks") ? where("total blocks") : "member header",
                  "expected total blocks = the number of sample blocks of each probe");
         const bool probeCount = ParseCount(value("total probes"), probesTotal);
         const uint64_t rate = value("samplerate").empty() ? 0 : ParseSamplerate(value("samplerate"));
         if (!value("samplerate").empty() && rate == 0)
-            Fail(where("samplerate"), "samplerate " + value("samplerate") + ", expected a rate such as 100 MHz");
+            Fail(where("samplerate"),
+                 "samplerate " + value("samplerate") + ", expected a rate such as 100 MHz");
 
         // probeN = name, N the channel's index.
         std::map<uint64_t, std::string> probes;
@@ -146,8 +148,8 @@ public:
         waveform.endPosition = static_cast<uint32_t>(samples);
         waveform.secondsPerPosition = rate == 0 ? 0 : 1 / static_cast<double>(rate);
         for (const auto& [index, probeName] : probes)
-            waveform.signals.push_back(ReadProbe(index, probeName.empty() ? std::to_string(index) : probeName,
-                                                 samples, blocks));
+            waveform.signals.push_back(
+                ReadProbe(index, probeName.empty() ? std::to_string(index) : probeName, samples, blocks));
         if (notes != nullptr) {
             notes->samples = samples;
             notes->samplerate = rate;

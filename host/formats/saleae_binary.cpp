@@ -16,8 +16,8 @@ namespace fd::host {
 namespace {
 
 constexpr std::string_view kIdentifier = "<SALEAE>";
-constexpr size_t kHeaderBytes = 16;       // identifier, version, type
-constexpr size_t kV0DigitalBytes = 44;    // + initial state, begin, end, count
+constexpr size_t kHeaderBytes = 16;         // identifier, version, type
+constexpr size_t kV0DigitalBytes = 44;      // + initial state, begin, end, count
 constexpr size_t kV1ChunkHeaderBytes = 36;  // initial state, rate, begin, end, count
 constexpr uint64_t kNoRate = 0;
 constexpr double kOnSample = 0.01;  // how far from a sample a time may lie, in samples, for a rate to fit it
@@ -63,7 +63,9 @@ struct Channel {
 class Parser {
 public:
     explicit Parser(const SaleaeChannelFile& file)
-        : file_(file), p_(reinterpret_cast<const unsigned char*>(file.bytes.data())), size_(file.bytes.size()) {}
+        : file_(file),
+          p_(reinterpret_cast<const unsigned char*>(file.bytes.data())),
+          size_(file.bytes.size()) {}
 
     Channel Parse() {
         Channel channel;
@@ -76,33 +78,36 @@ public:
         if (version > 1)
             Fail(8, "version " + std::to_string(version) + ", expected 0 or 1 (the versions Logic 2 writes)");
         if (type == 1)
-            Fail(12, "type 1, an analog channel: export the digital channels (digital_N.bin) with Logic 2's "
-                     "File > Export Data > Binary");
+            Fail(12,
+                 "type 1, an analog channel: export the digital channels (digital_N.bin) with Logic 2's "
+                 "File > Export Data > Binary");
         if (type != 0) Fail(12, "type " + std::to_string(type) + ", expected 0 (digital)");
         channel.version = static_cast<int>(version);
         size_t at = kHeaderBytes;
         if (version == 0) {
-            Need(at, kV0DigitalBytes - kHeaderBytes, "the digital header (initial state, begin and end time, count)");
+            Need(at, kV0DigitalBytes - kHeaderBytes,
+                 "the digital header (initial state, begin and end time, count)");
             channel.chunks.push_back(ReadChunk(at, false));
         } else {
             Need(at, 8, "the number of chunks");
             const uint64_t chunks = Le64(p_ + at);
             at += 8;
             if (chunks > (size_ - at) / kV1ChunkHeaderBytes)
-                Fail(16, std::to_string(chunks) + " chunks announced, more than the " + std::to_string(size_) +
-                             " bytes of the file can hold (cut short?)");
+                Fail(16, std::to_string(chunks) + " chunks announced, more than the " +
+                             std::to_string(size_) + " bytes of the file can hold (cut short?)");
             for (uint64_t k = 0; k < chunks; ++k) {
                 Need(at, kV1ChunkHeaderBytes, "chunk " + std::to_string(k) + "'s header");
                 channel.chunks.push_back(ReadChunk(at, true));
                 const Chunk& chunk = channel.chunks.back();
                 if (k > 0 && chunk.begin < channel.chunks[k - 1].end)
-                    Fail(chunk.beginOffset, "chunk " + std::to_string(k) + " begins at " + Seconds(chunk.begin) +
-                                                ", before the chunk before it ends (" +
+                    Fail(chunk.beginOffset, "chunk " + std::to_string(k) + " begins at " +
+                                                Seconds(chunk.begin) + ", before the chunk before it ends (" +
                                                 Seconds(channel.chunks[k - 1].end) + ")");
             }
         }
         if (at != size_)
-            Fail(at, std::to_string(size_ - at) + " bytes after the last transition time, where the file should end");
+            Fail(at, std::to_string(size_ - at) +
+                         " bytes after the last transition time, where the file should end");
         return channel;
     }
 
@@ -113,8 +118,8 @@ private:
 
     void Need(size_t at, size_t bytes, const std::string& what) const {
         if (size_ < at || size_ - at < bytes)
-            Fail(size_, "the file ends inside " + what + " (" + std::to_string(at + bytes) + " bytes expected, " +
-                            std::to_string(size_) + " found)");
+            Fail(size_, "the file ends inside " + what + " (" + std::to_string(at + bytes) +
+                            " bytes expected, " + std::to_string(size_) + " found)");
     }
 
     Chunk ReadChunk(size_t& at, bool withRate) {
@@ -153,8 +158,10 @@ private:
             if (!std::isfinite(t)) Fail(at, "a transition time that is not a number");
             if (t < before)
                 Fail(at, "transition time " + Seconds(t) + ", before " +
-                             (i == 0 ? "the begin time " : "the transition before it, at ") + Seconds(before));
-            if (t > chunk.end) Fail(at, "transition time " + Seconds(t) + ", after the end time " + Seconds(chunk.end));
+                             (i == 0 ? "the begin time " : "the transition before it, at ") +
+                             Seconds(before));
+            if (t > chunk.end)
+                Fail(at, "transition time " + Seconds(t) + ", after the end time " + Seconds(chunk.end));
             before = t;
         }
         return chunk;
@@ -230,14 +237,14 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
-// N of digital_N.bin (any case), or -1.
-long DigitalChannelNumber(const std::string& fileName) {
+// N of digital_N.bin (or of another prefix's files; any case), or -1.
+long DigitalChannelNumber(const std::string& fileName, std::string_view prefix = "digital_") {
     const std::string lower = LowerCase(fileName);
-    constexpr std::string_view kPrefix = "digital_", kSuffix = ".bin";
-    if (lower.size() <= kPrefix.size() + kSuffix.size() || lower.compare(0, kPrefix.size(), kPrefix) != 0 ||
+    constexpr std::string_view kSuffix = ".bin";
+    if (lower.size() <= prefix.size() + kSuffix.size() || lower.compare(0, prefix.size(), prefix) != 0 ||
         lower.compare(lower.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
         return -1;
-    const std::string digits = lower.substr(kPrefix.size(), lower.size() - kPrefix.size() - kSuffix.size());
+    const std::string digits = lower.substr(prefix.size(), lower.size() - prefix.size() - kSuffix.size());
     if (digits.empty() || digits.size() > 6 ||
         !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
         return -1;
@@ -261,7 +268,7 @@ std::string SaleaeSignalName(const std::string& path) {
     return name.empty() ? "digital" : name;
 }
 
-std::vector<std::string> SaleaeExportFiles(const std::string& path) {
+std::vector<std::string> SaleaeExportFiles(const std::string& path, size_t* analogFiles) {
     namespace fs = std::filesystem;
     std::error_code error;
     const bool folder = fs::is_directory(path, error);
@@ -271,15 +278,19 @@ std::vector<std::string> SaleaeExportFiles(const std::string& path) {
     for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, error), end; !error && it != end;
          it.increment(error)) {
         const long number = DigitalChannelNumber(it->path().filename().string());
+        if (analogFiles != nullptr && DigitalChannelNumber(it->path().filename().string(), "analog_") >= 0)
+            ++*analogFiles;
         if (number >= 0 && !fs::is_directory(it->path(), error))
             found.emplace_back(number, dir.empty() ? it->path().filename().string() : it->path().string());
     }
-    if (error && found.empty()) throw CaptureFormatError(path, "", "cannot list the folder: " + error.message());
+    if (error && found.empty())
+        throw CaptureFormatError(path, "", "cannot list the folder: " + error.message());
     if (!folder && found.empty()) return {path};
     if (found.empty())
-        throw CaptureFormatError(path, "",
-                                 "a folder with no digital_N.bin file in it: expected a Saleae Logic 2 binary "
-                                 "export (File > Export Data > Binary) or a capture file");
+        throw CaptureFormatError(
+            path, "",
+            "a folder with no digital_N.bin file in it: expected a Saleae Logic 2 binary "
+            "export (File > Export Data > Binary) or a capture file");
     std::sort(found.begin(), found.end());
     std::vector<std::string> files;
     for (auto& [number, file] : found) files.push_back(std::move(file));
@@ -302,7 +313,8 @@ Waveform ReadSaleaeBinary(const std::vector<SaleaeChannelFile>& files, const Sal
     uint64_t rate = options.samplerate;
     uint64_t fileRate = kNoRate;
     for (const Channel& channel : channels)
-        if (!channel.chunks.empty() && fileRate == kNoRate) fileRate = static_cast<uint64_t>(std::llround(channel.chunks.front().rate));
+        if (!channel.chunks.empty() && fileRate == kNoRate)
+            fileRate = static_cast<uint64_t>(std::llround(channel.chunks.front().rate));
     if (rate != 0) {
         if (fileRate != kNoRate && fileRate != rate)
             said.push_back("the files say " + FormatSamplerate(fileRate) + "; positions count samples at " +
@@ -325,15 +337,18 @@ Waveform ReadSaleaeBinary(const std::vector<SaleaeChannelFile>& files, const Sal
         rate = FinestSharedRate(channels, base, noTransitions);
         if (noTransitions) {
             rate = 1000000;
-            said.push_back("no sample rate in the files and no transition to find one from: positions count "
-                           "microseconds (give --samplerate)");
+            said.push_back(
+                "no sample rate in the files and no transition to find one from: positions count "
+                "microseconds (give --samplerate)");
         } else if (rate == 0) {
-            throw CaptureFormatError(files.front().name, "",
-                                     "the transition times share no step of a whole number of hertz: give the "
-                                     "capture's rate with --samplerate");
+            throw CaptureFormatError(
+                files.front().name, "",
+                "the transition times share no step of a whole number of hertz: give the "
+                "capture's rate with --samplerate");
         } else {
-            said.push_back("no sample rate in the files (version 0): took " + FormatSamplerate(rate) +
-                           ", the finest step every transition time is a multiple of; give --samplerate to set it");
+            said.push_back(
+                "no sample rate in the files (version 0): took " + FormatSamplerate(rate) +
+                ", the finest step every transition time is a multiple of; give --samplerate to set it");
         }
     }
     const double samplesPerSecond = static_cast<double>(rate);
@@ -349,8 +364,9 @@ Waveform ReadSaleaeBinary(const std::vector<SaleaeChannelFile>& files, const Sal
         const Channel& channel = channels[c];
         if (channel.chunks.empty() != first.chunks.empty()) {
             throw CaptureFormatError(files[c].name, Byte(16),
-                                     std::string(channel.chunks.empty() ? "no chunk" : "chunks") + ", where " +
-                                         files.front().name + (first.chunks.empty() ? " has none" : " has data") +
+                                     std::string(channel.chunks.empty() ? "no chunk" : "chunks") +
+                                         ", where " + files.front().name +
+                                         (first.chunks.empty() ? " has none" : " has data") +
                                          ": the files come from different exports");
         }
         if (channel.chunks.empty()) continue;
@@ -364,8 +380,8 @@ Waveform ReadSaleaeBinary(const std::vector<SaleaeChannelFile>& files, const Sal
                                          "channel at once)");
         if (std::fabs(tail.end - first.chunks.back().end) > halfSample)
             throw CaptureFormatError(files[c].name, Byte(tail.beginOffset + 8),
-                                     "ends at " + Seconds(tail.end) + ", where " + files.front().name + " ends at " +
-                                         Seconds(first.chunks.back().end) +
+                                     "ends at " + Seconds(tail.end) + ", where " + files.front().name +
+                                         " ends at " + Seconds(first.chunks.back().end) +
                                          ": the files come from different captures or exports (export every "
                                          "channel at once)");
     }
@@ -411,26 +427,30 @@ Waveform ReadSaleaeBinary(const std::vector<SaleaeChannelFile>& files, const Sal
             if (shifted > std::numeric_limits<uint32_t>::max()) {
                 throw CaptureFormatError(
                     files[c].name, "",
-                    "a transition at sample " + std::to_string(changes.at[i]) + " (at " + FormatSamplerate(rate) +
+                    "a transition at sample " + std::to_string(changes.at[i]) + " (at " +
+                        FormatSamplerate(rate) +
                         "), past 2^32 - 1: give --offset to start later, or export a shorter span");
             }
             signal.changes.push_back(static_cast<uint32_t>(shifted));
         }
-        if (!signal.changes.empty()) end = std::max<uint64_t>(end, uint64_t{signal.changes.back()} + options.offset);
+        if (!signal.changes.empty())
+            end = std::max<uint64_t>(end, uint64_t{signal.changes.back()} + options.offset);
         waveform.signals.push_back(std::move(signal));
     }
     const uint64_t shiftedEnd = end <= options.offset ? 0 : end - options.offset;
     if (shiftedEnd > std::numeric_limits<uint32_t>::max())
-        throw CaptureFormatError(files.front().name, "",
-                                 "the capture lasts " + std::to_string(end) + " samples at " + FormatSamplerate(rate) +
-                                     ", past 2^32 - 1: give --offset to start later, or export a shorter span");
+        throw CaptureFormatError(
+            files.front().name, "",
+            "the capture lasts " + std::to_string(end) + " samples at " + FormatSamplerate(rate) +
+                ", past 2^32 - 1: give --offset to start later, or export a shorter span");
     waveform.endPosition = static_cast<uint32_t>(shiftedEnd);
     waveform.secondsPerPosition = 1 / samplesPerSecond;
 
     if (!gaps.empty()) {
         std::string spans;
         for (size_t g = 0; g < gaps.size() && g < 4; ++g)
-            spans += (g == 0 ? "" : ", ") + std::to_string(gaps[g].first) + " to " + std::to_string(gaps[g].second);
+            spans += (g == 0 ? "" : ", ") + std::to_string(gaps[g].first) + " to " +
+                     std::to_string(gaps[g].second);
         if (gaps.size() > 4) spans += ", ... (" + std::to_string(gaps.size()) + " in all)";
         said.push_back("no data from " + spans + " (gaps between the chunks): each line keeps its level");
     }

@@ -50,8 +50,8 @@ Waveform ReadSaleaeBinary(const std::vector<SaleaeChannelFile>& files, const Sal
 // The files of the export that `path` names: a folder's digital_N.bin files,
 // or, for one of them, it and the digital_N.bin files beside it; any other
 // file alone. In channel order. Throws CaptureFormatError for a folder
-// holding none.
-std::vector<std::string> SaleaeExportFiles(const std::string& path);
+// holding none. analogFiles: how many analog_N.bin lie beside them, not read.
+std::vector<std::string> SaleaeExportFiles(const std::string& path, size_t* analogFiles = nullptr);
 
 // digital_7 for .../digital_7.bin (the name without folder and extensions).
 std::string SaleaeSignalName(const std::string& path);

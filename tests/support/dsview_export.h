@@ -26,7 +26,8 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
     zip_t* zip = zip_open(path.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (zip == nullptr) throw std::runtime_error("zip_open");
     for (const auto& [name, data] : members)
-        zip_file_add(zip, name.c_str(), zip_source_buffer(zip, data.data(), data.size(), 0), ZIP_FL_OVERWRITE);
+        zip_file_add(zip, name.c_str(), zip_source_buffer(zip, data.data(), data.size(), 0),
+                     ZIP_FL_OVERWRITE);
     if (zip_close(zip) != 0) throw std::runtime_error("zip_close");
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
@@ -39,11 +40,12 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
 // DSView's header of a logic session of these probes (probeN = name).
 inline std::string DslHeader(const std::vector<std::string>& names, uint64_t samples, uint64_t blocks,
                              const std::string& samplerate) {
-    std::string header = "[version]\nversion = 2\n[header]\ndriver = DSLogic\ndevice mode = 0\n"
-                         "capturefile = data\ntotal samples = " +
-                         std::to_string(samples) + "\ntotal probes = " + std::to_string(names.size()) +
-                         "\ntotal blocks = " + std::to_string(blocks) + "\nsamplerate = " + samplerate +
-                         "\ntrigger time = 1765450000000\ntrigger pos = 0\n";
+    std::string header =
+        "[version]\nversion = 2\n[header]\ndriver = DSLogic\ndevice mode = 0\n"
+        "capturefile = data\ntotal samples = " +
+        std::to_string(samples) + "\ntotal probes = " + std::to_string(names.size()) +
+        "\ntotal blocks = " + std::to_string(blocks) + "\nsamplerate = " + samplerate +
+        "\ntrigger time = 1765450000000\ntrigger pos = 0\n";
     for (size_t i = 0; i < names.size(); ++i) header += "probe" + std::to_string(i) + " = " + names[i] + "\n";
     return header;
 }
@@ -72,9 +74,8 @@ inline std::string DslOf(const host::Waveform& waveform, const std::string& samp
     std::vector<std::string> names;
     for (const host::Signal& signal : waveform.signals) names.push_back(signal.name);
     const uint64_t blocks = ((samples + 7) / 8 + blockBytes - 1) / blockBytes;
-    std::vector<std::pair<std::string, std::string>> members{{"header", DslHeader(names, samples, blocks, samplerate)},
-                                                             {"decoders", "[]"},
-                                                             {"session", "{}"}};
+    std::vector<std::pair<std::string, std::string>> members{
+        {"header", DslHeader(names, samples, blocks, samplerate)}, {"decoders", "[]"}, {"session", "{}"}};
     for (size_t p = 0; p < waveform.signals.size(); ++p) {
         const std::vector<std::string> data = DslBlocks(waveform.signals[p], samples, blockBytes);
         for (size_t b = 0; b < data.size(); ++b)

@@ -1,12 +1,13 @@
 // DSView logic sessions (.dsl): probe names, bits lowest first across
 // blocks, the sample rate; and what is refused, with the member and line.
+#include "host/formats/dsview_session.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "host/formats/capture_reader.h"
-#include "host/formats/dsview_session.h"
 #include "host/formats/format_error.h"
 #include "tests/support/dsview_export.h"
 

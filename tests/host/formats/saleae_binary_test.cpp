@@ -2,6 +2,8 @@
 // times are rounded to samples at the files' rate, --samplerate or the step
 // they share; chunks and their gaps; the files of one export found from a
 // folder or one of them; and what is refused, with the file and byte.
+#include "host/formats/saleae_binary.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +16,6 @@
 #include "host/formats/capture_reader.h"
 #include "host/formats/capture_sniff.h"
 #include "host/formats/format_error.h"
-#include "host/formats/saleae_binary.h"
 #include "tests/support/saleae_export.h"
 
 namespace {
@@ -72,7 +73,8 @@ TEST(SaleaeBinary, BothVersionsGiveTheSamePositions) {
         if (*c.note == 0)
             EXPECT_TRUE(notes.notes.empty()) << c.label << ": " << Joined(notes.notes);
         else
-            EXPECT_NE(Joined(notes.notes).find(c.note), std::string::npos) << c.label << ": " << Joined(notes.notes);
+            EXPECT_NE(Joined(notes.notes).find(c.note), std::string::npos)
+                << c.label << ": " << Joined(notes.notes);
     }
 }
 
@@ -82,9 +84,12 @@ TEST(SaleaeBinary, TimesGoToTheNearestSample) {
     // in one sample cancel (a note); -2 µs begin counts from there.
     const double begin = -2 * kUs;
     SaleaeReadNotes notes;
-    const Waveform w = Read({SaleaeV1({{0, 1e6, begin, begin + 20 * kUs,
-                                         {begin, begin + 2.4 * kUs, begin + 2.6 * kUs, begin + 5.5 * kUs,
-                                          begin + 9.1 * kUs, begin + 9.2 * kUs}}})},
+    const Waveform w = Read({SaleaeV1({{0,
+                                        1e6,
+                                        begin,
+                                        begin + 20 * kUs,
+                                        {begin, begin + 2.4 * kUs, begin + 2.6 * kUs, begin + 5.5 * kUs,
+                                         begin + 9.1 * kUs, begin + 9.2 * kUs}}})},
                             {}, &notes);
     EXPECT_EQ(w.signals[0].initialLevel, 1);
     EXPECT_EQ(w.signals[0].changes, (std::vector<uint32_t>{2, 3, 6}));
@@ -96,8 +101,8 @@ TEST(SaleaeBinary, TimesGoToTheNearestSample) {
 TEST(SaleaeBinary, ChunksJoinAndTheirGapsKeepTheLevel) {
     // Chunk 1 ends high at 5 µs; chunk 2 opens low at 8 µs: a change there.
     SaleaeReadNotes notes;
-    const Waveform w = Read({SaleaeV1({{0, 1e6, 0, 5 * kUs, {2 * kUs}}, {0, 1e6, 8 * kUs, 12 * kUs, {10 * kUs}}})},
-                            {}, &notes);
+    const Waveform w = Read(
+        {SaleaeV1({{0, 1e6, 0, 5 * kUs, {2 * kUs}}, {0, 1e6, 8 * kUs, 12 * kUs, {10 * kUs}}})}, {}, &notes);
     EXPECT_EQ(w.signals[0].changes, (std::vector<uint32_t>{2, 8, 10}));
     EXPECT_EQ(w.endPosition, 12u);
     EXPECT_NE(Joined(notes.notes).find("no data from 5 to 8"), std::string::npos) << Joined(notes.notes);
@@ -125,13 +130,17 @@ TEST(SaleaeBinary, RefusesWhatIsNotADigitalExport) {
          "byte 30: the file ends inside the digital header (initial state, begin and end time, count) (44 "
          "bytes expected, 30 found)"},
         {"cut in the times", good.substr(0, good.size() - 3),
-         "byte " + std::to_string(good.size() - 3) + ": the file ends after 1 of the 2 transition times announced at byte 36"},
-        {"analog", fd::test::SaleaeHeader(0, 1) + std::string(40, '\0'), "byte 12: type 1, an analog channel"},
-        {"other type", fd::test::SaleaeHeader(0, 7) + std::string(40, '\0'), "byte 12: type 7, expected 0 (digital)"},
+         "byte " + std::to_string(good.size() - 3) +
+             ": the file ends after 1 of the 2 transition times announced at byte 36"},
+        {"analog", fd::test::SaleaeHeader(0, 1) + std::string(40, '\0'),
+         "byte 12: type 1, an analog channel"},
+        {"other type", fd::test::SaleaeHeader(0, 7) + std::string(40, '\0'),
+         "byte 12: type 7, expected 0 (digital)"},
         {"version 2", fd::test::SaleaeHeader(2, 0) + good.substr(16), "byte 8: version 2, expected 0 or 1"},
         {"initial state", badState, "byte 16: initial state 2, expected 0 or 1"},
         {"times going back", descending, "byte 52: transition time 2e-06 s, before the transition before it"},
-        {"time past the end", V0(0, 0, 1 * kUs, {2 * kUs}), "byte 44: transition time 2e-06 s, after the end time"},
+        {"time past the end", V0(0, 0, 1 * kUs, {2 * kUs}),
+         "byte 44: transition time 2e-06 s, after the end time"},
         {"bytes after the end", good + "xyz", "byte 60: 3 bytes after the last transition time"},
         {"no rate", SaleaeV1({{0, 0, 0, 1 * kUs, {}}}), "byte 28: sample rate 0"},
         {"chunks overlap", SaleaeV1({{0, 1e6, 0, 5 * kUs, {}}, {0, 1e6, 4 * kUs, 6 * kUs, {}}}),
@@ -155,8 +164,10 @@ TEST(SaleaeBinary, ChannelsOfDifferentCapturesAreRefused) {
         std::string second;
         const char* expected;
     } cases[] = {
-        {"begin", V0(0, 2 * kUs, 10 * kUs, {3 * kUs}), "digital_1.bin: byte 20: begins at 2e-06 s, where digital_0.bin begins at 0 s"},
-        {"end", V0(0, 0, 12 * kUs, {3 * kUs}), "digital_1.bin: byte 28: ends at 1.2e-05 s, where digital_0.bin ends at 1e-05 s"},
+        {"begin", V0(0, 2 * kUs, 10 * kUs, {3 * kUs}),
+         "digital_1.bin: byte 20: begins at 2e-06 s, where digital_0.bin begins at 0 s"},
+        {"end", V0(0, 0, 12 * kUs, {3 * kUs}),
+         "digital_1.bin: byte 28: ends at 1.2e-05 s, where digital_0.bin ends at 1e-05 s"},
     };
     for (const auto& c : cases) {
         try {
@@ -192,7 +203,8 @@ protected:
     // Channel n toggles at sample n + 1 (1 MHz).
     void WriteChannels(std::initializer_list<int> numbers) {
         for (int n : numbers)
-            Write("digital_" + std::to_string(n) + ".bin", SaleaeV1({{0, 1e6, 0, 20 * kUs, {(n + 1) * kUs}}}));
+            Write("digital_" + std::to_string(n) + ".bin",
+                  SaleaeV1({{0, 1e6, 0, 20 * kUs, {(n + 1) * kUs}}}));
     }
 };
 
@@ -211,8 +223,13 @@ TEST_F(SaleaeExport, AFolderOrOneOfItsFilesReadsEveryChannelInOrder) {
             EXPECT_EQ(w.signals[i].changes, std::vector<uint32_t>{changes[i]}) << path;
         }
         EXPECT_EQ(notes.format, "Saleae binary export");
-        EXPECT_NE(Joined(notes.formatNotes).find("read 4 channel files (digital_0.bin to digital_10.bin) from "),
-                  std::string::npos)
+        EXPECT_NE(
+            Joined(notes.formatNotes).find("read 4 channel files (digital_0.bin to digital_10.bin) from "),
+            std::string::npos)
+            << Joined(notes.formatNotes);
+        EXPECT_NE(
+            Joined(notes.formatNotes).find("1 analog channel files (analog_N.bin) beside them not read"),
+            std::string::npos)
             << Joined(notes.formatNotes);
     }
 }
