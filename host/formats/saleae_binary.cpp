@@ -95,7 +95,8 @@ public:
             if (chunks > (size_ - at) / kV1ChunkHeaderBytes)
                 Fail(16, std::to_string(chunks) + " chunks announced, more than the " +
                              std::to_string(size_) + " bytes of the file can hold (cut short?)");
-            for (uint64_t k = 0; k < chunks; ++k) {
+            // Bounded by the file's size above, so it fits a size_t.
+            for (size_t k = 0; k < static_cast<size_t>(chunks); ++k) {
                 Need(at, kV1ChunkHeaderBytes, "chunk " + std::to_string(k) + "'s header");
                 channel.chunks.push_back(ReadChunk(at, true));
                 const Chunk& chunk = channel.chunks.back();
