@@ -456,8 +456,8 @@ Waveform ReadSaleaeBinary(const std::vector<SaleaeChannelFile>& files, const Sal
         said.push_back("no data from " + spans + " (gaps between the chunks): each line keeps its level");
     }
     if (cancelled > 0)
-        said.push_back(std::to_string(cancelled) + " pairs of transitions closer than half a sample at " +
-                       FormatSamplerate(rate) + " left out (each a pulse shorter than a sample)");
+        said.push_back(std::to_string(cancelled) + " pulses shorter than a sample at " +
+                       FormatSamplerate(rate) + " left out (both their transitions fall on one sample)");
     if (notes != nullptr) {
         notes->samplerate = rate;
         notes->notes = std::move(said);

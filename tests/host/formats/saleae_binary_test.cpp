@@ -94,7 +94,7 @@ TEST(SaleaeBinary, TimesGoToTheNearestSample) {
     EXPECT_EQ(w.signals[0].initialLevel, 1);
     EXPECT_EQ(w.signals[0].changes, (std::vector<uint32_t>{2, 3, 6}));
     EXPECT_EQ(w.endPosition, 20u);
-    EXPECT_NE(Joined(notes.notes).find("1 pairs of transitions closer than half a sample"), std::string::npos)
+    EXPECT_NE(Joined(notes.notes).find("1 pulses shorter than a sample at 1 MHz left out"), std::string::npos)
         << Joined(notes.notes);
 }
 
