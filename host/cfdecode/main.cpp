@@ -434,6 +434,8 @@ int Run(const Options& options) {
             std::fprintf(stderr, "cfdecode: warning: %s: %s\n", options.capture.c_str(), line.c_str());
         for (const std::string& line : notes.csvNotes)
             std::fprintf(stderr, "cfdecode: note: %s: %s\n", options.capture.c_str(), line.c_str());
+        for (const std::string& line : notes.formatNotes)
+            std::fprintf(stderr, "cfdecode: note: %s: %s\n", captureName.c_str(), line.c_str());
     }
     if (!options.quiet && notes.analogChannels > 0) {
         std::fprintf(stderr, "cfdecode: note: %s: %u analog channels ignored\n", captureName.c_str(),
@@ -551,7 +553,7 @@ int main(int argc, char** argv) {
         "such as D[15:0] are split into bits. A role no signal is named for holds its idle level; a capture\n"
         "that names no control line (Channel 0, D0, probe0 ...) is refused: name the roles with --map, or\n"
         "bind them in list order with --bind-by-position. Positions are the capture's timestamps in its\n"
-        "own units (VCD) or sample numbers (.sr, CSV).\n\n"
+        "own units (VCD) or sample numbers (.sr, .dsl, CSV, Saleae binary).\n\n"
         "VCD as simulators write it is read as it is: Verilog escaped names (\\-CS0, \\CS1#, \\D[15:0]),\n"
         "VHDL bit names (dd(3), dd(15 downto 0)), one signal declared in several scopes (known by each name),\n"
         "$dumpoff ... $dumpon (no data between: the levels hold, said on stderr), extended VCD ($dumpports:\n"
@@ -559,8 +561,10 @@ int main(int argc, char** argv) {
         "such as 1ns, 10 ps or 1.0 ns.\n",
         "cfdecode"};
     app.add_option("capture", options.capture,
-                   "Capture: a value change dump (VCD), a sigrok session (.sr) or CSV rows, told apart by their\n"
-                   "content; gzip (.gz) and zstd (.zst) compressed as well; - reads standard input")
+                   "Capture: a value change dump (VCD), a sigrok session (.sr), a DSView session (.dsl), CSV rows\n"
+                   "or a Saleae Logic 2 binary export (its folder, or one digital_N.bin: the digital_N.bin beside it\n"
+                   "are read with it), told apart by their content; gzip (.gz) and zstd (.zst) compressed as well;\n"
+                   "- reads standard input")
         ->required()
         ->type_name("FILE");
     app.add_option("--plugin", options.plugin, "Plug-in library to load (default: the one built beside cfdecode)")
@@ -629,7 +633,8 @@ int main(int argc, char** argv) {
         ->delimiter(',')
         ->allow_extra_args(false);
     app.add_option("--samplerate", options.samplerate,
-                   "Samples per second (100000000, 200M, 24MHz): turns a CSV time column into sample numbers, "
+                   "Samples per second (100000000, 200M, 24MHz): turns a CSV time column or a Saleae binary "
+                   "export's times into sample numbers, "
                    "gives the timing checks the sample period of a capture that does not say it, or corrects it "
                    "(a CSV whose comment lines state another rate: a warning, and this one is used)")
         ->type_name("RATE");
@@ -638,10 +643,17 @@ int main(int argc, char** argv) {
         "streams are decompressed as they are read, known by their first bytes whatever the name. The format is\n"
         "told by the content: a VCD opens with a $keyword ($date, $version, $timescale, $scope, $var, $comment),\n"
         "a sigrok session is a zip archive with a metadata member, CSV is text rows; the file name is only a\n"
-        "hint, and where it says otherwise a note says what was read. Refused, with what to do instead: FST\n"
-        "(fst2vcd FILE.fst > FILE.vcd, from gtkwave), Saleae Logic 2 .sal (File > Export Data, CSV), DSView\n"
-        ".dsl (export CSV from DSView), other zip archives, xz, bzip2 and other compressors, a compressed\n"
-        "stream cut short (the byte offset where it ends), and anything else (its first bytes are shown).\n"
+        "hint, and where it says otherwise a note says what was read. A DSView session is a zip with a header\n"
+        "member; its probe names bind as any names. Refused, with what to do instead: FST (fst2vcd FILE.fst >\n"
+        "FILE.vcd, from gtkwave), Saleae Logic 2 .sal (File > Export Data, Binary or CSV), other zip archives,\n"
+        "xz, bzip2 and other compressors, a compressed stream cut short (the byte offset where it ends), and\n"
+        "anything else (its first bytes are shown).\n"
+        "\nSaleae Logic 2 binary exports (File > Export Data > Binary, versions 0 and 1): give the folder, or\n"
+        "one of its digital_N.bin files, and every digital_N.bin in that folder is read (analog files are not);\n"
+        "channel N is the signal digital_N, so bind the roles with --map IORD=digital_7,... (or\n"
+        "--bind-by-position). Position 0 is the begin time; each time is rounded to the nearest sample at the\n"
+        "rate the files give (version 1), else --samplerate, else the finest step every time is a multiple\n"
+        "of (a note says which). Gaps between version 1 chunks keep the levels (a note names them).\n"
         "\nRecords view: position, kind, value and, for STATUS, ALT STATUS, ERROR, CARD/HEAD, DEVICE CONTROL\n"
         "and COMMAND, what the value means (\"DRDY DSC\", \"LBA DEV0 head 0\", \"READ DMA\"). Columns of csv and\n"
         "json: position, field_id, name, value (signed 64-bit), colour (#RRGGBB); json adds \"detail\".\n"

@@ -2,15 +2,19 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <istream>
 #include <streambuf>
 #include <vector>
 
 #include "host/formats/capture_input.h"
 #include "host/formats/capture_sniff.h"
+#include "host/formats/saleae_binary.h"
+#include "host/formats/samplerate.h"
 #include "host/formats/vcd_reader.h"
 #if defined(FD_HAVE_FORMATS)
 #include "host/formats/csv_capture.h"
+#include "host/formats/dsview_session.h"
 #include "host/formats/sigrok_session.h"
 #endif
 
@@ -76,7 +80,8 @@ NameHint HintFromName(const std::string& path) {
 
 bool Readable(CaptureKind kind) {
     return kind == CaptureKind::Vcd || kind == CaptureKind::SigrokSession ||
-           kind == CaptureKind::ZipArchive || kind == CaptureKind::Csv;
+           kind == CaptureKind::ZipArchive || kind == CaptureKind::Csv || kind == CaptureKind::SaleaeBinary ||
+           kind == CaptureKind::DsviewSession;
 }
 
 // The capture kinds the reader for `kind` stands for.
@@ -113,11 +118,7 @@ std::string ConvertedName(const std::string& path, const char* extension) {
                 input.name(), "",
                 what +
                     ", which cfdecode does not read: in Logic 2 use File > Export Data and "
-                    "export the digital channels as CSV");
-        case CaptureKind::DsviewSession:
-            throw CaptureFormatError(
-                input.name(), "",
-                what + ", which cfdecode does not read: export it as CSV from DSView (File > Export)");
+                    "export the digital channels as Binary (then give cfdecode the folder) or CSV");
         case CaptureKind::OtherZip:
             throw CaptureFormatError(
                 input.name(), "",
@@ -165,6 +166,57 @@ public:
 };
 #endif
 
+// A Saleae binary export: the folder `path` names, or the channel file it
+// names (already open as `named`) with the digital_N.bin files beside it.
+Waveform ReadSaleaeExport(const std::string& path, CaptureInput* named, const CaptureReadOptions& options,
+                          CaptureReadNotes* notes) {
+    size_t analogFiles = 0;
+    const std::vector<std::string> paths =
+        path == "-" ? std::vector<std::string>{path} : SaleaeExportFiles(path, &analogFiles);
+    std::vector<CaptureInput> inputs;
+    std::vector<SaleaeChannelFile> files;
+    inputs.reserve(paths.size());
+    for (const std::string& file : paths) {
+        const bool same = named != nullptr && file == path;
+        inputs.push_back(same ? std::move(*named) : CaptureInput::Open(file));
+        const std::string_view bytes = inputs.back().bytes();
+        if (!IsSaleaeBinary(bytes)) {
+            // Only a file named digital_N.bin is taken along: one that is not
+            // an export is a file in the wrong place, named as it says.
+            throw CaptureFormatError(
+                inputs.back().name(), "byte 0",
+                "expected the identifier <SALEAE> of a Saleae Logic 2 binary export, found " +
+                    DescribeFirstBytes(bytes));
+        }
+        files.push_back({inputs.back().name(), path == "-" ? "digital" : SaleaeSignalName(file), bytes});
+    }
+    SaleaeReadOptions saleaeOptions;
+    saleaeOptions.samplerate = options.samplerate;
+    saleaeOptions.offset = options.offset;
+    SaleaeReadNotes saleaeNotes;
+    Waveform waveform = ReadSaleaeBinary(files, saleaeOptions, &saleaeNotes);
+    if (options.progress) options.progress(1, 1);
+    if (notes != nullptr) {
+        notes->format = "Saleae binary export";
+        if (files.size() > 1 || named == nullptr) {
+            const std::filesystem::path first(paths.front());
+            notes->formatNotes.push_back(
+                "read " + std::to_string(files.size()) + " channel file" + (files.size() == 1 ? "" : "s") +
+                " (" + first.filename().string() +
+                (files.size() > 1 ? " to " + std::filesystem::path(paths.back()).filename().string() : "") +
+                ") from " + (first.has_parent_path() ? first.parent_path().string() : std::string(".")) +
+                ", at " + FormatSamplerate(saleaeNotes.samplerate));
+        }
+        if (analogFiles > 0)
+            notes->formatNotes.push_back(
+                std::to_string(analogFiles) +
+                " analog channel files (analog_N.bin) beside them not read: cfdecode "
+                "decodes the digital channels");
+        for (std::string& line : saleaeNotes.notes) notes->formatNotes.push_back(std::move(line));
+    }
+    return waveform;
+}
+
 // The reader for `kind`, on the bytes as they came.
 Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
                 const CaptureReadOptions& options, CaptureReadNotes* notes) {
@@ -178,7 +230,16 @@ Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
         if (options.progress) options.progress(input.bytes().size(), input.bytes().size());
         return waveform;
     }
+    if (kind == CaptureKind::SaleaeBinary) return ReadSaleaeExport(path, &input, options, notes);
 #if defined(FD_HAVE_FORMATS)
+    if (kind == CaptureKind::DsviewSession) {
+        DsviewReadNotes dsviewNotes;
+        Waveform waveform =
+            ReadDsviewSession(input.bytes().data(), input.bytes().size(), input.name(), &dsviewNotes);
+        if (notes != nullptr) notes->format = "DSView session";
+        ApplyOffset(waveform, options.offset);
+        return waveform;
+    }
     if (kind == CaptureKind::SigrokSession || kind == CaptureKind::ZipArchive) {
         SigrokReadNotes sigrokNotes;
         Waveform waveform;
@@ -224,6 +285,9 @@ Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
 }  // namespace
 
 Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options, CaptureReadNotes* notes) {
+    std::error_code error;
+    if (path != "-" && std::filesystem::is_directory(path, error))
+        return ReadSaleaeExport(path, nullptr, options, notes);
     CaptureInput input = CaptureInput::Open(path, options.progress);
     const CaptureSniff sniff = SniffCapture(input.bytes());
     const NameHint hint = HintFromName(path);
@@ -233,6 +297,10 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
                           "-compressed; read as it is");
 
     CaptureKind kind = sniff.kind;
+    // A zip whose members cannot be listed (cut short, damaged) goes to the
+    // reader its name asks for, which says what is wrong with it.
+    if (kind == CaptureKind::ZipArchive && hint.kind == CaptureKind::DsviewSession)
+        kind = CaptureKind::DsviewSession;
     if (!Readable(kind)) {
         // Nothing a reader takes. Where the name promises a format the
         // content does not show, its reader says what it expected where.
@@ -243,16 +311,17 @@ Waveform ReadCapture(const std::string& path, const CaptureReadOptions& options,
     }
     const bool disagrees = Readable(sniff.kind) && hint.known && !SameReader(hint.kind, kind);
     if (disagrees) {
-        const bool csv = kind == CaptureKind::Csv;
-        const bool vcd = kind == CaptureKind::Vcd;
-        guesses.push_back("named ." + hint.extension + " but holds " +
-                          (csv   ? "CSV rows"
-                           : vcd ? "a value change dump"
-                                 : "a sigrok session") +
-                          "; read as " +
-                          (csv   ? "CSV"
-                           : vcd ? "VCD"
-                                 : "a sigrok session"));
+        const char* holds = kind == CaptureKind::Csv             ? "CSV rows"
+                            : kind == CaptureKind::Vcd           ? "a value change dump"
+                            : kind == CaptureKind::SaleaeBinary  ? "a channel of a Saleae binary export"
+                            : kind == CaptureKind::DsviewSession ? "a DSView session"
+                                                                 : "a sigrok session";
+        const std::string as = kind == CaptureKind::SaleaeBinary || kind == CaptureKind::DsviewSession
+                                   ? std::string("a ") + CaptureKindName(kind)
+                               : kind == CaptureKind::SigrokSession || kind == CaptureKind::ZipArchive
+                                   ? std::string("a sigrok session")
+                                   : std::string(CaptureKindName(kind));
+        guesses.push_back("named ." + hint.extension + " but holds " + holds + "; read as " + as);
     }
     if (notes != nullptr) notes->guesses = guesses;
     try {

@@ -23,7 +23,8 @@ struct CaptureReadOptions {
     uint64_t offset = 0;
     // Called now and then with bytes read and the file's size.
     std::function<void(uint64_t done, uint64_t total)> progress;
-    // CSV: turns a time column into sample numbers (Hz; 0: none given).
+    // CSV: turns a time column into sample numbers; Saleae binary export:
+    // the rate its times are counted in (Hz; 0: none given).
     uint64_t samplerate = 0;
     // CSV: picks and renames columns (see CsvReadOptions::columns).
     std::string csvColumns;
@@ -34,7 +35,7 @@ struct CaptureReadOptions {
 
 // What a reader noticed without refusing the file.
 struct CaptureReadNotes {
-    std::string format;           // "VCD", "sigrok session", "CSV"
+    std::string format;           // "VCD", "sigrok session", "CSV", "Saleae binary export", "DSView session"
     uint64_t unknownValues = 0;   // x and the other unknown bits, read as 0
     uint64_t undrivenValues = 0;  // z bits, which keep the line's last level
     uint64_t heldUnknowns = 0;    // extended VCD: unknown port states, which keep the last level
@@ -52,6 +53,10 @@ struct CaptureReadNotes {
     // sample period, …) and what contradicts itself (a rate clash); a line each.
     std::vector<std::string> csvNotes;
     std::vector<std::string> csvWarnings;
+    // Saleae binary exports: the files read, the rate taken and how (from
+    // the files, --samplerate, or the step the times share), gaps between
+    // chunks, pulses shorter than a sample; a line each.
+    std::vector<std::string> formatNotes;
 };
 
 // path "-" reads standard input. Throws CaptureFormatError naming the file,

@@ -133,7 +133,7 @@ CaptureSniff SniffZip(std::string_view bytes) {
     };
     if (has("metadata") || has("version")) return {CaptureKind::SigrokSession, ""};
     if (has("meta.json")) return {CaptureKind::SaleaeCapture, "a Saleae Logic 2 capture (.sal)"};
-    if (has("header")) return {CaptureKind::DsviewSession, "a DSView session (.dsl)"};
+    if (has("header")) return {CaptureKind::DsviewSession, ""};
     std::string found = "a zip archive with no sigrok session in it (no metadata member";
     if (names.empty()) return {CaptureKind::OtherZip, found + "; the archive is empty)"};
     found += "; it holds ";
@@ -152,6 +152,7 @@ CaptureSniff SniffCapture(std::string_view bytes) {
     if (bytes.empty()) return {CaptureKind::Empty, "no bytes"};
     // A zip's local header, or the end record of an empty archive.
     if (StartsWith(bytes, "PK\x03\x04") || StartsWith(bytes, "PK\x05\x06")) return SniffZip(bytes);
+    if (StartsWith(bytes, "<SALEAE>")) return {CaptureKind::SaleaeBinary, ""};
     if (IsFst(bytes)) return {CaptureKind::Fst, "an FST waveform (GTKWave's compressed dump format)"};
     for (const Magic& magic : kOtherCompressed) {
         // bzip2's "BZh" is followed by its block size, 1 to 9: text may open with BZh.
@@ -185,6 +186,8 @@ const char* CaptureKindName(CaptureKind kind) {
             return "FST waveform";
         case CaptureKind::SaleaeCapture:
             return "Saleae capture";
+        case CaptureKind::SaleaeBinary:
+            return "Saleae binary export";
         case CaptureKind::DsviewSession:
             return "DSView session";
         case CaptureKind::OtherZip:

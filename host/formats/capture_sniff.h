@@ -17,6 +17,7 @@ enum class CaptureKind {
     Csv,            // text rows with , ; or tab between the fields
     Fst,            // GTKWave's FST: a header block (type 0) of 329 bytes
     SaleaeCapture,  // Saleae Logic 2 .sal: a zip with meta.json
+    SaleaeBinary,   // a channel of Logic 2's binary export: opens with <SALEAE>
     DsviewSession,  // DSView .dsl: a zip with a header member
     OtherZip,       // a zip archive holding none of the above
     Compressed,     // xz, bzip2, 7-Zip, lz4: streams cfdecode does not decompress

@@ -239,10 +239,10 @@ TEST_F(CaptureInputFile, FormatsNoReaderTakesAreRefusedWithWhatToDo) {
         {"bus.sal", ZipBytes({{"meta.json", "{}"}, {"digital-0.bin", "x"}}),
          "the file holds a Saleae Logic 2 capture (.sal), which cfdecode does not read: in Logic 2 use File "
          "> Export "
-         "Data and export the digital channels as CSV"},
+         "Data and export the digital channels as Binary (then give cfdecode the folder) or CSV"},
+        // A DSView session goes to its reader, which says what is missing.
         {"bus.dsl", ZipBytes({{"header", "[version]\n"}}),
-         "the file holds a DSView session (.dsl), which cfdecode does not read: export it as CSV from DSView "
-         "(File > Export)"},
+         "member header: no [header] section: expected DSView's session header"},
         {"bus.zip", ZipBytes({{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}, {"d.txt", "4"}}),
          "the file holds a zip archive with no sigrok session in it (no metadata member; it holds a.txt, "
          "b.txt, c.txt "
@@ -271,7 +271,10 @@ TEST_F(CaptureInputFile, FormatsNoReaderTakesAreRefusedWithWhatToDo) {
         ReadCapture(dir.string());
         ADD_FAILURE() << "a folder was read";
     } catch (const CaptureFormatError& e) {
-        EXPECT_EQ(std::string(e.what()), dir.string() + ": is a folder, not a capture file");
+        // A folder is read as a Saleae binary export; one without its files is refused.
+        EXPECT_EQ(std::string(e.what()), dir.string() +
+                                             ": a folder with no digital_N.bin file in it: expected a Saleae Logic 2 "
+                                             "binary export (File > Export Data > Binary) or a capture file");
     }
     for (const auto& c : cases) {
         const std::string path = Write(c.name, c.bytes);

@@ -139,8 +139,7 @@ TEST(CfdecodeInput, WhatCannotBeReadIsOneLine) {
          "the file holds a Saleae Logic 2 capture (.sal), which cfdecode does not read: in Logic 2 use File "
          "> Export Data"},
         {"DSView", ".dsl", ZipBytes({{"header", "[version]\n"}, {"L-0/0", "x"}}), false,
-         "the file holds a DSView session (.dsl), which cfdecode does not read: export it as CSV from "
-         "DSView"},
+         "member header: no [header] section: expected DSView's session header"},
         {"nothing on standard input", "", "", true, "unknown capture format: the file is empty"},
         // Read by its content, refused by that reader: the line says which.
         {"broken CSV named .vcd", ".vcd", "sample,IORD,IOWR\n0,1,1\n5,0\n", false,

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -19,6 +21,8 @@
 #include "host/formats/csv_capture.h"
 #include "host/formats/sigrok_session.h"
 #include "tests/host/cfdecode/run_cfdecode.h"
+#include "tests/support/dsview_export.h"
+#include "tests/support/saleae_export.h"
 
 namespace {
 
@@ -285,6 +289,56 @@ TEST_F(CsvDialects, SigrokCliFormsDecodeToTheVcdsRecords) {
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         ExpectVcdRecords(form, out.path(), {});
     }
+}
+
+// The same bus as another analyzer's software saves it: Logic 2's binary
+// export (a file per channel, names lost, so the roles are mapped) in both
+// versions, and a DSView session (probe names kept).
+TEST_F(CsvDialects, AnalyzerExportsDecodeToTheVcdsRecords) {
+    const Waveform bus = ReadCapture(vcd.path());
+    ASSERT_EQ(bus.signals.size(), 26u);
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("fd-exports-" + std::to_string(std::random_device{}()));
+    // The roles in the plug-in's binding order, which cfsim writes its lines in.
+    std::vector<std::string> map;
+    const char* controls[] = {"DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2", "IORD", "IOWR", "IORDY"};
+    for (size_t i = 0; i < 26; ++i)
+        map.push_back((i < 10 ? std::string(controls[i]) : "D" + std::to_string(i - 10)) + "=digital_" +
+                      std::to_string(i));
+    std::string maps;
+    for (const std::string& m : map) maps += (maps.empty() ? "" : ",") + m;
+    for (int version : {0, 1}) {
+        const std::filesystem::path folder = dir / ("v" + std::to_string(version));
+        std::filesystem::create_directories(folder);
+        for (size_t i = 0; i < bus.signals.size(); ++i)
+            std::ofstream(folder / ("digital_" + std::to_string(i) + ".bin"), std::ios::binary)
+                << fd::test::SaleaeChannelOf(bus.signals[i], bus.endPosition, 1e9, version, bus.endPosition / 2);
+        const std::string label = "Saleae binary v" + std::to_string(version);
+        // Version 0 gives no rate: 1 GHz puts the times back on the VCD's nanoseconds.
+        std::vector<std::string> rate = version == 0 ? std::vector<std::string>{"--samplerate", "1GHz"}
+                                                     : std::vector<std::string>{};
+        std::vector<std::string> arguments = rate;
+        arguments.insert(arguments.end(), {"--map", maps});
+        ExpectVcdRecords(label + ", the folder", folder.string(), arguments);
+        ExpectVcdRecords(label + ", one file", (folder / "digital_7.bin").string(), arguments);
+        // Names that mean nothing: refused, pointing to --map.
+        const fd::test::ProgramResult unmapped = fd::test::RunCfdecode({"--format", "csv", folder.string()});
+        EXPECT_EQ(unmapped.status, 2) << label;
+        EXPECT_NE(unmapped.err.find("--map"), std::string::npos) << label << ": " << unmapped.err;
+        EXPECT_NE(unmapped.err.find("digital_7"), std::string::npos) << label << ": " << unmapped.err;
+    }
+    // Without a rate, version 0 is counted in the step its times share, and says so.
+    const fd::test::ProgramResult guessed =
+        fd::test::RunCfdecode({"--format", "csv", "--map", maps, (dir / "v0").string()});
+    EXPECT_EQ(guessed.status, 0) << guessed.err;
+    EXPECT_NE(guessed.err.find("no sample rate in the files (version 0): took "), std::string::npos) << guessed.err;
+    std::filesystem::remove_all(dir);
+
+    TemporaryFile dsl(".dsl");
+    {
+        std::ofstream(dsl.path(), std::ios::binary) << fd::test::DslOf(bus, "1 GHz", 4096);
+    }
+    ExpectVcdRecords("DSView session", dsl.path(), {});
 }
 
 TEST(CfsimFormat, ASessionCannotGoToStandardOutput) {
