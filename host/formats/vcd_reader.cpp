@@ -505,10 +505,8 @@ private:
             const uint32_t signal = aliased;  // a lambda cannot capture a structured binding before clang 16
             if (alias.leaf == declaredAt_[signal].leaf) continue;
             std::string name = uses.count(alias.leaf) != 0 ? alias.path + alias.leaf : alias.leaf;
-            // A copy: clang before 16 cannot capture a structured binding.
-            const auto index = signal;
             const auto known = std::find_if(waveform_.aliases.begin(), waveform_.aliases.end(), [&](const auto& entry) {
-                return entry.first == index && entry.second == name;
+                return entry.first == signal && entry.second == name;
             });
             if (known == waveform_.aliases.end()) waveform_.aliases.emplace_back(signal, std::move(name));
         }
