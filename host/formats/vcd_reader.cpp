@@ -579,18 +579,27 @@ private:
             return nullptr;
         }
         AcceptTimestamp(split, splitTime);  // as one reader would have
-        // The step of the whole: where the second half's last timestamp
-        // does not fit 32 bits of it, one reader would have refused the
-        // capture somewhere in that half (or before its error): read it
-        // again alone to say where.
-        const uint64_t step = std::gcd(step_, second->step_);
-        if (secondOverflow || (second->lastTime_ - options_.offset) / step > std::numeric_limits<uint32_t>::max()) {
-            ParseChanges();
-            return nullptr;
+        if (counting_ || second->counting_ || secondOverflow) {
+            // Counted in steps: the step of the whole divides what one
+            // reader counts in, so where the second half's last timestamp
+            // does not fit 32 bits of it, one reader may have refused the
+            // capture in that half (or before its error): read it again
+            // alone to say where.
+            const uint64_t step = secondOverflow ? 0
+                                                 : std::gcd(counting_ ? step_ : StoredStep(),
+                                                            second->counting_ ? second->step_ : second->StoredStep());
+            if (step == 0 || (second->lastTime_ - options_.offset) / step > std::numeric_limits<uint32_t>::max()) {
+                ParseChanges();
+                return nullptr;
+            }
+            if (!secondError) {
+                if (!counting_) StartCounting();
+                if (!second->counting_) second->StartCounting();
+                Rescale(step);
+                second->Rescale(step);
+            }
         }
         if (secondError) std::rethrow_exception(secondError);
-        Rescale(step);
-        second->Rescale(step);
         unknownValues_ += second->unknownValues_;
         undrivenValues_ += second->undrivenValues_;
         heldUnknowns_ += second->heldUnknowns_;
@@ -689,15 +698,19 @@ private:
 
     // ---- the time step ----------------------------------------------------
     //
-    // Positions count steps of step_ file units: the largest that every
-    // timestamp after the offset so far is a multiple of. A timestamp off
-    // the step makes it smaller, and what was stored is scaled to the new
-    // one. At the end a capture that fits 32 bits in the file's own units
-    // is given in them (timeStep 1), as it always was; only a longer one
-    // (a simulator's 1 fs dump) keeps counting steps.
+    // Positions are the file's units while they fit 32 bits. From the first
+    // timestamp that does not, they count steps of step_ units: the largest
+    // that every position stored until then and every timestamp from then
+    // on is a multiple of; a timestamp off the step makes it smaller, and
+    // what was stored is scaled to the new one. At the end the step becomes
+    // the largest every change, gap and the end are a multiple of.
 
     // The position of a timestamp `relative` units after the offset.
     uint32_t Steps(const char* at, uint64_t relative) {
+        if (!counting_) {
+            if (relative <= std::numeric_limits<uint32_t>::max()) return static_cast<uint32_t>(relative);
+            StartCounting();
+        }
         if (step_ == 0 || relative % step_ != 0) {
             const uint64_t step = std::gcd(step_, relative);
             if (relative / step > std::numeric_limits<uint32_t>::max()) Overflow(at, relative, step);
@@ -721,6 +734,46 @@ private:
                        std::to_string(options_.offset + (relative - std::min(relative, reach))) + ")");
     }
 
+    // The largest step the positions stored so far are a multiple of (0
+    // when there are none but 0).
+    uint64_t StoredStep() const {
+        uint64_t step = 0;
+        auto take = [&step](uint32_t position) { step = std::gcd(step, uint64_t{position}); };
+        for (const std::vector<uint32_t>& changes : changes_) {
+            for (uint32_t position : changes) {
+                take(position);
+                if (step == 1) return 1;
+            }
+        }
+        for (uint32_t position : firstPushed_) take(position);
+        for (const auto& [from, to] : gaps_) {
+            take(from);
+            take(to);
+        }
+        if (dumpOff_) take(offStart_);
+        return step;
+    }
+
+    // From positions in the file's units to steps.
+    void StartCounting() {
+        counting_ = true;
+        const uint64_t step = StoredStep();
+        if (step > 1) {
+            const auto divisor = static_cast<uint32_t>(step);
+            for (std::vector<uint32_t>& changes : changes_)
+                for (uint32_t& position : changes) position /= divisor;
+            for (uint32_t& position : firstPushed_) position /= divisor;
+            for (auto& [from, to] : gaps_) {
+                from /= divisor;
+                to /= divisor;
+            }
+            offStart_ = dumpOff_ ? offStart_ / divisor : 0;
+        }
+        position_ = 0;  // the timestamp's own comes next
+        step_ = 0;      // nothing is known yet when nothing was stored
+        SetStep(step);
+    }
+
     // Counts what was stored in steps of `step` (which divides step_).
     void Rescale(uint64_t step) {
         if (step_ == step) return;
@@ -736,7 +789,15 @@ private:
             position_ *= factor;
             offStart_ *= factor;
         }
+        SetStep(step);
+    }
+
+    void SetStep(uint64_t step) {
         step_ = step;
+        if (step == 0) {
+            stepMask_ = std::numeric_limits<uint64_t>::max();  // every timestamp takes the checked path
+            return;
+        }
         // The common lines' exact division: by the power of two with a
         // shift, by the odd part with its inverse modulo 2^64 (a multiple of
         // it times the inverse is the quotient; anything else comes out
@@ -750,21 +811,32 @@ private:
         stepLimit_ = std::min<uint64_t>(std::numeric_limits<uint32_t>::max(), std::numeric_limits<uint64_t>::max() / odd);
     }
 
-    // Gives a capture that fits in the file's units in them; else keeps the
-    // step, which the sample period takes on.
+    // A capture counted in steps: the largest step every change, gap and
+    // the end are a multiple of, which the sample period takes on. Both
+    // readings of a file, in one pass or in two halves, end at the same.
     void FinishSteps() {
-        if (step_ <= 1) return;
-        if (waveform_.endPosition <= std::numeric_limits<uint32_t>::max() / step_) {
-            const auto factor = static_cast<uint32_t>(step_);
-            for (Signal& signal : waveform_.signals)
-                for (uint32_t& position : signal.changes) position *= factor;
-            for (auto& [from, to] : gaps_) {
-                from *= factor;
-                to *= factor;
+        if (!counting_) return;
+        uint64_t more = waveform_.endPosition;
+        for (const Signal& signal : waveform_.signals) {
+            for (uint32_t position : signal.changes) {
+                more = std::gcd(more, uint64_t{position});
+                if (more == 1) break;
             }
-            waveform_.endPosition *= factor;
-            return;
+            if (more == 1) break;
         }
+        for (const auto& [from, to] : gaps_) more = std::gcd(more, std::gcd(uint64_t{from}, uint64_t{to}));
+        if (more > 1) {
+            const auto divisor = static_cast<uint32_t>(more);
+            for (Signal& signal : waveform_.signals)
+                for (uint32_t& position : signal.changes) position /= divisor;
+            for (auto& [from, to] : gaps_) {
+                from /= divisor;
+                to /= divisor;
+            }
+            waveform_.endPosition /= divisor;
+            step_ *= more;
+        }
+        if (step_ == 0) step_ = 1;
         waveform_.timeStep = step_;
         waveform_.secondsPerPosition *= static_cast<double>(step_);
     }
@@ -1183,13 +1255,14 @@ private:
     // Timestamps above plainAfter_ on the step need no checks but going
     // back and 32 bits (see ScanCommonLines).
     uint64_t plainAfter_ = std::numeric_limits<uint64_t>::max();
-    // The step positions count (0 before the first timestamp after the
-    // offset) and its exact division, which lets no time through until then.
-    uint64_t step_ = 0;
+    // The step positions count (see Steps; 0 while counting has begun with
+    // nothing to go by) and its exact division for the common lines.
+    bool counting_ = false;  // positions count steps, not the file's units
+    uint64_t step_ = 1;
     unsigned stepShift_ = 0;
-    uint64_t stepMask_ = std::numeric_limits<uint64_t>::max();
-    uint64_t stepInverse_ = 0;
-    uint64_t stepLimit_ = 0;
+    uint64_t stepMask_ = 0;
+    uint64_t stepInverse_ = 1;
+    uint64_t stepLimit_ = std::numeric_limits<uint32_t>::max();
     std::string timescale_ = "not given";
     uint32_t position_ = 0;
     uint64_t unknownValues_ = 0;

@@ -4,7 +4,7 @@
 //
 // Positions are the file's timestamps in its timescale units, minus the
 // offset. A capture longer than 32 bits of them is counted in the largest
-// step every timestamp after the offset is a multiple of (Waveform::
+// step every change, $dumpoff gap and the end are a multiple of (Waveform::
 // timeStep; secondsPerPosition is that step); one longer than 2^32 steps
 // is refused. Vectors are split into one signal per bit, named by the bit's
 // index (D [15:0] gives D15 .. D0). z (a line nobody drives) keeps the
