@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -88,8 +89,10 @@ struct WindowTimes {
 void ToPositions(const WindowTimes& times, uint64_t step, const std::string& rangeText, const std::string& startText,
                  DecodeWindow& window) {
     constexpr uint64_t kMax = 0xFFFFFFFFull;
-    const std::string reach = step == 1 ? "0 to 4294967295"
-                                        : "0 to " + std::to_string(kMax * step) + " (2^32 steps of " + std::to_string(step) + ")";
+    const std::string reach =
+        step == 1                                              ? "0 to 4294967295"
+        : step > std::numeric_limits<uint64_t>::max() / kMax ? "2^32 steps of " + std::to_string(step)
+                                                               : "0 to " + std::to_string(kMax * step) + " (2^32 steps of " + std::to_string(step) + ")";
     auto up = [step](uint64_t time) { return time / step + (time % step != 0 ? 1 : 0); };
     if (times.hasRange) {
         if (times.rangeEnd / step > kMax)
@@ -616,7 +619,7 @@ int main(int argc, char** argv) {
         "that names no control line (Channel 0, D0, probe0 ...) is refused: name the roles with --map, or\n"
         "bind them in list order with --bind-by-position. Positions are the capture's timestamps in its\n"
         "own units (VCD) or sample numbers (.sr, CSV). A VCD whose timestamps pass 2^32 (a 1 fs dump)\n"
-        "is counted in its step, the largest every timestamp is a multiple of (a note says it); outputs,\n"
+        "is counted in its step, the largest its changes and end are multiples of (a note says it); outputs,\n"
         "--range and --start stay in the file's own times, a time between steps moving inward.\n\n"
         "VCD as simulators write it is read as it is: Verilog escaped names (\\-CS0, \\CS1#, \\D[15:0]),\n"
         "VHDL bit names (dd(3), dd(15 downto 0)), one signal declared in several scopes (known by each name),\n"

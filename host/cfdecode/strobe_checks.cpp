@@ -128,7 +128,8 @@ StrobeFacts GatherStrobeFacts(const Waveform& waveform, const ChannelPlan& plan,
     return facts;
 }
 
-std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records, uint64_t timeStep) {
+std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records,
+                                        uint64_t timeStep) {
     std::vector<std::string> lines;
     auto at = [timeStep](uint32_t position) { return std::to_string(position * timeStep); };
     for (int role : facts.assertedAtStart) {
@@ -139,8 +140,7 @@ std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordLi
         if (!CycleRecordAt(records, held.fall)) continue;
         lines.push_back(facts.names[held.role] + " is still asserted at the end of the decode window (" +
                         at(facts.bounds.end) + "): the data of the cycle at " + at(held.fall) +
-                        " were taken at " + at(facts.bounds.end - 1) +
-                        ", the window's last sample");
+                        " were taken at " + at(facts.bounds.end - 1) + ", the window's last sample");
     }
     if (facts.collisions > 0) {
         lines.push_back(std::to_string(facts.collisions) +

@@ -66,7 +66,8 @@ std::string ScaledCsv(const std::string& text, std::vector<size_t> columns, uint
                 }
             }
             for (size_t column : columns)
-                if (column < cells.size()) cells[column] = std::to_string(std::stoull(cells[column]) * factor);
+                if (column < cells.size())
+                    cells[column] = std::to_string(std::stoull(cells[column]) * factor);
             line.clear();
             for (size_t i = 0; i < cells.size(); ++i) line += (i == 0 ? "" : ",") + cells[i];
         }
@@ -83,7 +84,8 @@ std::string ScaledTiming(const std::string& text, uint64_t factor) {
     while (std::getline(in, line)) {
         unsigned long long position = 0;
         int used = 0;
-        if (line.find(" ns  ") != std::string::npos && std::sscanf(line.c_str(), "%llu%n", &position, &used) == 1) {
+        if (line.find(" ns  ") != std::string::npos &&
+            std::sscanf(line.c_str(), "%llu%n", &position, &used) == 1) {
             char number[32];
             std::snprintf(number, sizeof number, "%10llu", position * factor);
             line = number + line.substr(static_cast<size_t>(used));
@@ -120,8 +122,10 @@ TEST(CfdecodeTimeStep, FinerTimescalesDecodeAsTheOriginalAtTheFilesOwnTimes) {
         const char* note;
     };
     const Variant variants[] = {
-        {"1 fs", 1000000, "every change falls on a multiple of 5 ns (5000000 steps of 1 fs); positions count those steps"},
-        {"2 fs", 500000, "every change falls on a multiple of 5 ns (2500000 steps of 2 fs)"},  // no power of ten
+        {"1 fs", 1000000,
+         "every change falls on a multiple of 5 ns (5000000 steps of 1 fs); positions count those steps"},
+        {"2 fs", 500000,
+         "every change falls on a multiple of 5 ns (2500000 steps of 2 fs)"},  // no power of ten
         {"1 ps", 1000, ""},  // still within 32 bits of picoseconds
         {"10 ps", 100, ""},
     };
@@ -138,7 +142,8 @@ TEST(CfdecodeTimeStep, FinerTimescalesDecodeAsTheOriginalAtTheFilesOwnTimes) {
         EXPECT_EQ(Decoded({fine.path(), "--format", "csv", "--quiet"}).err, "");
         EXPECT_EQ(Decoded({fine.path(), "--view", "transactions", "--format", "csv"}).out,
                   ScaledCsv(transactions.out, {2, 3}, v.factor));
-        EXPECT_EQ(Decoded({fine.path(), "--timing", "--mode", "udma4"}).out, ScaledTiming(timing.out, v.factor));
+        EXPECT_EQ(Decoded({fine.path(), "--timing", "--mode", "udma4"}).out,
+                  ScaledTiming(timing.out, v.factor));
     }
 }
 
@@ -161,28 +166,33 @@ TEST(CfdecodeTimeStep, RangesAreInTheFilesUnitsAndRoundInward) {
     ASSERT_LT(part.out.size(), all.out.size());
     const std::string expected = ScaledCsv(part.out, {0}, factor);
     EXPECT_EQ(Decoded({fine.path(), "--format", "csv", "--range",
-                   std::to_string(from * factor) + ":" + std::to_string(to * factor)}).out,
+                       std::to_string(from * factor) + ":" + std::to_string(to * factor)})
+                  .out,
               expected);
     // Times between two steps: the window still holds exactly what lies
     // between them.
     EXPECT_EQ(Decoded({fine.path(), "--format", "csv", "--range",
-                   std::to_string(from * factor - 1) + ":" + std::to_string(to * factor + 1)}).out,
+                       std::to_string(from * factor - 1) + ":" + std::to_string(to * factor + 1)})
+                  .out,
               expected);
     const ProgramResult empty =
-        RunCfdecode({fine.path(), "--range", std::to_string(from * factor + 1) + ":" + std::to_string(from * factor + 2)});
+        RunCfdecode({fine.path(), "--range",
+                     std::to_string(from * factor + 1) + ":" + std::to_string(from * factor + 2)});
     EXPECT_EQ(empty.status, 2);
     EXPECT_NE(empty.err.find("holds no position of the capture"), std::string::npos) << empty.err;
 }
 
 TEST(CfdecodeTimeStep, LongerThan2To32StepsIsRefusedInOneLine) {
-    const TemporaryFile capture(".vcd",
-                                "$timescale 1 fs $end\n$var wire 1 ! IORD- $end\n$var wire 1 \" IOWR- $end\n"
-                                "$enddefinitions $end\n#0\n1!\n1\"\n#1000\n0!\n#1001\n1!\n#5000000000000\n0!\n");
+    const TemporaryFile capture(
+        ".vcd",
+        "$timescale 1 fs $end\n$var wire 1 ! IORD- $end\n$var wire 1 \" IOWR- $end\n"
+        "$enddefinitions $end\n#0\n1!\n1\"\n#1000\n0!\n#1001\n1!\n#5000000000000\n0!\n");
     const ProgramResult result = RunCfdecode({capture.path()});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    EXPECT_NE(result.err.find("line 12: timestamp #5000000000000 lies beyond 32 bits of positions: the capture is "
-                              "longer than 2^32 of its steps (it spans 5000000000000 in steps of 1, timescale 1 fs)"),
+    EXPECT_NE(result.err.find(
+                  "line 12: timestamp #5000000000000 lies beyond 32 bits of positions: the capture is "
+                  "longer than 2^32 of its steps (it spans 5000000000000 in steps of 1, timescale 1 fs)"),
               std::string::npos)
         << result.err;
     EXPECT_NE(result.err.find("--offset"), std::string::npos) << result.err;
