@@ -3,12 +3,14 @@
 // prints or exports the records it decodes. Data goes to stdout, every
 // diagnostic to stderr; bad input ends with one line and exit status 2.
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -45,7 +47,9 @@ struct BadInput {
     std::string message;
 };
 
-bool ParsePosition(const std::string& text, uint32_t& value) {
+// A position in the file's units: up to 64 bits, as a capture counted in
+// steps reaches beyond 2^32 of them.
+bool ParsePosition(const std::string& text, uint64_t& value) {
     if (text.empty()) return false;
     size_t used = 0;
     unsigned long long parsed = 0;
@@ -56,9 +60,56 @@ bool ParsePosition(const std::string& text, uint32_t& value) {
     } catch (const std::exception&) {
         return false;
     }
-    if (used != text.size() || parsed > 0xFFFFFFFFull) return false;
-    value = static_cast<uint32_t>(parsed);
+    if (used != text.size()) return false;
+    value = parsed;
     return true;
+}
+
+// "5 ns", "1 fs": a time for the notes.
+std::string TimeText(double seconds) {
+    static const std::pair<double, const char*> kUnits[] = {{1, "s"}, {1e-3, "ms"}, {1e-6, "us"}, {1e-9, "ns"}, {1e-12, "ps"}};
+    for (const auto& [scale, unit] : kUnits)
+        if (seconds >= scale * 0.9999995) return fmt::format("{:.6g} {}", seconds / scale, unit);
+    return fmt::format("{:.6g} fs", seconds * 1e15);
+}
+
+// The decode window as typed, in the file's units.
+struct WindowTimes {
+    bool hasStart = false;
+    uint64_t start = 0;
+    bool hasRange = false;
+    uint64_t rangeStart = 0;
+    uint64_t rangeEnd = 0;
+};
+
+// The window in positions of `step` file units. Times between two steps:
+// a start moves to the next step and an end to the one before, so that the
+// window holds exactly the positions between the times typed (every change
+// of the capture lies on a step).
+void ToPositions(const WindowTimes& times, uint64_t step, const std::string& rangeText, const std::string& startText,
+                 DecodeWindow& window) {
+    constexpr uint64_t kMax = 0xFFFFFFFFull;
+    const std::string reach =
+        step == 1                                              ? "0 to 4294967295"
+        : step > std::numeric_limits<uint64_t>::max() / kMax ? "2^32 steps of " + std::to_string(step)
+                                                               : "0 to " + std::to_string(kMax * step) + " (2^32 steps of " + std::to_string(step) + ")";
+    auto up = [step](uint64_t time) { return time / step + (time % step != 0 ? 1 : 0); };
+    if (times.hasRange) {
+        if (times.rangeEnd / step > kMax)
+            throw BadInput{"--range " + rangeText + ": expected START:END, two positions from " + reach};
+        window.hasRange = true;
+        window.rangeStart = static_cast<uint32_t>(up(times.rangeStart));
+        window.rangeEnd = static_cast<uint32_t>(times.rangeEnd / step);
+        if (window.rangeStart > window.rangeEnd) {
+            throw BadInput{"--range " + rangeText + ": holds no position of the capture, whose times are multiples of " +
+                           std::to_string(step)};
+        }
+    }
+    if (times.hasStart) {
+        if (up(times.start) > kMax) throw BadInput{"--start " + startText + ": expected a position from " + reach};
+        window.hasStart = true;
+        window.start = static_cast<uint32_t>(up(times.start));
+    }
 }
 
 std::array<uint8_t, FD_SETTINGS_SIZE> ReadSettingsFile(const std::string& path) {
@@ -287,10 +338,12 @@ uint32_t TimeStep(const Waveform& bus) {
 }
 
 // --timing: the report on stdout, one warning a line.
+// Positions are printed in the file's units (times timeStep).
 bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, double secondsPerPosition,
-                       double samplePeriodNs) {
+                       uint64_t timeStep, double samplePeriodNs) {
     for (const analysis::TimingWarning& w : report.warnings) {
-        std::fprintf(out, "%10u  %12.1f ns  %s\n", w.position, w.position * secondsPerPosition * 1e9, w.Describe().c_str());
+        std::fprintf(out, "%10llu  %12.1f ns  %s\n", static_cast<unsigned long long>(w.position * timeStep),
+                     w.position * secondsPerPosition * 1e9, w.Describe().c_str());
     }
     for (const analysis::TimingNote& note : report.notes) std::fprintf(out, "note: %s\n", note.text.c_str());
     std::fprintf(out, "%zu timing warnings in %llu cycles, judged at a sample period of %.4g ns\n",
@@ -301,7 +354,7 @@ bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, dou
 // The records or the transactions view, with the filters and the payload
 // dump. Returns false when writing stdout failed.
 bool WriteViews(const Options& options, const RecordList& records,
-                const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter) {
+                const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter, uint64_t timeStep) {
     const OutputFormat format = options.format == "csv"    ? OutputFormat::Csv
                                 : options.format == "json" ? OutputFormat::Json
                                                            : OutputFormat::Text;
@@ -316,11 +369,12 @@ bool WriteViews(const Options& options, const RecordList& records,
         const size_t files = DumpPayloads(options.dump, transactions, filter);
         if (!options.quiet) std::fprintf(stderr, "cfdecode: %zu payload file%s in %s\n", files, files == 1 ? "" : "s", options.dump.c_str());
     }
-    if (transactionsView) return WriteTransactions(stdout, transactions, filter, {format, colour, options.hex});
+    if (transactionsView) return WriteTransactions(stdout, transactions, filter, {format, colour, options.hex, timeStep});
     OutputOptions output;
     output.format = format;
     output.all = options.all;
     output.colour = colour;
+    output.timeStep = timeStep;
     if (filter.empty()) return WriteRecords(stdout, records, fields, output);
     return WriteRecords(stdout, RecordsWithin(records, transactions, filter), fields, output);
 }
@@ -334,21 +388,23 @@ int Run(const Options& options) {
             throw BadInput{e.what()};
         }
     }();
+    // In the file's units; made positions once the capture's step is known.
     DecodeWindow window;
+    WindowTimes times;
     if (!options.range.empty()) {
         const size_t colon = options.range.find(':');
-        if (colon == std::string::npos || !ParsePosition(options.range.substr(0, colon), window.rangeStart) ||
-            !ParsePosition(options.range.substr(colon + 1), window.rangeEnd)) {
+        if (colon == std::string::npos || !ParsePosition(options.range.substr(0, colon), times.rangeStart) ||
+            !ParsePosition(options.range.substr(colon + 1), times.rangeEnd)) {
             throw BadInput{"--range " + options.range + ": expected START:END, two positions from 0 to 4294967295"};
         }
-        if (window.rangeStart > window.rangeEnd)
+        if (times.rangeStart > times.rangeEnd)
             throw BadInput{"--range " + options.range + ": the start lies after the end"};
-        window.hasRange = true;
+        times.hasRange = true;
     }
     if (!options.start.empty()) {
-        if (!ParsePosition(options.start, window.start))
+        if (!ParsePosition(options.start, times.start))
             throw BadInput{"--start " + options.start + ": expected a position from 0 to 4294967295"};
-        window.hasStart = true;
+        times.hasStart = true;
     }
     const TransactionFilter filter = [&] {
         try {
@@ -404,6 +460,16 @@ int Run(const Options& options) {
         }
     }
     clock.Mark("read");
+    const uint64_t step = waveform.timeStep;
+    ToPositions(times, step, options.range, options.start, window);
+    if (!options.quiet && step != 1) {
+        const double unit = waveform.secondsPerPosition / static_cast<double>(step);
+        std::fprintf(stderr,
+                     "cfdecode: note: %s: every change falls on a multiple of %s (%llu steps of %s); positions count "
+                     "those steps and outputs give the file's times\n",
+                     captureName.c_str(), TimeText(waveform.secondsPerPosition).c_str(),
+                     static_cast<unsigned long long>(step), TimeText(unit).c_str());
+    }
     uint64_t changes = 0;
     for (const Signal& signal : waveform.signals) changes += signal.changes.size();
     if (!options.quiet)
@@ -424,7 +490,8 @@ int Run(const Options& options) {
     if (!options.quiet && !notes.gaps.empty()) {
         std::string spans;
         for (size_t i = 0; i < notes.gaps.size() && i < 4; ++i)
-            spans += (i == 0 ? "" : ", ") + std::to_string(notes.gaps[i].first) + " to " + std::to_string(notes.gaps[i].second);
+            spans += (i == 0 ? "" : ", ") + std::to_string(notes.gaps[i].first * step) + " to " +
+                     std::to_string(notes.gaps[i].second * step);
         if (notes.gaps.size() > 4) spans += ", ... (" + std::to_string(notes.gaps.size()) + " in all)";
         std::fprintf(stderr, "cfdecode: note: %s: no data from %s ($dumpoff until $dumpon): each line keeps its level\n",
                      options.capture.c_str(), spans.c_str());
@@ -466,7 +533,7 @@ int Run(const Options& options) {
     const RecordList records = host.Decode(image, window);
     clock.Mark("decode");
     if (!options.quiet) {
-        for (const std::string& line : StrobeWarnings(strobes, records))
+        for (const std::string& line : StrobeWarnings(strobes, records, step))
             std::fprintf(stderr, "cfdecode: warning: %s: %s\n", captureName.c_str(), line.c_str());
     }
     // The records are the plug-in's own lists; the capture's transitions
@@ -487,7 +554,7 @@ int Run(const Options& options) {
                                             ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
                                             : timing.secondsPerPosition * 1e9;
         analysis::TimingReport report = analysis::CheckTiming(plain, lines, timing.options);
-        if (options.timing && !WriteTimingReport(stdout, report, bus.secondsPerPosition, timing.options.samplePeriodNs)) {
+        if (options.timing && !WriteTimingReport(stdout, report, bus.secondsPerPosition, step, timing.options.samplePeriodNs)) {
             std::fprintf(stderr, "cfdecode: cannot write the output\n");
             return kFailure;
         }
@@ -524,7 +591,7 @@ int Run(const Options& options) {
 
     const bool written = [&] {
         try {
-            return WriteViews(options, records, fields, filter);
+            return WriteViews(options, records, fields, filter, step);
         } catch (const ViewError& e) {
             throw BadInput{e.what()};
         }
@@ -553,7 +620,9 @@ int main(int argc, char** argv) {
         "such as D[15:0] are split into bits. A role no signal is named for holds its idle level; a capture\n"
         "that names no control line (Channel 0, D0, probe0 ...) is refused: name the roles with --map, or\n"
         "bind them in list order with --bind-by-position. Positions are the capture's timestamps in its\n"
-        "own units (VCD) or sample numbers (.sr, .dsl, CSV, Saleae binary).\n\n"
+        "own units (VCD) or sample numbers (.sr, .dsl, CSV, Saleae binary). A VCD whose timestamps pass 2^32 (a 1 fs dump)\n"
+        "is counted in its step, the largest its changes and end are multiples of (a note says it); outputs,\n"
+        "--range and --start stay in the file's own times, a time between steps moving inward.\n\n"
         "VCD as simulators write it is read as it is: Verilog escaped names (\\-CS0, \\CS1#, \\D[15:0]),\n"
         "VHDL bit names (dd(3), dd(15 downto 0)), one signal declared in several scopes (known by each name),\n"
         "$dumpoff ... $dumpon (no data between: the levels hold, said on stderr), extended VCD ($dumpports:\n"
@@ -593,7 +662,8 @@ int main(int argc, char** argv) {
     app.add_option("--range", options.range, "Decode only between these positions")->type_name("START:END");
     app.add_option("--start", options.start, "The capture's start position: decode after it")->type_name("POSITION");
     app.add_option("--offset", options.offset,
-                   "Subtract this from every timestamp (for captures whose times pass 2^32)")
+                   "Subtract this from every timestamp, before the time step is found (for captures longer than\n"
+                   "2^32 of their steps)")
         ->type_name("N");
     app.add_option("--language", options.language, "The capture's language: en, zh-CN or zh-TW")
         ->type_name("LANGUAGE")

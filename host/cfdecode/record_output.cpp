@@ -55,7 +55,8 @@ private:
 // thread: nothing is shared but the fields.
 class CsvLines {
 public:
-    explicit CsvLines(const std::map<uint16_t, FieldPresentation>& fields) : fields_(fields), middleOf_(65536, -1) {}
+    CsvLines(const std::map<uint16_t, FieldPresentation>& fields, uint64_t timeStep)
+        : fields_(fields), middleOf_(65536, -1), timeStep_(timeStep) {}
 
     fmt::memory_buffer& text() { return text_; }
 
@@ -66,7 +67,7 @@ public:
         for (size_t i = from; i < to; ++i) {
             const DecodedRecord record = records[i];
             char number[24];
-            const char* numberEnd = std::to_chars(number, number + sizeof number, record.position).ptr;
+            const char* numberEnd = std::to_chars(number, number + sizeof number, record.position * timeStep_).ptr;
             text_.append(number, numberEnd);
             const std::string& kind = Middle(record.fieldId);
             text_.append(kind.data(), kind.data() + kind.size());
@@ -99,6 +100,7 @@ private:
 
     const std::map<uint16_t, FieldPresentation>& fields_;
     std::vector<int32_t> middleOf_;
+    uint64_t timeStep_;
     std::vector<std::string> middles_;
     fmt::memory_buffer text_;
 };
@@ -181,7 +183,7 @@ bool WriteRecords(std::FILE* out, const RecordList& records,
         // two buffers used over and over (small enough to stay in the
         // cache), while the finished ones are written, in order.
         constexpr size_t kBlock = size_t{1} << 14;
-        CsvLines first(fields), second(fields);
+        CsvLines first(fields, options.timeStep), second(fields, options.timeStep);
         if (records.size() < 4 * kBlock) {
             for (size_t from = 0; from < records.size(); from += kBlock) {
                 first.Append(records, from, std::min(records.size(), from + kBlock));
@@ -225,7 +227,7 @@ bool WriteRecords(std::FILE* out, const RecordList& records,
                 name = names.emplace(record.fieldId, nlohmann::json(Lookup(fields, record.fieldId).name).dump()).first;
             fmt::format_to(std::back_inserter(buffer),
                            "{{\"position\":{},\"field_id\":{},\"name\":{},\"value\":{},\"colour\":\"{}\"",
-                           record.position, record.fieldId, name->second, record.value, ColourHex(record.colour));
+                           record.position * options.timeStep, record.fieldId, name->second, record.value, ColourHex(record.colour));
             // Detail texts are plain ASCII names, safe to write unescaped.
             const std::string detail = RegisterDetail(record.fieldId, record.value);
             if (!detail.empty()) fmt::format_to(std::back_inserter(buffer), ",\"detail\":\"{}\"", detail);
@@ -235,8 +237,8 @@ bool WriteRecords(std::FILE* out, const RecordList& records,
         break;
     }
     case OutputFormat::Text: {
-        uint32_t widest = 0;
-        for (const DecodedRecord& record : records) widest = std::max(widest, record.position);
+        uint64_t widest = 0;
+        for (const DecodedRecord& record : records) widest = std::max(widest, record.position * options.timeStep);
         const size_t positionWidth = std::max<size_t>(8, fmt::formatted_size("{}", widest));
         fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}\n", "position", positionWidth, "kind", "value");
         for (const DecodedRecord& record : records) {
@@ -249,9 +251,9 @@ bool WriteRecords(std::FILE* out, const RecordList& records,
                                (record.colour >> 8) & 0xFF, (record.colour >> 16) & 0xFF);
             }
             if (value.empty()) {
-                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {}", record.position, positionWidth, field.name);
+                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {}", record.position * options.timeStep, positionWidth, field.name);
             } else {
-                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}", record.position, positionWidth, field.name,
+                fmt::format_to(std::back_inserter(buffer), "{:>{}}  {:<16}  {}", record.position * options.timeStep, positionWidth, field.name,
                                value);
                 const std::string detail = RegisterDetail(record.fieldId, record.value);
                 if (!detail.empty()) fmt::format_to(std::back_inserter(buffer), "  {}", detail);

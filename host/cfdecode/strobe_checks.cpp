@@ -128,25 +128,26 @@ StrobeFacts GatherStrobeFacts(const Waveform& waveform, const ChannelPlan& plan,
     return facts;
 }
 
-std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records) {
+std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records,
+                                        uint64_t timeStep) {
     std::vector<std::string> lines;
+    auto at = [timeStep](uint32_t position) { return std::to_string(position * timeStep); };
     for (int role : facts.assertedAtStart) {
         lines.push_back(facts.names[role] + " is already asserted at the start of the decode window (" +
-                        std::to_string(facts.bounds.start) + "): the cycle under way there is not decoded");
+                        at(facts.bounds.start) + "): the cycle under way there is not decoded");
     }
     for (const StrobeFacts::Held& held : facts.heldAtEnd) {
         if (!CycleRecordAt(records, held.fall)) continue;
         lines.push_back(facts.names[held.role] + " is still asserted at the end of the decode window (" +
-                        std::to_string(facts.bounds.end) + "): the data of the cycle at " +
-                        std::to_string(held.fall) + " were taken at " + std::to_string(facts.bounds.end - 1) +
-                        ", the window's last sample");
+                        at(facts.bounds.end) + "): the data of the cycle at " + at(held.fall) +
+                        " were taken at " + at(facts.bounds.end - 1) + ", the window's last sample");
     }
     if (facts.collisions > 0) {
         lines.push_back(std::to_string(facts.collisions) +
                         (facts.collisions == 1 ? " position" : " positions") + " where " +
                         facts.names[kIord] + " and " + facts.names[kIowr] + " change together outside DMA " +
                         (facts.collisions == 1 ? "was" : "were") + " not decoded (the first at " +
-                        std::to_string(facts.firstCollision) + ")");
+                        at(facts.firstCollision) + ")");
     }
     return lines;
 }

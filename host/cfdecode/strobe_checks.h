@@ -51,6 +51,7 @@ StrobeFacts GatherStrobeFacts(const Waveform& waveform, const ChannelPlan& plan,
 // The warnings, one line each (without "cfdecode: warning: "), given the
 // plug-in's records: a strobe held at the end is reported when a register,
 // PIO or multiword DMA cycle was decoded at its fall.
-std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records);
+// Positions are said in the file's units: times `timeStep` (Waveform::timeStep).
+std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records, uint64_t timeStep = 1);
 
 }  // namespace fd::host

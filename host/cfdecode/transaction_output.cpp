@@ -130,14 +130,14 @@ std::string_view KindName(Transaction::Kind kind) {
     return "data without a command";
 }
 
-nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t) {
+nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t, uint64_t timeStep) {
     nlohmann::ordered_json j;
     j["number"] = number;
     j["kind"] = KindName(t.kind);
-    j["start"] = t.start;
-    j["end"] = t.end;
+    j["start"] = t.start * timeStep;
+    j["end"] = t.end * timeStep;
     if (IsCommand(t)) {
-        j["command_position"] = t.commandPosition;
+        j["command_position"] = t.commandPosition * timeStep;
         j["device"] = t.device;
         j["opcode"] = t.opcode;
     }
@@ -199,12 +199,12 @@ constexpr std::array<bool, kColumns> kRightAligned = {true, true, true, false, f
 
 using Row = std::array<std::string, kColumns>;
 
-Row TextRow(size_t number, const Transaction& t) {
+Row TextRow(size_t number, const Transaction& t, uint64_t timeStep) {
     const bool command = IsCommand(t);
     Row row;
     row[kNumber] = std::to_string(number);
-    row[kStart] = std::to_string(t.start);
-    row[kEnd] = std::to_string(t.end);
+    row[kStart] = std::to_string(t.start * timeStep);
+    row[kEnd] = std::to_string(t.end * timeStep);
     row[kDev] = command ? std::to_string(t.device) : "-";
     row[kOp] = command ? Hex2(t.opcode) : "--";
     row[kName] = t.name;
@@ -300,7 +300,7 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
     case OutputFormat::Json:
         for (size_t i = 0; i < transactions.size(); ++i) {
             if (!filter.Matches(transactions[i])) continue;
-            text += TransactionJson(i + 1, transactions[i]).dump();
+            text += TransactionJson(i + 1, transactions[i], options.timeStep).dump();
             text += '\n';
             if (text.size() > (1u << 16) && !flush()) return false;
         }
@@ -315,7 +315,7 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
             auto number = [&](auto value, bool present) { return present ? fmt::format("{}", value) : std::string(); };
             text += fmt::format(
                 "{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", i + 1,
-                CsvQuoted(std::string(KindName(t.kind))), t.start, t.end, number(t.device, command),
+                CsvQuoted(std::string(KindName(t.kind))), t.start * options.timeStep, t.end * options.timeStep, number(t.device, command),
                 number(t.opcode, command), CsvQuoted(t.name), CsvQuoted(std::string(analysis::ProtocolName(t.protocol))),
                 analysis::DataPathName(t.dataPath), t.dataPath == analysis::DataPath::None ? "" : t.dataIn ? "in" : "out",
                 number(t.lbaAddress, command && t.lba), number(t.cylinder, command && !t.lba),
@@ -333,7 +333,7 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
         for (size_t c = 0; c < kColumns; ++c) width[c] = std::string_view(kHeadings[c]).size();
         for (size_t i = 0; i < transactions.size(); ++i) {
             if (!filter.Matches(transactions[i])) continue;
-            rows.emplace_back(i, TextRow(i + 1, transactions[i]));
+            rows.emplace_back(i, TextRow(i + 1, transactions[i], options.timeStep));
             for (size_t c = 0; c < kColumns; ++c) width[c] = std::max(width[c], rows.back().second[c].size());
         }
         auto cells = [&](const Row& row, const Transaction* t, const std::string& detail) {

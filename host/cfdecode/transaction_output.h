@@ -50,6 +50,7 @@ struct TransactionViewOptions {
     OutputFormat format = OutputFormat::Text;
     bool colour = false;
     bool hex = false;  // text: a hex view of each payload under its line
+    uint64_t timeStep = 1;  // positions are printed times this: the file's units (Waveform::timeStep)
 };
 
 // Transactions are numbered from 1 in capture order, before filtering, so a

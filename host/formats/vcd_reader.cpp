@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -157,6 +158,11 @@ void JoinChanges(std::vector<uint32_t>& changes, std::vector<uint32_t>& second, 
     std::vector<uint32_t>().swap(second);
 }
 
+// The second reader met a timestamp its step puts beyond 32 bits: whether
+// the capture is too long depends on the first half's step too, so the
+// first reader reads that half again alone.
+struct StepOverflow {};
+
 class VcdParser {
 public:
     VcdParser(std::string_view text, const std::string& name, const CaptureReadOptions& options,
@@ -186,6 +192,7 @@ public:
                 waveform_.endPosition = signal.changes.back();
         }
         if (dumpOff_) gaps_.emplace_back(offStart_, waveform_.endPosition);  // never dumped again
+        FinishSteps();
         if (notes != nullptr) {
             notes->format = "VCD";
             notes->unknownValues = unknownValues_;
@@ -317,6 +324,7 @@ private:
         if (number.empty() || error != std::errc() || end != number.data() + number.size() || multiple == 0 || scale == 0)
             FailAt(at, "expected a timescale such as 1 ns (a number and s, ms, us, ns, ps or fs), found '" + text + "'");
         waveform_.secondsPerPosition = static_cast<double>(multiple) * scale;
+        timescale_ = std::to_string(multiple) + " " + unit;
     }
 
     void ParseVariable() {
@@ -541,10 +549,13 @@ private:
         std::atomic<bool> abandon{false};
         std::exception_ptr secondError;
         second->abandon_ = &abandon;
+        bool secondOverflow = false;
         std::thread worker([&] {
             try {
                 second->ReserveAhead(sampledChanges, sampled, Offset(split), Offset(end_));
                 second->ParseChanges();
+            } catch (const StepOverflow&) {
+                secondOverflow = true;
             } catch (...) {
                 secondError = std::current_exception();
             }
@@ -569,6 +580,26 @@ private:
             return nullptr;
         }
         AcceptTimestamp(split, splitTime);  // as one reader would have
+        if (counting_ || second->counting_ || secondOverflow) {
+            // Counted in steps: the step of the whole divides what one
+            // reader counts in, so where the second half's last timestamp
+            // does not fit 32 bits of it, one reader may have refused the
+            // capture in that half (or before its error): read it again
+            // alone to say where.
+            const uint64_t step = secondOverflow ? 0
+                                                 : std::gcd(counting_ ? step_ : StoredStep(),
+                                                            second->counting_ ? second->step_ : second->StoredStep());
+            if (step == 0 || (second->lastTime_ - options_.offset) / step > std::numeric_limits<uint32_t>::max()) {
+                ParseChanges();
+                return nullptr;
+            }
+            if (!secondError) {
+                if (!counting_) StartCounting();
+                if (!second->counting_) second->StartCounting();
+                Rescale(step);
+                second->Rescale(step);
+            }
+        }
         if (secondError) std::rethrow_exception(secondError);
         unknownValues_ += second->unknownValues_;
         undrivenValues_ += second->undrivenValues_;
@@ -594,9 +625,7 @@ private:
             uint64_t time = 0;
             const char* r = PlainTimestamp(q, time);
             if (r == nullptr || r == end_) continue;
-            if (!haveTime_ || time <= firstTime_ || Position(time) == 0 ||
-                time - options_.offset > std::numeric_limits<uint32_t>::max())
-                continue;
+            if (!haveTime_ || time <= firstTime_ || time <= options_.offset) continue;
             splitTime = time;
             return q;
         }
@@ -663,8 +692,154 @@ private:
         }
     }
 
+    // The position of an accepted timestamp.
     uint32_t Position(uint64_t time) const {
-        return time <= options_.offset ? 0 : static_cast<uint32_t>(time - options_.offset);
+        return time <= options_.offset ? 0 : static_cast<uint32_t>((time - options_.offset) / step_);
+    }
+
+    // ---- the time step ----------------------------------------------------
+    //
+    // Positions are the file's units while they fit 32 bits. From the first
+    // timestamp that does not, they count steps of step_ units: the largest
+    // that every position stored until then and every timestamp from then
+    // on is a multiple of; a timestamp off the step makes it smaller, and
+    // what was stored is scaled to the new one. At the end the step becomes
+    // the largest every change, gap and the end are a multiple of.
+
+    // The position of a timestamp `relative` units after the offset.
+    uint32_t Steps(const char* at, uint64_t relative) {
+        if (!counting_) {
+            if (relative <= std::numeric_limits<uint32_t>::max()) return static_cast<uint32_t>(relative);
+            StartCounting();
+        }
+        if (step_ == 0 || relative % step_ != 0) {
+            const uint64_t step = std::gcd(step_, relative);
+            if (relative / step > std::numeric_limits<uint32_t>::max()) Overflow(at, relative, step);
+            Rescale(step);
+        }
+        const uint64_t steps = relative / step_;
+        if (steps > std::numeric_limits<uint32_t>::max()) Overflow(at, relative, step_);
+        return static_cast<uint32_t>(steps);
+    }
+
+    [[noreturn]] void Overflow(const char* at, uint64_t relative, uint64_t step) const {
+        if (abandon_ != nullptr) throw StepOverflow{};
+        const uint64_t time = relative + options_.offset;
+        const uint64_t reach = step > std::numeric_limits<uint64_t>::max() / std::numeric_limits<uint32_t>::max()
+                                   ? std::numeric_limits<uint64_t>::max()
+                                   : step * std::numeric_limits<uint32_t>::max();
+        FailAt(at, "timestamp #" + std::to_string(time) +
+                       " lies beyond 32 bits of positions: the capture is longer than 2^32 of its steps (it spans " +
+                       std::to_string(relative) + " in steps of " + std::to_string(step) + ", timescale " +
+                       timescale_ + "); cut it with --offset (at least " +
+                       std::to_string(options_.offset + (relative - std::min(relative, reach))) + ")");
+    }
+
+    // The largest step the positions stored so far are a multiple of (0
+    // when there are none but 0).
+    uint64_t StoredStep() const {
+        uint64_t step = 0;
+        auto take = [&step](uint32_t position) { step = std::gcd(step, uint64_t{position}); };
+        for (const std::vector<uint32_t>& changes : changes_) {
+            for (uint32_t position : changes) {
+                take(position);
+                if (step == 1) return 1;
+            }
+        }
+        for (uint32_t position : firstPushed_) take(position);
+        for (const auto& [from, to] : gaps_) {
+            take(from);
+            take(to);
+        }
+        if (dumpOff_) take(offStart_);
+        return step;
+    }
+
+    // From positions in the file's units to steps.
+    void StartCounting() {
+        counting_ = true;
+        const uint64_t step = StoredStep();
+        if (step > 1) {
+            const auto divisor = static_cast<uint32_t>(step);
+            for (std::vector<uint32_t>& changes : changes_)
+                for (uint32_t& position : changes) position /= divisor;
+            for (uint32_t& position : firstPushed_) position /= divisor;
+            for (auto& [from, to] : gaps_) {
+                from /= divisor;
+                to /= divisor;
+            }
+            offStart_ = dumpOff_ ? offStart_ / divisor : 0;
+        }
+        position_ = 0;  // the timestamp's own comes next
+        step_ = 0;      // nothing is known yet when nothing was stored
+        SetStep(step);
+    }
+
+    // Counts what was stored in steps of `step` (which divides step_).
+    void Rescale(uint64_t step) {
+        if (step_ == step) return;
+        if (step_ != 0) {
+            const auto factor = static_cast<uint32_t>(step_ / step);  // stored positions stay below 2^32 steps
+            for (std::vector<uint32_t>& changes : changes_)
+                for (uint32_t& position : changes) position *= factor;
+            for (uint32_t& position : firstPushed_) position *= factor;
+            for (auto& [from, to] : gaps_) {
+                from *= factor;
+                to *= factor;
+            }
+            position_ *= factor;
+            offStart_ *= factor;
+        }
+        SetStep(step);
+    }
+
+    void SetStep(uint64_t step) {
+        step_ = step;
+        if (step == 0) {
+            stepMask_ = std::numeric_limits<uint64_t>::max();  // every timestamp takes the checked path
+            return;
+        }
+        // The common lines' exact division: by the power of two with a
+        // shift, by the odd part with its inverse modulo 2^64 (a multiple of
+        // it times the inverse is the quotient; anything else comes out
+        // above UINT64_MAX / odd).
+        stepShift_ = static_cast<unsigned>(std::countr_zero(step));
+        stepMask_ = (uint64_t{1} << stepShift_) - 1;
+        const uint64_t odd = step >> stepShift_;
+        uint64_t inverse = odd;  // right to 3 bits; each step doubles them
+        for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;
+        stepInverse_ = inverse;
+        stepLimit_ = std::min<uint64_t>(std::numeric_limits<uint32_t>::max(), std::numeric_limits<uint64_t>::max() / odd);
+    }
+
+    // A capture counted in steps: the largest step every change, gap and
+    // the end are a multiple of, which the sample period takes on. Both
+    // readings of a file, in one pass or in two halves, end at the same.
+    void FinishSteps() {
+        if (!counting_) return;
+        uint64_t more = waveform_.endPosition;
+        for (const Signal& signal : waveform_.signals) {
+            for (uint32_t position : signal.changes) {
+                more = std::gcd(more, uint64_t{position});
+                if (more == 1) break;
+            }
+            if (more == 1) break;
+        }
+        for (const auto& [from, to] : gaps_) more = std::gcd(more, std::gcd(uint64_t{from}, uint64_t{to}));
+        if (more > 1) {
+            const auto divisor = static_cast<uint32_t>(more);
+            for (Signal& signal : waveform_.signals)
+                for (uint32_t& position : signal.changes) position /= divisor;
+            for (auto& [from, to] : gaps_) {
+                from /= divisor;
+                to /= divisor;
+            }
+            waveform_.endPosition /= divisor;
+            step_ *= more;
+        }
+        if (step_ == 0) step_ = 1;
+        waveform_.timeStep = step_;
+        waveform_.secondsPerPosition *= static_cast<double>(step_);
     }
 
     // The lines nearly every change is written as, "#1234" and "1!" (a
@@ -688,12 +863,15 @@ private:
                 const int digits = ReadDigits(p + 1, time);
                 const char* q = p + 1 + digits;
                 if (digits == 0 || digits > 16 || !IsSpace(*q)) break;
-                if (time >= lastTime_ && time > plainAfter_ && time <= plainUpTo_) {
-                    // Later than the first timestamp and the offset, within
-                    // 32 bits: what AcceptTimestamp does for it.
+                const uint64_t relative = time - options_.offset;
+                const uint64_t steps = (relative >> stepShift_) * stepInverse_;
+                if (time >= lastTime_ && time > plainAfter_ && (relative & stepMask_) == 0 && steps <= stepLimit_) {
+                    // Later than the first timestamp and the offset, on the
+                    // step and within 32 bits of it: what AcceptTimestamp
+                    // does for it.
                     lastTime_ = time;
                     startingLevels_ = false;
-                    position_ = static_cast<uint32_t>(time - options_.offset);
+                    position_ = static_cast<uint32_t>(steps);
                 } else {
                     AcceptTimestamp(p, time);
                 }
@@ -893,11 +1071,7 @@ private:
     void AcceptTimestamp(const char* at, uint64_t time) {
         if (haveTime_ && time < lastTime_)
             FailAt(at, "timestamp #" + std::to_string(time) + " goes back from #" + std::to_string(lastTime_));
-        if (time > options_.offset && time - options_.offset > std::numeric_limits<uint32_t>::max()) {
-            FailAt(at, "timestamp #" + std::to_string(time) +
-                           " lies beyond 32 bits of positions; shift the capture with --offset (at least " +
-                           std::to_string(time - std::numeric_limits<uint32_t>::max()) + ")");
-        }
+        const uint32_t position = time <= options_.offset ? 0 : Steps(at, time - options_.offset);
         if (!haveTime_) {
             haveTime_ = true;
             firstTime_ = time;
@@ -906,8 +1080,8 @@ private:
         lastTime_ = time;
         // Values given at the first timestamp, or before the offset, are
         // where the signals start; only later ones are changes.
-        startingLevels_ = time == firstTime_ || Position(time) == 0;
-        position_ = Position(time);
+        startingLevels_ = time == firstTime_ || time <= options_.offset;
+        position_ = position;
     }
 
     const Variable* Lookup(const char* at, std::string_view code) {
@@ -1079,12 +1253,18 @@ private:
     bool startingLevels_ = true;  // before the first timestamp, values set starting levels
     uint64_t firstTime_ = 0;
     uint64_t lastTime_ = 0;
-    // Timestamps above plainAfter_ and up to plainUpTo_ need no checks but
-    // going back (see ScanCommonLines).
+    // Timestamps above plainAfter_ on the step need no checks but going
+    // back and 32 bits (see ScanCommonLines).
     uint64_t plainAfter_ = std::numeric_limits<uint64_t>::max();
-    uint64_t plainUpTo_ = options_.offset > std::numeric_limits<uint64_t>::max() - std::numeric_limits<uint32_t>::max()
-                              ? std::numeric_limits<uint64_t>::max()
-                              : options_.offset + std::numeric_limits<uint32_t>::max();
+    // The step positions count (see Steps; 0 while counting has begun with
+    // nothing to go by) and its exact division for the common lines.
+    bool counting_ = false;  // positions count steps, not the file's units
+    uint64_t step_ = 1;
+    unsigned stepShift_ = 0;
+    uint64_t stepMask_ = 0;
+    uint64_t stepInverse_ = 1;
+    uint64_t stepLimit_ = std::numeric_limits<uint32_t>::max();
+    std::string timescale_ = "not given";
     uint32_t position_ = 0;
     uint64_t unknownValues_ = 0;
     uint64_t undrivenValues_ = 0;

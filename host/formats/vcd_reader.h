@@ -3,7 +3,10 @@
 // ReadCapture; tests also call ReadVcdText on in-memory fixtures.
 //
 // Positions are the file's timestamps in its timescale units, minus the
-// offset. Vectors are split into one signal per bit, named by the bit's
+// offset. A capture longer than 32 bits of them is counted in the largest
+// step every change, $dumpoff gap and the end are a multiple of (Waveform::
+// timeStep; secondsPerPosition is that step); one longer than 2^32 steps
+// is refused. Vectors are split into one signal per bit, named by the bit's
 // index (D [15:0] gives D15 .. D0). z (a line nobody drives) keeps the
 // line's last level, 0 before its first; x and the other unknown values
 // read as 0. Both are counted. The values a signal has at the first

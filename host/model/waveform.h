@@ -21,6 +21,12 @@ struct Waveform {
     std::vector<Signal> signals;
     uint32_t endPosition = 0;       // last position of the capture
     double secondsPerPosition = 0;  // sample period; 0 when unknown
+    // The file's time units per position: 1 but for a VCD too long for 32
+    // bits of its timestamps, whose positions count the step every one of
+    // them is a multiple of (a 1 fs dump of a bus sampled every 5 ns counts
+    // 5000000 fs steps). Outputs multiply positions by it to give the
+    // file's times.
+    uint64_t timeStep = 1;
     // Other names the capture gives a signal (a simulator's port seen from
     // a submodule): the signal's index and the name. Role matching and
     // --map know them as well as the signal's own name.

@@ -51,7 +51,7 @@ TEST(CfdecodeCommandLine, BadInputGetsOneLineAndStatusTwo) {
         {"cut in the header", {"@"}, good.substr(0, 60), "unexpected end of file"},
         {"malformed", {"@"}, BusVcd("#10 2!\n"), "line 26: expected a timestamp (#) or a value change"},
         {"unknown code", {"@"}, BusVcd("#10 1?\n"), "line 26: unknown identifier code '?'"},
-        {"beyond 32 bits", {"@"}, BusVcd("#4294967296 1!\n"), "line 26: timestamp #4294967296 lies beyond 32 bits"},
+        {"beyond 32 bits", {"@"}, BusVcd("#1 1! #4294967296 0!\n"), "line 26: timestamp #4294967296 lies beyond 32 bits"},
         {"unknown map role", {"@", "--map", "FOO=DMARQ"}, good, "--map FOO=DMARQ: unknown role 'FOO'"},
         {"map without signal", {"@", "--map", "IORD"}, good, "--map IORD: expected ROLE=SIGNAL"},
         {"unknown map signal", {"@", "--map", "IORD=probe9"}, good, "--map IORD=probe9: the capture has no signal named 'probe9'"},

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <cctype>
 #include <random>
 #include <string>
 
@@ -99,13 +100,39 @@ std::string RandomDump(std::mt19937& random, bool& broken) {
     return text;
 }
 
+// The dump with every timestamp at the start of a line times `factor`; the
+// `odd`th of them (counting from 1; 0: none) half a factor later.
+std::string Scaled(const std::string& text, uint64_t factor, uint64_t odd) {
+    std::string out;
+    uint64_t seen = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(at, end - at);
+        size_t digits = 1;
+        while (digits < line.size() && std::isdigit(static_cast<unsigned char>(line[digits]))) ++digits;
+        if (line[0] == '#' && digits > 1) {
+            uint64_t time = std::stoull(line.substr(1, digits - 1)) * factor;
+            if (odd != 0 && ++seen == odd % 40 + 1) time += factor / 2;
+            line = "#" + std::to_string(time) + line.substr(digits);
+        }
+        out += line;
+        at = end;
+    }
+    return out;
+}
+
 TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
     std::mt19937 random(20261210);
-    int split = 0, failed = 0, released = 0, gaps = 0;
+    int split = 0, failed = 0, released = 0, gaps = 0, counted = 0;
     for (int round = 0; round < 3000; ++round) {
         bool broken = false;
-        const std::string text = RandomDump(random, broken);
+        std::string text = RandomDump(random, broken);
         const uint64_t offset = round % 5 == 0 ? random() % 8 : 0;
+        // Every third dump in a finer unit, some past 32 bits of it (counted
+        // in steps), a few with one timestamp off the step.
+        static const uint64_t kFactors[] = {5, 1000000, 3000000000};
+        if (round % 3 == 1) text = Scaled(text, kFactors[random() % 3], random() % 4 == 0 ? random() : 0);
         const Outcome one = Read(text, std::numeric_limits<size_t>::max(), offset);
         const Outcome two = Read(text, 0, offset);
         ASSERT_EQ(one.error, two.error) << text;
@@ -123,6 +150,8 @@ TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
             ASSERT_EQ(a.changes, b.changes) << a.name << "\n" << text;
         }
         ASSERT_EQ(one.waveform.endPosition, two.waveform.endPosition) << text;
+        ASSERT_EQ(one.waveform.timeStep, two.waveform.timeStep) << text;
+        counted += one.waveform.timeStep > 1 ? 1 : 0;
         ASSERT_EQ(one.notes.unknownValues, two.notes.unknownValues) << text;
         ASSERT_EQ(one.notes.undrivenValues, two.notes.undrivenValues) << text;
         ASSERT_EQ(one.notes.gaps, two.notes.gaps) << text;
@@ -134,6 +163,7 @@ TEST(VcdHalves, ReadInTwoHalvesAsOneReaderReadsThem) {
     EXPECT_GT(failed, 100);
     EXPECT_GT(released, 500);
     EXPECT_GT(gaps, 300);
+    EXPECT_GT(counted, 100);
 }
 
 }  // namespace

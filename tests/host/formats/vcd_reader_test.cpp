@@ -186,6 +186,39 @@ TEST(VcdReader, TimestampsNearTheTopOfTheRange) {
     EXPECT_EQ(waveform.endPosition, 4294967295u);
 }
 
+// Past 32 bits of its units a capture counts the step its changes, gaps
+// and end fall on; one that fits keeps its own units.
+TEST(VcdReader, LongCapturesCountTheirTimeStep) {
+    struct Case {
+        const char* label;
+        std::string changes;  // after "$timescale 1 fs" and one signal s
+        uint64_t offset;
+        std::vector<uint32_t> positions;
+        uint32_t end;
+        uint64_t step;
+    };
+    const Case cases[] = {
+        {"fits: own units", "#0 0! #5000000 1! #4000000000 0!", 0, {5000000, 4000000000u}, 4000000000u, 1},
+        {"5 ns steps", "#0 0! #5000000 1! #10000000 0! #6000000000000 1!", 0, {1, 2, 1200000}, 1200000, 5000000},
+        // The step shrinks after counting began: what was counted is scaled.
+        {"step shrinks", "#0 0! #6000000000 1! #6000000000000 0! #6000002000000 1! #6000003000000", 0,
+         {6000, 6000000, 6000002}, 6000003, 1000000},
+        // A timestamp off the step with no change at it leaves no mark.
+        {"changes decide", "#0 0! #5000000000 1! #7500000000 #10000000000 0!", 0, {1, 2}, 2, 5000000000},
+        {"after the offset", "#0 0! #1000000007 1! #9000000007 0!", 7, {1, 9}, 9, 1000000000},
+    };
+    for (const Case& c : cases) {
+        CaptureReadOptions options;
+        options.offset = c.offset;
+        const Waveform waveform =
+            ReadVcdText("$timescale 1 fs $end $var wire 1 ! s $end $enddefinitions $end " + c.changes, "fine.vcd", options);
+        EXPECT_EQ(Named(waveform, "s").changes, c.positions) << c.label;
+        EXPECT_EQ(waveform.endPosition, c.end) << c.label;
+        EXPECT_EQ(waveform.timeStep, c.step) << c.label;
+        EXPECT_DOUBLE_EQ(waveform.secondsPerPosition, 1e-15 * static_cast<double>(c.step)) << c.label;
+    }
+}
+
 // Timestamps of every length, with leading zeros, ending in each kind of
 // white space, in a long run of lines (where the reader takes them eight
 // digits at a time) and at the end of the file.
@@ -441,7 +474,9 @@ TEST(VcdReader, RefusesMalformedFilesNamingTheLine) {
         {"bad timestamp", "$var wire 1 ! a $end $enddefinitions $end\n#1x\n", 2, "expected a timestamp"},
         {"empty timestamp", "$var wire 1 ! a $end $enddefinitions $end\n#\n", 2, "expected a timestamp"},
         {"time goes back", "$var wire 1 ! a $end $enddefinitions $end\n#5\n#4\n", 3, "goes back"},
-        {"beyond 32 bits", "$var wire 1 ! a $end $enddefinitions $end\n#0\n#4294967296\n", 3, "--offset"},
+        {"beyond 32 bits", "$var wire 1 ! a $end $enddefinitions $end\n#0\n#1\n1!\n#4294967296\n", 5, "--offset"},
+        {"beyond 2^32 steps", "$var wire 1 ! a $end $enddefinitions $end\n#0\n#10\n1!\n#42949672950\n#42949672965\n", 6,
+         "longer than 2^32 of its steps (it spans 42949672965 in steps of 5"},
         {"huge timestamp", "$var wire 1 ! a $end $enddefinitions $end\n#99999999999999999999999\n", 2, "too large"},
         {"truncated dumpvars", "$var wire 1 ! a $end $enddefinitions $end\n#0\n$dumpvars\n1!\n", 3, "truncated"},
         {"garbage", "$var wire 1 ! a $end $enddefinitions $end\n#0\n@@@\n", 3, "expected a timestamp (#) or a value"},
