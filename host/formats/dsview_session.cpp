@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/formats/format_error.h"
+#include "host/formats/session_archive.h"
 #include "host/formats/samplerate.h"
 
 namespace fd::host {
@@ -19,58 +20,6 @@ namespace {
 
 constexpr size_t kHeaderLimit = 1 << 20;  // a header is a few hundred bytes
 constexpr int kLogicMode = 0;             // DSView's device mode of a logic analyzer
-
-struct ZipCloser {
-    void operator()(zip_t* zip) const { zip_discard(zip); }
-};
-struct FileCloser {
-    void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
-using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
-using ZipFilePtr = std::unique_ptr<zip_file_t, FileCloser>;
-
-std::string Trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-// Keys lower-cased, by section; and each key's line, for messages.
-struct Ini {
-    std::map<std::string, std::map<std::string, std::string>> sections;
-    std::map<std::string, int> lines;  // "section/key" → line number
-};
-
-Ini ParseIni(const std::string& text) {
-    Ini ini;
-    std::string section;
-    size_t start = 0;
-    int number = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = Trim(text.substr(start, end - start));
-        start = end + 1;
-        ++number;
-        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
-        if (line.front() == '[' && line.back() == ']') {
-            section = Lower(Trim(line.substr(1, line.size() - 2)));
-            continue;
-        }
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string key = Lower(Trim(line.substr(0, eq)));
-        ini.sections[section][key] = Trim(line.substr(eq + 1));
-        ini.lines[section + "/" + key] = number;
-    }
-    return ini;
-}
 
 bool ParseCount(const std::string& text, uint64_t& value) {
     if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
@@ -86,7 +35,7 @@ public:
 
     Waveform Read(DsviewReadNotes* notes) {
         const std::string text = ReadHeader();
-        const Ini ini = ParseIni(text);
+        const IniText ini = ParseIni(text);
         const auto section = ini.sections.find("header");
         if (section == ini.sections.end())
             Fail("member header", "no [header] section: expected DSView's session header");
@@ -247,12 +196,7 @@ private:
 Waveform ReadDsviewSession(const void* data, size_t size, const std::string& name, DsviewReadNotes* notes) {
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
-    ZipPtr zip;
-    if (source != nullptr) {
-        zip.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
-        if (!zip) zip_source_free(source);
-    }
+    const ZipPtr zip = OpenZipFromMemory(data, size, &error);
     if (!zip) {
         const int code = zip_error_code_zip(&error);
         const std::string text = zip_error_strerror(&error);

@@ -32,35 +32,13 @@
 
 #include "host/formats/format_error.h"
 #include "host/formats/mapped_file.h"
+#include "host/formats/session_archive.h"
 
 namespace fd::host {
 namespace {
 
 constexpr size_t kWriteChunk = 4 << 20;   // bytes per logic chunk, as sigrok writes them
 constexpr size_t kMetadataLimit = 1 << 20;  // a metadata member is a few hundred bytes
-
-struct ZipCloser {
-    void operator()(zip_t* zip) const { zip_discard(zip); }
-};
-struct FileCloser {
-    void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
-using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
-using ZipFilePtr = std::unique_ptr<zip_file_t, FileCloser>;
-
-std::string Trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-std::string ZipErrorText(int code) {
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return text;
-}
 
 // Reads a small member whole; false when the archive has no such member.
 bool ReadSmallMember(zip_t* zip, const std::string& path, const char* name, std::string& out) {
@@ -74,32 +52,6 @@ bool ReadSmallMember(zip_t* zip, const std::string& path, const char* name, std:
     if (got < 0 || static_cast<zip_uint64_t>(got) != stat.size)
         throw CaptureFormatError(path, std::string("member ") + name, "is corrupt or cut short");
     return true;
-}
-
-using IniSection = std::map<std::string, std::string>;
-
-// sections by name; keys lower-cased.
-std::map<std::string, IniSection> ParseIni(const std::string& text) {
-    std::map<std::string, IniSection> sections;
-    std::string section;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = Trim(text.substr(start, end - start));
-        start = end + 1;
-        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
-        if (line.front() == '[' && line.back() == ']') {
-            section = Trim(line.substr(1, line.size() - 2));
-            continue;
-        }
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = Trim(line.substr(0, eq));
-        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-        sections[section][key] = Trim(line.substr(eq + 1));
-    }
-    return sections;
 }
 
 bool ParseCount(const std::string& text, long long& value) {
@@ -137,22 +89,10 @@ Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
     return ReadSession(std::move(zip), reopen, path, notes);
 }
 
-namespace {
-
-ZipPtr OpenFromMemory(const void* data, size_t size, zip_error_t* error) {
-    zip_source_t* source = zip_source_buffer_create(data, size, 0, error);
-    if (source == nullptr) return nullptr;
-    ZipPtr zip(zip_open_from_source(source, ZIP_RDONLY, error));
-    if (!zip) zip_source_free(source);
-    return zip;
-}
-
-}  // namespace
-
 Waveform ReadSigrokSession(const void* data, size_t size, const std::string& name, SigrokReadNotes* notes) {
     zip_error_t error;
     zip_error_init(&error);
-    ZipPtr zip = OpenFromMemory(data, size, &error);
+    ZipPtr zip = OpenZipFromMemory(data, size, &error);
     if (!zip) {
         const int code = zip_error_code_zip(&error);
         std::string text = zip_error_strerror(&error);
@@ -165,7 +105,7 @@ Waveform ReadSigrokSession(const void* data, size_t size, const std::string& nam
     const Reopen reopen = [data, size] {
         zip_error_t ignored;
         zip_error_init(&ignored);
-        ZipPtr again = OpenFromMemory(data, size, &ignored);
+        ZipPtr again = OpenZipFromMemory(data, size, &ignored);
         zip_error_fini(&ignored);
         return again;
     };
@@ -728,13 +668,13 @@ Waveform ReadSession(ZipPtr zip, const Reopen& reopen, const std::string& path, 
     std::string version, metadataText;
     if (!ReadSmallMember(zip.get(), path, "metadata", metadataText))
         throw CaptureFormatError(path, "", "no metadata member; not a sigrok session");
-    if (ReadSmallMember(zip.get(), path, "version", version) && Trim(version) != "2" && Trim(version) != "1")
-        throw CaptureFormatError(path, "member version", "session format " + Trim(version) + " is not supported");
+    if (ReadSmallMember(zip.get(), path, "version", version) && TrimSpace(version) != "2" && TrimSpace(version) != "1")
+        throw CaptureFormatError(path, "member version", "session format " + TrimSpace(version) + " is not supported");
 
-    const auto sections = ParseIni(metadataText);
+    const auto sections = ParseIni(metadataText).sections;
     const auto device = sections.find("device 1");
     if (device == sections.end()) throw CaptureFormatError(path, "member metadata", "no [device 1] section");
-    const IniSection& meta = device->second;
+    const auto& meta = device->second;
     auto get = [&](const char* key) {
         auto it = meta.find(key);
         return it == meta.end() ? std::string() : it->second;

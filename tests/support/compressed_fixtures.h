@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/zip_fixture.h"
+
 namespace fd::test {
 
 inline std::string GzipBytes(std::string_view data) {
@@ -48,25 +50,6 @@ inline std::string ZstdBytes(std::string_view data) {
     return out;
 }
 
-using ZipMembers = std::vector<std::pair<std::string, std::string>>;
-
-inline std::string ZipBytes(const ZipMembers& members) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("fd-zip-" + std::to_string(std::random_device{}()) + ".zip");
-    int error = 0;
-    zip_t* zip = zip_open(path.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (zip == nullptr) throw std::runtime_error("zip_open");
-    for (const auto& [name, data] : members)
-        zip_file_add(zip, name.c_str(), zip_source_buffer(zip, data.data(), data.size(), 0),
-                     ZIP_FL_OVERWRITE);
-    if (zip_close(zip) != 0) throw std::runtime_error("zip_close");
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    in.close();
-    std::filesystem::remove(path);
-    return bytes.str();
-}
 
 // An FST file's header block as GTKWave's writer lays it out: block type
 // 0, its length 329 (big-endian), start and end time, then e as a double

@@ -15,27 +15,10 @@
 #include <vector>
 
 #include "host/model/waveform.h"
+#include "tests/support/zip_fixture.h"
 
 namespace fd::test {
 
-// A zip archive of these members, in this order, deflated.
-inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& members) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("fd-export-" + std::to_string(std::random_device{}()) + ".zip");
-    int error = 0;
-    zip_t* zip = zip_open(path.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (zip == nullptr) throw std::runtime_error("zip_open");
-    for (const auto& [name, data] : members)
-        zip_file_add(zip, name.c_str(), zip_source_buffer(zip, data.data(), data.size(), 0),
-                     ZIP_FL_OVERWRITE);
-    if (zip_close(zip) != 0) throw std::runtime_error("zip_close");
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    in.close();
-    std::filesystem::remove(path);
-    return bytes.str();
-}
 
 // DSView's header of a logic session of these probes (probeN = name).
 inline std::string DslHeader(const std::vector<std::string>& names, uint64_t samples, uint64_t blocks,
@@ -81,7 +64,7 @@ inline std::string DslOf(const host::Waveform& waveform, const std::string& samp
         for (size_t b = 0; b < data.size(); ++b)
             members.emplace_back("L-" + std::to_string(p) + "/" + std::to_string(b), data[b]);
     }
-    return ZipOf(members);
+    return ZipBytes(members);
 }
 
 }  // namespace fd::test

@@ -166,10 +166,10 @@ TEST(CfdecodeBadCapture, SaleaeExportsAndDsviewSessions) {
         {"Saleae: an analog channel", ".bin", fd::test::SaleaeHeader(0, 1) + std::string(32, '\0'), {},
          ": byte 12: type 1, an analog channel: export the digital channels"},
         {"Saleae: another version", ".bin", fd::test::SaleaeHeader(3, 0), {}, ": byte 8: version 3, expected 0 or 1"},
-        {"DSView: a block missing", ".dsl", fd::test::ZipOf({{"header", dsl}, {"L-0/0", block}}), {},
+        {"DSView: a block missing", ".dsl", fd::test::ZipBytes({{"header", dsl}, {"L-0/0", block}}), {},
          ": member L-1/0: is missing: probe1 has 0 of the 2 blocks the header announces"},
         {"DSView: an oscilloscope session", ".dsl",
-         fd::test::ZipOf({{"header", "[version]\nversion = 2\n[header]\ndevice mode = 1\n"}}), {},
+         fd::test::ZipBytes({{"header", "[version]\nversion = 2\n[header]\ndevice mode = 1\n"}}), {},
          ": member header, line 4: device mode 1, an oscilloscope or data acquisition session"},
     };
     for (const Case& c : cases) Check(c);

@@ -15,7 +15,7 @@ namespace {
 
 using namespace fd::host;
 using fd::test::DslHeader;
-using fd::test::ZipOf;
+using fd::test::ZipBytes;
 
 using Members = std::vector<std::pair<std::string, std::string>>;
 
@@ -31,7 +31,7 @@ TEST(DsviewSession, ReadsProbesAcrossBlocks) {
         "total blocks = 3\nsamplerate = 100 MHz\nprobe0 = IORD-\nprobe3 = CS0-\n";
     const std::string low(1, '\0');
     DsviewReadNotes notes;
-    const Waveform w = ReadBytes(ZipOf({{"header", header},
+    const Waveform w = ReadBytes(ZipBytes({{"header", header},
                                         {"L-0/0", "\x03"},
                                         {"L-0/1", "\xF8"},
                                         {"L-0/2", "\x07"},
@@ -51,7 +51,7 @@ TEST(DsviewSession, ReadsProbesAcrossBlocks) {
 }
 
 TEST(DsviewSession, ReadCaptureTellsItByItsContent) {
-    const std::string bytes = ZipOf({{"header", DslHeader({"DIOR-"}, 8, 1, "1 MHz")}, {"L-0/0", "\xF0"}});
+    const std::string bytes = ZipBytes({{"header", DslHeader({"DIOR-"}, 8, 1, "1 MHz")}, {"L-0/0", "\xF0"}});
     fd::host::Waveform w;
     CaptureReadNotes notes;
     const std::string path = ::testing::TempDir() + "/dsview-content.bin";
@@ -80,14 +80,14 @@ TEST(DsviewSession, RefusesWhatItCannotRead) {
     const Members blocks{{"L-0/0", one}, {"L-0/1", one}, {"L-1/0", one}, {"L-1/1", one}};
     const auto session = [&](const std::string& h, Members m) {
         m.insert(m.begin(), {"header", h});
-        return ZipOf(m);
+        return ZipBytes(m);
     };
     const struct {
         const char* label;
         std::string bytes;
         const char* expected;  // after "bus.dsl: "
     } cases[] = {
-        {"no header member", ZipOf(blocks), "a zip archive without a header member"},
+        {"no header member", ZipBytes(blocks), "a zip archive without a header member"},
         {"version 1", session(with("version = 2", "version = 1"), blocks),
          "member header: session format version 1, whose samples lie in one data member"},
         {"oscilloscope", session(with("device mode = 0", "device mode = 1"), blocks),
