@@ -201,11 +201,14 @@ public:
             notes->gaps = gaps_;
             notes->ignoredVariables = ignoredVariables_;
             notes->aliases = aliases_;
+            if (!timescaleNote_.empty()) notes->formatNotes.push_back(timescaleNote_);
         }
         return std::move(waveform_);
     }
 
 private:
+    std::string timescaleNote_;  // what was assumed of a timescale without a number
+
     // ---- errors -----------------------------------------------------------
 
     [[noreturn]] void Fail(const std::string& problem) const { FailAt(p_, problem); }
@@ -321,8 +324,15 @@ private:
             FailAt(at, "timescale '" + text + "' is not a whole number of " + unit +
                            "; expected 1, 10 or 100 (as in 1 ns or 100 ps), or another whole number");
         }
-        if (number.empty() || error != std::errc() || end != number.data() + number.size() || multiple == 0 || scale == 0)
+        // A unit without a number ("ps") or with 0 ("0ps") has no length of
+        // its own; writers that do so mean one unit, and the note says so.
+        if (scale != 0 && !fraction && (number.empty() || (error == std::errc() && multiple == 0))) {
+            multiple = 1;
+            timescaleNote_ = "timescale '" + text + "' gives no number of units; read as 1 " + unit;
+        } else if (number.empty() || error != std::errc() || end != number.data() + number.size() || multiple == 0 ||
+                   scale == 0) {
             FailAt(at, "expected a timescale such as 1 ns (a number and s, ms, us, ns, ps or fs), found '" + text + "'");
+        }
         waveform_.secondsPerPosition = static_cast<double>(multiple) * scale;
         timescale_ = std::to_string(multiple) + " " + unit;
     }

@@ -411,11 +411,15 @@ TEST(VcdReader, TimescalesWithAFractionOfZerosAndSpaces) {
     const struct {
         const char* timescale;
         double seconds;
+        bool noted = false;  // a unit without a length of its own: one unit, said in a note
     } cases[] = {{"1.0 ns", 1e-9}, {"1ns", 1e-9}, {"1.0ps", 1e-12}, {"100 ps", 1e-10}, {"10.00\tus", 1e-5},
-                 {"\n\t1\n\tns\n", 1e-9}, {"1 . 0 ns", 1e-9}};
+                 {"\n\t1\n\tns\n", 1e-9}, {"1 . 0 ns", 1e-9}, {"0ps", 1e-12, true}, {"ps", 1e-12, true},
+                 {"0.0 ns", 1e-9, true}};
     for (const auto& c : cases) {
         const std::string text = std::string("$timescale ") + c.timescale + " $end $var wire 1 ! s $end $enddefinitions $end";
-        EXPECT_DOUBLE_EQ(ReadVcdText(text, "t.vcd").secondsPerPosition, c.seconds) << c.timescale;
+        CaptureReadNotes notes;
+        EXPECT_DOUBLE_EQ(ReadVcdText(text, "t.vcd", {}, &notes).secondsPerPosition, c.seconds) << c.timescale;
+        EXPECT_EQ(notes.formatNotes.size(), c.noted ? 1u : 0u) << c.timescale;
     }
 }
 
@@ -464,8 +468,8 @@ TEST(VcdReader, RefusesMalformedFilesNamingTheLine) {
         {"var cut short", "$var wire 1 !", 1, "expected a variable name"},
         {"bad size", "$var wire x ! a $end $enddefinitions $end", 1, "variable size"},
         {"bad timescale unit", "$timescale 1 ks $end", 1, "expected a timescale"},
-        {"timescale without number", "$timescale ns $end", 1, "expected a timescale"},
-        {"zero timescale", "\n$timescale 0ns $end", 2, "expected a timescale"},
+        {"timescale in exponent notation", "$timescale 1e3 ps $end", 1, "expected a timescale"},
+        {"timescale without a unit", "\n$timescale 10 $end", 2, "expected a timescale"},
         {"text in header", "$var wire 1 ! a $end\nhello\n", 2, "expected a header section"},
         {"unknown code", "$var wire 1 ! a $end $enddefinitions $end\n#0\n1?\n", 3, "unknown identifier code '?'"},
         {"value without code", "$var wire 1 ! a $end $enddefinitions $end\n#0\n1\n", 3, "identifier code"},
