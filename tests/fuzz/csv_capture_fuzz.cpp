@@ -2,12 +2,12 @@
 // capture whose changes ascend, or is refused.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
 #include "host/formats/csv_capture.h"
 #include "host/formats/format_error.h"
+#include "tests/fuzz/ascending_changes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
@@ -19,12 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size % 5 == 3) options.columns = "DD=2:15..0,IORD=3:0:bin";
     try {
         const fd::host::Waveform w = fd::host::ReadCsvCapture(in, "fuzz.csv", options);
-        for (const auto& s : w.signals) {
-            for (size_t i = 0; i < s.changes.size(); ++i) {
-                if (s.changes[i] == 0 || s.changes[i] >= w.endPosition) std::abort();
-                if (i > 0 && s.changes[i] <= s.changes[i - 1]) std::abort();
-            }
-        }
+        fd::fuzz::RequireAscendingChanges(w, fd::fuzz::LastChange::BeforeEnd);
     } catch (const fd::host::CaptureFormatError&) {
     }
     return 0;
