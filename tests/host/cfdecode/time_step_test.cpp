@@ -14,23 +14,15 @@
 #include <vector>
 
 #include "sim/bus.h"
-#include "sim/scenarios.h"
-#include "sim/vcd_writer.h"
 #include "tests/host/cfdecode/run_cfdecode.h"
+#include "tests/support/synthesized_vcd.h"
 
 namespace {
 
 using fd::test::ProgramResult;
 using fd::test::RunCfdecode;
+using fd::test::SynthesizedVcd;
 using fd::test::TemporaryFile;
-
-std::string SynthesizedVcd(const std::string& scenario, const fd::sim::Options& options) {
-    fd::sim::Bus bus(options);
-    fd::sim::RunScenario(bus, scenario, {});
-    std::ostringstream out;
-    fd::sim::WriteVcd(out, bus.Finish());
-    return out.str();
-}
 
 // The same dump in another timescale: every timestamp times `factor`.
 std::string Rescaled(const std::string& vcd, const std::string& timescale, uint64_t factor) {

@@ -7,26 +7,17 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 
 #include "sim/bus.h"
-#include "sim/scenarios.h"
-#include "sim/vcd_writer.h"
 #include "tests/host/cfdecode/run_cfdecode.h"
+#include "tests/support/synthesized_vcd.h"
 
 namespace {
 
 using fd::test::ProgramResult;
 using fd::test::RunCfdecode;
+using fd::test::SynthesizedVcd;
 using fd::test::TemporaryFile;
-
-std::string SynthesizedVcd(const std::string& scenario, const fd::sim::Options& options) {
-    fd::sim::Bus bus(options);
-    fd::sim::RunScenario(bus, scenario, {});
-    std::ostringstream out;
-    fd::sim::WriteVcd(out, bus.Finish());
-    return out.str();
-}
 
 int LineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
