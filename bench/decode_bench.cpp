@@ -48,8 +48,9 @@ const Workload& BenchWorkload(int64_t edges) {
         workload.strobePositions.insert(workload.strobePositions.end(), changes.begin(), changes.end());
     }
     std::sort(workload.strobePositions.begin(), workload.strobePositions.end());
-    workload.strobePositions.erase(std::unique(workload.strobePositions.begin(), workload.strobePositions.end()),
-                                   workload.strobePositions.end());
+    workload.strobePositions.erase(
+        std::unique(workload.strobePositions.begin(), workload.strobePositions.end()),
+        workload.strobePositions.end());
     workload.image = std::make_unique<fd::host::CaptureImage>(fd::host::CaptureImage::FromWaveform(waveform));
     return workload;
 }
@@ -93,7 +94,8 @@ void Questions(benchmark::State& state, fd::QueryPath path) {
         fd::SignalAccess signals(binding, path);
         uint32_t sum = 0;
         for (const uint32_t p : workload.strobePositions) {
-            sum += static_cast<uint32_t>(signals.EdgeKind(fd::Signal::Iord, p) + signals.EdgeKind(fd::Signal::Iowr, p) +
+            sum += static_cast<uint32_t>(signals.EdgeKind(fd::Signal::Iord, p) +
+                                         signals.EdgeKind(fd::Signal::Iowr, p) +
                                          signals.EdgeKind(fd::Signal::Iordy, p));
             sum += static_cast<uint32_t>(signals.CycleCode(p)) + signals.DataWord(p);
         }

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
         for (int run = 0; run < runs; ++run) {
             const auto started = std::chrono::steady_clock::now();
             const fd::host::Waveform waveform = fd::host::ReadCapture(path);
-            seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+            seconds.push_back(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
             changes = 0;
             for (const auto& signal : waveform.signals) changes += signal.changes.size();
         }
@@ -35,8 +36,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::sort(seconds.begin(), seconds.end());
-    std::printf("{\"file\": \"%s\", \"bytes\": %llu, \"changes\": %llu, \"runs\": %d, \"median_s\": %.6f, \"min_s\": %.6f}\n",
-                path.c_str(), static_cast<unsigned long long>(std::filesystem::file_size(path)),
-                static_cast<unsigned long long>(changes), runs, seconds[seconds.size() / 2], seconds.front());
+    std::printf(
+        "{\"file\": \"%s\", \"bytes\": %llu, \"changes\": %llu, \"runs\": %d, \"median_s\": %.6f, \"min_s\": "
+        "%.6f}\n",
+        path.c_str(), static_cast<unsigned long long>(std::filesystem::file_size(path)),
+        static_cast<unsigned long long>(changes), runs, seconds[seconds.size() / 2], seconds.front());
     return 0;
 }

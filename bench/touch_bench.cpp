@@ -43,8 +43,9 @@ int main(int argc, char** argv) {
     const double small = MillisecondsPerMiB(mib, false, false);
     const double huge = MillisecondsPerMiB(mib, true, false);
     const double again = MillisecondsPerMiB(mib, true, true);
-    std::printf("{\"mib\": %zu, \"fresh_4k_ms_per_mib\": %.4f, \"fresh_huge_ms_per_mib\": %.4f, "
-                "\"written_again_ms_per_mib\": %.4f}\n",
-                mib, small, huge, again);
+    std::printf(
+        "{\"mib\": %zu, \"fresh_4k_ms_per_mib\": %.4f, \"fresh_huge_ms_per_mib\": %.4f, "
+        "\"written_again_ms_per_mib\": %.4f}\n",
+        mib, small, huge, again);
     return 0;
 }

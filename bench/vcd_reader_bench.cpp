@@ -13,8 +13,10 @@ namespace {
 std::string UltraDmaVcd(size_t words) {
     std::string text =
         "$timescale 1ns $end\n$scope module bus $end\n"
-        "$var wire 1 ! DMARQ $end\n$var wire 1 \" DMACK- $end\n$var wire 1 # CS1- $end\n$var wire 1 $ CS0- $end\n"
-        "$var wire 3 % DA [2:0] $end\n$var wire 1 & DIOR- $end\n$var wire 1 ' DIOW- $end\n$var wire 1 ( IORDY $end\n"
+        "$var wire 1 ! DMARQ $end\n$var wire 1 \" DMACK- $end\n$var wire 1 # CS1- $end\n$var wire 1 $ CS0- "
+        "$end\n"
+        "$var wire 3 % DA [2:0] $end\n$var wire 1 & DIOR- $end\n$var wire 1 ' DIOW- $end\n$var wire 1 ( "
+        "IORDY $end\n"
         "$var wire 16 ) DD [15:0] $end\n$upscope $end\n$enddefinitions $end\n"
         "#0\n$dumpvars\n1!\n0\"\n1#\n1$\nb0 %\n0&\n0'\n1(\nb0 )\n$end\n";
     std::mt19937 random(1);
@@ -23,7 +25,8 @@ std::string UltraDmaVcd(size_t words) {
     std::string bits(16, '0');
     for (size_t word = 0; word < words; ++word) {
         const uint32_t value = static_cast<uint32_t>(random());
-        for (int bit = 0; bit < 16; ++bit) bits[static_cast<size_t>(15 - bit)] = static_cast<char>('0' + ((value >> bit) & 1));
+        for (int bit = 0; bit < 16; ++bit)
+            bits[static_cast<size_t>(15 - bit)] = static_cast<char>('0' + ((value >> bit) & 1));
         text += "#" + std::to_string(time) + "\nb" + bits + " )\n";
         time += 3;
         strobe ^= 1;

@@ -28,9 +28,9 @@ inline constexpr uint16_t kLangChinesePrc = 0x0804;
 
 // hoverState values of a picture button.
 enum HoverState : int32_t {
-  kHoverOver = 1,     // the mouse is over the button
-  kHoverPressed = 2,  // the button is held down
-  kHoverIdle = 3,
+    kHoverOver = 1,     // the mouse is over the button
+    kHoverPressed = 2,  // the button is held down
+    kHoverIdle = 3,
 };
 
 // The launcher's folder from its own full path: everything up to and including
@@ -47,12 +47,12 @@ std::wstring HelpFolderPath(std::wstring_view launcherPath, uint16_t languageId)
 
 // What a mouse event does to one button's hoverState.
 struct HoverChange {
-  int32_t state;
-  bool repaint;  // the button must be redrawn
+    int32_t state;
+    bool repaint;  // the button must be redrawn
 };
-HoverChange OnButtonMouseMove(int32_t state);  // mouse moves over the button
-HoverChange OnButtonPressed(int32_t state);    // left button down or double-click on it
-HoverChange OnButtonReleased(int32_t state);   // left button up on it
+HoverChange OnButtonMouseMove(int32_t state);      // mouse moves over the button
+HoverChange OnButtonPressed(int32_t state);        // left button down or double-click on it
+HoverChange OnButtonReleased(int32_t state);       // left button up on it
 HoverChange OnBackgroundMouseMove(int32_t state);  // mouse moves over the dialog's own surface
 
 // Which of the button's bitmaps a hoverState shows.

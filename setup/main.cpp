@@ -5,7 +5,7 @@
 #include "setup/launcher_dlg.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  fd::setup::CLauncherApp app;
-  app.InitInstance();
-  return 0;
+    fd::setup::CLauncherApp app;
+    app.InitInstance();
+    return 0;
 }

@@ -10,9 +10,8 @@ namespace fd::sim {
 namespace {
 
 constexpr std::string_view kLineNames[] = {
-    "DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2", "IORD", "IOWR", "IORDY",
-    "D0", "D1", "D2", "D3", "D4", "D5", "D6", "D7",
-    "D8", "D9", "D10", "D11", "D12", "D13", "D14", "D15", "INTRQ",
+    "DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2",  "IORD", "IOWR", "IORDY", "D0",  "D1",  "D2",    "D3",
+    "D4",    "D5",    "D6",  "D7",  "D8", "D9", "D10", "D11",  "D12",  "D13",   "D14", "D15", "INTRQ",
 };
 
 // Idle levels: strobes, chip selects and DMACK negated (high), DMARQ low,
@@ -62,7 +61,8 @@ TaskFile TaskFile::Lba(uint32_t lba, uint8_t count, uint8_t features) {
 
 void Bus::CheckRoom(uint64_t until) const {
     if (until > kLastPosition) {
-        throw std::length_error("the capture would run past 2^32 samples; use a longer sample period or less data");
+        throw std::length_error(
+            "the capture would run past 2^32 samples; use a longer sample period or less data");
     }
 }
 
@@ -279,7 +279,8 @@ uint32_t Bus::StrobeLength(uint32_t samples, bool& shortened) {
     const uint32_t every = options_.faults.shortStrobeEvery;
     shortened = every != 0 && strobes_ % every == 0;
     if (!shortened) return samples;
-    return std::max<uint32_t>(static_cast<uint32_t>(uint64_t{samples} * options_.faults.shortStrobePercent / 100), 1);
+    return std::max<uint32_t>(
+        static_cast<uint32_t>(uint64_t{samples} * options_.faults.shortStrobePercent / 100), 1);
 }
 
 bool Bus::NextWordSimultaneous() {
@@ -462,7 +463,8 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
             const uint32_t previous = edge;
             // A short phase still leaves the data room to change before the edge.
             edge += std::max(StrobeLength(half, shortened), hold + 1);
-            if (std::find(burst.pauseAfter.begin(), burst.pauseAfter.end(), i - 1) != burst.pauseAfter.end()) {
+            if (std::find(burst.pauseAfter.begin(), burst.pauseAfter.end(), i - 1) !=
+                burst.pauseAfter.end()) {
                 edge += pause;
             }
             const uint32_t every = options_.faults.lateDataEvery;
@@ -672,8 +674,8 @@ host::Waveform Bus::Finish() {
     waveform.endPosition = end;
     waveform.secondsPerPosition = options_.samplePeriodNs * 1e-9;
     for (size_t line = 0; line < tracks_.size(); ++line) {
-        waveform.signals.push_back(
-            {std::string(LineName(static_cast<int>(line))), tracks_[line].initial, std::move(tracks_[line].changes)});
+        waveform.signals.push_back({std::string(LineName(static_cast<int>(line))), tracks_[line].initial,
+                                    std::move(tracks_[line].changes)});
     }
     return waveform;
 }

@@ -43,7 +43,17 @@ namespace fd::sim {
 
 // Signal indexes in the waveform.
 enum Line : int {
-    kDmarq = 0, kDmack, kCs1, kCs0, kA0, kA1, kA2, kIord, kIowr, kIordy, kD0,
+    kDmarq = 0,
+    kDmack,
+    kCs1,
+    kCs0,
+    kA0,
+    kA1,
+    kA2,
+    kIord,
+    kIowr,
+    kIordy,
+    kD0,
     kIntrq = kD0 + 16,
 };
 inline constexpr int kBusLines = 26;
@@ -52,14 +62,17 @@ inline constexpr int kBusLines = 26;
 // Read and write names of one address share a value.
 enum class Reg : uint8_t {
     Data = 0,
-    Error = 1, Features = 1,
+    Error = 1,
+    Features = 1,
     SectorCount = 2,
     SectorNumber = 3,
     CylinderLow = 4,
     CylinderHigh = 5,
     CardHead = 6,
-    Status = 7, Command = 7,
-    AltStatus = 14, DeviceControl = 14,
+    Status = 7,
+    Command = 7,
+    AltStatus = 14,
+    DeviceControl = 14,
     DriveAddress = 15,
 };
 
@@ -132,7 +145,7 @@ struct Options {
     int mwdmaMode = 2;
     int udmaMode = 4;
     uint32_t seed = 1;
-    bool intrq = false;          // add an INTRQ signal after D15
+    bool intrq = false;           // add an INTRQ signal after D15
     uint32_t leadInSamples = 40;  // idle bus before the first cycle and after the last
     BusTiming timing;
     Faults faults;
@@ -140,10 +153,14 @@ struct Options {
 
 // What was put on the bus.
 enum class PhaseKind {
-    RegisterRead, RegisterWrite,   // one cycle of a task-file register (or DATA)
-    PioDataIn, PioDataOut,         // a block of DATA register cycles
-    MwdmaIn, MwdmaOut,             // multiword DMA, one DMARQ/DMACK envelope
-    UdmaIn, UdmaOut,               // one Ultra DMA burst
+    RegisterRead,
+    RegisterWrite,  // one cycle of a task-file register (or DATA)
+    PioDataIn,
+    PioDataOut,  // a block of DATA register cycles
+    MwdmaIn,
+    MwdmaOut,  // multiword DMA, one DMARQ/DMACK envelope
+    UdmaIn,
+    UdmaOut,  // one Ultra DMA burst
 };
 
 // One word (or register byte) transferred.
@@ -168,14 +185,15 @@ struct Transfer {
 };
 
 enum class Landmark {
-    DmarqAsserted, DmackAsserted,
-    StopNegated,       // IOWR falls: the burst may run
-    ReceiverReady,     // HDMARDY- (IORD) or DDMARDY- (IORDY) asserted
-    ReceiverPaused,    // the receiver negates its ready line (host-terminated data-in)
-    StopAsserted,      // IOWR rises
+    DmarqAsserted,
+    DmackAsserted,
+    StopNegated,     // IOWR falls: the burst may run
+    ReceiverReady,   // HDMARDY- (IORD) or DDMARDY- (IORDY) asserted
+    ReceiverPaused,  // the receiver negates its ready line (host-terminated data-in)
+    StopAsserted,    // IOWR rises
     DmarqNegated,
-    FinalStrobe,       // the sender returns its strobe high; no data on it
-    DmackNegated,      // the CRC word is on the data lines here
+    FinalStrobe,   // the sender returns its strobe high; no data on it
+    DmackNegated,  // the CRC word is on the data lines here
 };
 
 struct Mark {
@@ -192,7 +210,7 @@ struct Phase {
     std::vector<Transfer> words{};
     std::vector<Mark> marks{};  // Ultra DMA and multiword DMA envelopes
     Terminator terminator = Terminator::Device;
-    uint16_t crc = 0;     // Ultra DMA: CRC of the burst's words
+    uint16_t crc = 0;  // Ultra DMA: CRC of the burst's words
 };
 
 struct Glitch {

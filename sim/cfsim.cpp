@@ -40,7 +40,8 @@ std::string ScenarioHelp() {
 int main(int argc, char** argv) {
     CLI::App app{
         "Synthesizes the bus of a CompactFlash 4.1 card in True IDE mode and writes it as a "
-        "value change dump (VCD), a sigrok session (.sr) or CSV. Signals: DMARQ DMACK CS1 CS0 A0 A1 A2 IORD IOWR IORDY D0..D15 "
+        "value change dump (VCD), a sigrok session (.sr) or CSV. Signals: DMARQ DMACK CS1 CS0 A0 A1 A2 IORD "
+        "IOWR IORDY D0..D15 "
         "(and INTRQ with --intrq), raw levels. The bus is realistic: a card drives read data only while "
         "DIOR- is asserted, as late as CF 4.1 allows (--read-access), holds it t6 and releases the lines "
         "(z in a VCD; .sr and CSV keep the last level); the host drives write data from the address "
@@ -50,20 +51,21 @@ int main(int argc, char** argv) {
         "before the strobe falls). The "
         "same scenario, options and seed always give the same file.",
         "cfsim"};
-    app.footer(ScenarioHelp() +
-               "\nExamples:\n"
-               "  cfsim udma-read --sectors 3 -o read.vcd\n"
-               "  cfsim mixed --seed 7 --udma-mode 6 --sample-period 2 > mixed.vcd\n"
-               "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd\n"
-               "  cfsim pio-read -o read.sr        (sigrok session: sample numbers, rate from --sample-period)\n"
-               "  cfsim pio-read --format csv > read.csv\n"
-               "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
-               "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd\n"
-               "  cfsim pio-read --iordy-wait 300 --iordy-every 4 --iordy-with-strobe -o waits.vcd\n"
-               "  cfsim mdma --dmarq-with-strobe --write-data late -o mdma.vcd\n"
-               "  cfsim mixed --ideal-timing -o ideal.vcd\n"
+    app.footer(
+        ScenarioHelp() +
+        "\nExamples:\n"
+        "  cfsim udma-read --sectors 3 -o read.vcd\n"
+        "  cfsim mixed --seed 7 --udma-mode 6 --sample-period 2 > mixed.vcd\n"
+        "  cfsim udma-write --simultaneous-every 100 --glitches 5 -o faults.vcd\n"
+        "  cfsim pio-read -o read.sr        (sigrok session: sample numbers, rate from --sample-period)\n"
+        "  cfsim pio-read --format csv > read.csv\n"
+        "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
+        "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd\n"
+        "  cfsim pio-read --iordy-wait 300 --iordy-every 4 --iordy-with-strobe -o waits.vcd\n"
+        "  cfsim mdma --dmarq-with-strobe --write-data late -o mdma.vcd\n"
+        "  cfsim mixed --ideal-timing -o ideal.vcd\n"
 
-               "  cfsim bench --edges 1000000 --udma-mode 5 --sample-period 5 -o bench.vcd");
+        "  cfsim bench --edges 1000000 --udma-mode 5 --sample-period 5 -o bench.vcd");
 
     std::string scenario;
     fd::sim::ScenarioParams params;
@@ -75,7 +77,8 @@ int main(int argc, char** argv) {
     app.add_option("--sectors", params.sectors, "Sectors per data command, 1 to 256")
         ->default_val(params.sectors)
         ->check(CLI::Range(1u, 256u));
-    app.add_option("--seed", options.seed, "Seed of the data words and of fault placement")->default_val(options.seed);
+    app.add_option("--seed", options.seed, "Seed of the data words and of fault placement")
+        ->default_val(options.seed);
     app.add_option("-o,--output", output, "Output file; - is standard output")->default_val(output);
     std::string format;
     app.add_option("--format", format,
@@ -96,7 +99,9 @@ int main(int argc, char** argv) {
     app.add_option("--sample-period", options.samplePeriodNs, "Sample period in ns")
         ->default_val(options.samplePeriodNs)
         ->check(CLI::PositiveNumber);
-    app.add_option("--pio-mode", options.pioMode, "PIO mode 0 to 6")->default_val(options.pioMode)->check(CLI::Range(0, 6));
+    app.add_option("--pio-mode", options.pioMode, "PIO mode 0 to 6")
+        ->default_val(options.pioMode)
+        ->check(CLI::Range(0, 6));
     app.add_option("--mwdma-mode", options.mwdmaMode, "Multiword DMA mode 0 to 4")
         ->default_val(options.mwdmaMode)
         ->check(CLI::Range(0, 4));
@@ -152,20 +157,24 @@ int main(int argc, char** argv) {
                    "Width of each glitch in samples; 0 gives two changes at one position")
         ->default_val(options.faults.glitchWidth);
     app.add_option("--short-strobe-every", options.faults.shortStrobeEvery,
-                   "Timing fault: every Nth strobe pulse (register, PIO and DMA cycles, Ultra DMA strobe phases) is cut short");
+                   "Timing fault: every Nth strobe pulse (register, PIO and DMA cycles, Ultra DMA strobe "
+                   "phases) is cut short");
     app.add_option("--short-strobe-percent", options.faults.shortStrobePercent,
                    "What is left of a cut strobe pulse, in percent of its length")
         ->default_val(options.faults.shortStrobePercent)
         ->check(CLI::Range(1u, 99u));
     app.add_option("--late-data-every", options.faults.lateDataEvery,
-                   "Timing fault: every Nth Ultra DMA word reaches the data lines only --data-margin before its strobe edge");
+                   "Timing fault: every Nth Ultra DMA word reaches the data lines only --data-margin before "
+                   "its strobe edge");
     app.add_option("--early-data-every", options.faults.earlyDataEvery,
-                   "Timing fault: the data lines change only --data-margin after every Nth Ultra DMA word's strobe edge");
+                   "Timing fault: the data lines change only --data-margin after every Nth Ultra DMA word's "
+                   "strobe edge");
     app.add_option("--data-margin", options.faults.dataMarginNs,
                    "How close to the strobe edge the late or early data changes, in ns (at least one sample)")
         ->default_val(options.faults.dataMarginNs)
         ->check(CLI::PositiveNumber);
-    app.add_option("--repeat", repeat, "Run the scenario this many times, one after another (for large captures)")
+    app.add_option("--repeat", repeat,
+                   "Run the scenario this many times, one after another (for large captures)")
         ->default_val(repeat)
         ->check(CLI::Range(1u, 1000000u));
     app.add_option("--start-low", options.faults.startLow,
@@ -207,7 +216,8 @@ int main(int argc, char** argv) {
         format = extension == ".sr" ? "sr" : extension == ".csv" ? "csv" : "vcd";
     }
     if (format == "sr" && output == "-") {
-        std::cerr << "cfsim: a sigrok session is a zip archive and cannot go to standard output; name a file with -o\n";
+        std::cerr << "cfsim: a sigrok session is a zip archive and cannot go to standard output; name a file "
+                     "with -o\n";
         return 2;
     }
 #if !defined(FD_HAVE_FORMATS)
@@ -219,7 +229,8 @@ int main(int argc, char** argv) {
     const auto writeCapture = [&format](std::ostream& out, const fd::host::Waveform& waveform,
                                         const fd::sim::Transcript& transcript) {
 #if defined(FD_HAVE_FORMATS)
-        if (format == "csv") fd::host::WriteCsvCapture(waveform, out);
+        if (format == "csv")
+            fd::host::WriteCsvCapture(waveform, out);
         else
 #endif
             fd::sim::WriteVcd(out, waveform, fd::sim::VcdOptionsFor(transcript, waveform));
@@ -234,9 +245,12 @@ int main(int argc, char** argv) {
         if (format != "vcd") {
             // Samples hold one level each: two changes at one position cancel.
             for (const fd::host::Signal& signal : waveform.signals) {
-                if (std::adjacent_find(signal.changes.begin(), signal.changes.end()) != signal.changes.end()) {
-                    std::cerr << "cfsim: warning: zero-width glitches (--glitch-width 0) cannot be stored as samples; "
-                                 "they are left out of the " << format << " file\n";
+                if (std::adjacent_find(signal.changes.begin(), signal.changes.end()) !=
+                    signal.changes.end()) {
+                    std::cerr << "cfsim: warning: zero-width glitches (--glitch-width 0) cannot be stored as "
+                                 "samples; "
+                                 "they are left out of the "
+                              << format << " file\n";
                     break;
                 }
             }

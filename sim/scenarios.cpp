@@ -14,8 +14,10 @@ void PutString(std::vector<uint16_t>& block, size_t firstWord, size_t words, std
                bool rightJustified) {
     const size_t chars = words * 2;
     text.resize(std::min(text.size(), chars));
-    if (rightJustified) text.insert(0, chars - text.size(), ' ');
-    else text.append(chars - text.size(), ' ');
+    if (rightJustified)
+        text.insert(0, chars - text.size(), ' ');
+    else
+        text.append(chars - text.size(), ' ');
     for (size_t i = 0; i < words; ++i) {
         block[firstWord + i] = static_cast<uint16_t>((static_cast<uint8_t>(text[2 * i]) << 8) |
                                                      static_cast<uint8_t>(text[2 * i + 1]));
@@ -26,7 +28,8 @@ void CheckWholeSectors(std::span<const uint16_t> words) {
     if (words.empty() || words.size() % kSectorWords != 0) {
         throw std::invalid_argument("a sector transfer needs a whole number of 256-word sectors");
     }
-    if (words.size() / kSectorWords > 256) throw std::invalid_argument("one command moves at most 256 sectors");
+    if (words.size() / kSectorWords > 256)
+        throw std::invalid_argument("one command moves at most 256 sectors");
 }
 
 uint8_t CountRegister(std::span<const uint16_t> words) {
@@ -67,7 +70,8 @@ IssuedCommand StartDma(Bus& bus, uint8_t opcode, uint32_t lba, uint8_t count) {
     return command;
 }
 
-IssuedCommand Dma(Bus& bus, uint8_t opcode, uint32_t lba, std::span<const uint16_t> words, const DmaPlan& plan) {
+IssuedCommand Dma(Bus& bus, uint8_t opcode, uint32_t lba, std::span<const uint16_t> words,
+                  const DmaPlan& plan) {
     CheckWholeSectors(words);
     IssuedCommand command = StartDma(bus, opcode, lba, CountRegister(words));
     DmaData(bus, words, plan, opcode == kWriteDma);
@@ -113,7 +117,8 @@ std::vector<uint16_t> IdentifyData(const IdentifyInfo& info) {
     block[60] = static_cast<uint16_t>(info.sectors);
     block[61] = static_cast<uint16_t>(info.sectors >> 16);
     block[63] = 0x0007;
-    if (info.mwdmaSelected >= 0 && info.mwdmaSelected <= 2) block[63] |= static_cast<uint16_t>(0x100 << info.mwdmaSelected);
+    if (info.mwdmaSelected >= 0 && info.mwdmaSelected <= 2)
+        block[63] |= static_cast<uint16_t>(0x100 << info.mwdmaSelected);
     block[64] = 0x0003;
     block[65] = block[66] = block[67] = block[68] = 120;
     block[82] = 0x7020;
@@ -123,7 +128,8 @@ std::vector<uint16_t> IdentifyData(const IdentifyInfo& info) {
     block[86] = 0x1004;
     block[87] = 0x4000;
     block[88] = 0x007F;
-    if (info.udmaSelected >= 0 && info.udmaSelected <= 6) block[88] |= static_cast<uint16_t>(0x100 << info.udmaSelected);
+    if (info.udmaSelected >= 0 && info.udmaSelected <= 6)
+        block[88] |= static_cast<uint16_t>(0x100 << info.udmaSelected);
     block[160] = 0x8100;
     block[163] = 0x0012;  // PIO 6 and multiword DMA 4
     // Integrity word: signature A5h, and a checksum byte that makes all 512
@@ -164,7 +170,7 @@ IssuedCommand SoftwareReset(Bus& bus) {
     IssuedCommand reset;
     reset.softwareReset = true;
     bus.WriteRegister(Reg::DeviceControl, 0x0C);  // SRST, with the obsolete bit 3 hosts set
-    bus.Idle(5000);                                // SRST is held at least 5 us
+    bus.Idle(5000);                               // SRST is held at least 5 us
     bus.WriteRegister(Reg::DeviceControl, 0x08);
     bus.Idle(2000);
     bus.PollStatus(2, kStatusReady, false);
@@ -229,23 +235,30 @@ constexpr ScenarioInfo kScenarios[] = {
     {"udma-read", "READ DMA of --sectors sectors in Ultra DMA (card to host)"},
     {"udma-write", "WRITE DMA of --sectors sectors in Ultra DMA (host to card)"},
     {"mdma", "READ DMA then WRITE DMA of --sectors sectors each in multiword DMA"},
-    {"bench", "Benchmark workload of about --edges strobe edges: READ DMA and WRITE DMA of 16 sectors "
-              "each in one Ultra DMA burst with pauses, task-file writes and STATUS reads"},
-    {"mixed", "SET FEATURES, IDENTIFY, READ DMA and WRITE DMA in Ultra DMA, a PIO read, "
-              "then READ DMA in multiword DMA"},
+    {"bench",
+     "Benchmark workload of about --edges strobe edges: READ DMA and WRITE DMA of 16 sectors "
+     "each in one Ultra DMA burst with pauses, task-file writes and STATUS reads"},
+    {"mixed",
+     "SET FEATURES, IDENTIFY, READ DMA and WRITE DMA in Ultra DMA, a PIO read, "
+     "then READ DMA in multiword DMA"},
     {"non-data", "SET FEATURES, FLUSH CACHE and READ VERIFY SECTORS of --sectors sectors"},
-    {"errors", "SET FEATURES with a subcommand the card refuses (ERR, ABRT), then READ SECTORS "
-               "beyond the card's end (ERR, IDNF)"},
-    {"new-command", "READ SECTORS of --sectors sectors given up half-way through its first sector "
-                    "for an IDENTIFY DEVICE"},
-    {"soft-reset", "READ DMA of --sectors sectors in Ultra DMA stopped by a software reset, "
-                   "then FLUSH CACHE"},
-    {"udma-pause", "READ DMA and WRITE DMA of --sectors sectors in Ultra DMA bursts that pause "
-                   "and resume (the host ends the read's bursts)"},
+    {"errors",
+     "SET FEATURES with a subcommand the card refuses (ERR, ABRT), then READ SECTORS "
+     "beyond the card's end (ERR, IDNF)"},
+    {"new-command",
+     "READ SECTORS of --sectors sectors given up half-way through its first sector "
+     "for an IDENTIFY DEVICE"},
+    {"soft-reset",
+     "READ DMA of --sectors sectors in Ultra DMA stopped by a software reset, "
+     "then FLUSH CACHE"},
+    {"udma-pause",
+     "READ DMA and WRITE DMA of --sectors sectors in Ultra DMA bursts that pause "
+     "and resume (the host ends the read's bursts)"},
     {"truncated", "WRITE SECTORS of --sectors sectors, the capture ending in its data phase"},
-    {"verdicts", "one command of each verdict: FLUSH CACHE (ok), SET FEATURES (error, ABRT), "
-                 "READ SECTORS (aborted by IDENTIFY), READ DMA (reset), WRITE DMA without its "
-                 "final STATUS (incomplete)"},
+    {"verdicts",
+     "one command of each verdict: FLUSH CACHE (ok), SET FEATURES (error, ABRT), "
+     "READ SECTORS (aborted by IDENTIFY), READ DMA (reset), WRITE DMA without its "
+     "final STATUS (incomplete)"},
 };
 
 constexpr uint8_t kRefusedFeature = 0x77;
@@ -277,9 +290,17 @@ uint64_t StrobeEdges(const Transcript& transcript, size_t first) {
     for (size_t i = first; i < transcript.phases.size(); ++i) {
         const Phase& phase = transcript.phases[i];
         switch (phase.kind) {
-        case PhaseKind::RegisterRead: case PhaseKind::RegisterWrite: edges += 2; break;
-        case PhaseKind::UdmaIn: case PhaseKind::UdmaOut: edges += phase.words.size() + 4; break;
-        default: edges += 2 * phase.words.size(); break;
+            case PhaseKind::RegisterRead:
+            case PhaseKind::RegisterWrite:
+                edges += 2;
+                break;
+            case PhaseKind::UdmaIn:
+            case PhaseKind::UdmaOut:
+                edges += phase.words.size() + 4;
+                break;
+            default:
+                edges += 2 * phase.words.size();
+                break;
         }
     }
     return edges;
@@ -292,7 +313,8 @@ std::vector<IssuedCommand> BenchWorkload(Bus& bus, const ScenarioParams& params)
     std::vector<IssuedCommand> issued;
     constexpr size_t kCommandSectors = 16;
     UdmaBurst burst;
-    for (size_t word = 511; word + 1 < kCommandSectors * kSectorWords; word += 512) burst.pauseAfter.push_back(word);
+    for (size_t word = 511; word + 1 < kCommandSectors * kSectorWords; word += 512)
+        burst.pauseAfter.push_back(word);
     uint64_t edges = 0;
     uint32_t lba = params.lba;
     for (uint64_t command = 0; edges < params.edges; ++command) {

@@ -28,7 +28,7 @@ inline constexpr uint8_t kSetFeatures = 0xEF;
 inline constexpr uint8_t kSetTransferMode = 0x03;  // SET FEATURES subcommand
 
 // STATUS answers.
-inline constexpr uint8_t kStatusReady = 0x50;     // DRDY | DSC
+inline constexpr uint8_t kStatusReady = 0x50;      // DRDY | DSC
 inline constexpr uint8_t kStatusDataReady = 0x58;  // DRDY | DSC | DRQ
 inline constexpr uint8_t kStatusError = 0x51;      // DRDY | DSC | ERR
 inline constexpr uint8_t kErrorAbort = 0x04;       // ABRT

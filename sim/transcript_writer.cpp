@@ -6,30 +6,48 @@ namespace fd::sim {
 
 std::string_view PhaseKindName(PhaseKind kind) {
     switch (kind) {
-    case PhaseKind::RegisterRead: return "register-read";
-    case PhaseKind::RegisterWrite: return "register-write";
-    case PhaseKind::PioDataIn: return "pio-data-in";
-    case PhaseKind::PioDataOut: return "pio-data-out";
-    case PhaseKind::MwdmaIn: return "mwdma-in";
-    case PhaseKind::MwdmaOut: return "mwdma-out";
-    case PhaseKind::UdmaIn: return "udma-in";
-    case PhaseKind::UdmaOut: return "udma-out";
+        case PhaseKind::RegisterRead:
+            return "register-read";
+        case PhaseKind::RegisterWrite:
+            return "register-write";
+        case PhaseKind::PioDataIn:
+            return "pio-data-in";
+        case PhaseKind::PioDataOut:
+            return "pio-data-out";
+        case PhaseKind::MwdmaIn:
+            return "mwdma-in";
+        case PhaseKind::MwdmaOut:
+            return "mwdma-out";
+        case PhaseKind::UdmaIn:
+            return "udma-in";
+        case PhaseKind::UdmaOut:
+            return "udma-out";
     }
     return "?";
 }
 
 std::string_view RegisterName(Reg reg, bool write) {
     switch (reg) {
-    case Reg::Data: return "DATA";
-    case Reg::Features: return write ? "FEATURES" : "ERROR";
-    case Reg::SectorCount: return "SECTOR-COUNT";
-    case Reg::SectorNumber: return "SECTOR-NUMBER";
-    case Reg::CylinderLow: return "CYLINDER-LOW";
-    case Reg::CylinderHigh: return "CYLINDER-HIGH";
-    case Reg::CardHead: return "CARD/HEAD";
-    case Reg::Command: return write ? "COMMAND" : "STATUS";
-    case Reg::AltStatus: return write ? "DEVICE-CONTROL" : "ALT-STATUS";
-    case Reg::DriveAddress: return "DRIVE-ADDRESS";
+        case Reg::Data:
+            return "DATA";
+        case Reg::Features:
+            return write ? "FEATURES" : "ERROR";
+        case Reg::SectorCount:
+            return "SECTOR-COUNT";
+        case Reg::SectorNumber:
+            return "SECTOR-NUMBER";
+        case Reg::CylinderLow:
+            return "CYLINDER-LOW";
+        case Reg::CylinderHigh:
+            return "CYLINDER-HIGH";
+        case Reg::CardHead:
+            return "CARD/HEAD";
+        case Reg::Command:
+            return write ? "COMMAND" : "STATUS";
+        case Reg::AltStatus:
+            return write ? "DEVICE-CONTROL" : "ALT-STATUS";
+        case Reg::DriveAddress:
+            return "DRIVE-ADDRESS";
     }
     return "?";
 }
@@ -38,7 +56,8 @@ void WriteTranscript(std::ostream& out, const Transcript& transcript) {
     char hex[8];
     for (const Phase& phase : transcript.phases) {
         out << phase.start << '-' << phase.end << ' ' << PhaseKindName(phase.kind);
-        const bool registers = phase.kind == PhaseKind::RegisterRead || phase.kind == PhaseKind::RegisterWrite;
+        const bool registers =
+            phase.kind == PhaseKind::RegisterRead || phase.kind == PhaseKind::RegisterWrite;
         if (registers) {
             out << ' ' << RegisterName(phase.reg, phase.kind == PhaseKind::RegisterWrite);
         }
@@ -55,7 +74,8 @@ void WriteTranscript(std::ostream& out, const Transcript& transcript) {
         out << '\n';
     }
     for (const Glitch& glitch : transcript.glitches) {
-        out << glitch.position << ' ' << "glitch " << LineName(glitch.line) << " width=" << glitch.width << '\n';
+        out << glitch.position << ' ' << "glitch " << LineName(glitch.line) << " width=" << glitch.width
+            << '\n';
     }
 }
 

@@ -28,8 +28,9 @@ std::string Narrow(std::wstring_view utf16) {
 HINSTANCE ResourceInstance() {
     static const HINSTANCE instance = [] {
         HMODULE module = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&ResourceInstance), &module);
+        GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&ResourceInstance), &module);
         return module;
     }();
     return instance;
@@ -139,8 +140,8 @@ bool CBitmapButton::LoadBitmaps(UINT normal, UINT selected, UINT focused, UINT d
     const UINT ids[4] = {normal, selected, focused, disabled};
     for (int i = 0; i < 4; ++i) {
         if (ids[i] == 0) continue;
-        bitmaps_[i] = static_cast<HBITMAP>(LoadImageW(ResourceInstance(), MAKEINTRESOURCEW(ids[i]), IMAGE_BITMAP,
-                                                      0, 0, LR_CREATEDIBSECTION));
+        bitmaps_[i] = static_cast<HBITMAP>(LoadImageW(ResourceInstance(), MAKEINTRESOURCEW(ids[i]),
+                                                      IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     }
     return bitmaps_[kNormal] != nullptr;
 }
@@ -149,7 +150,8 @@ void CBitmapButton::SizeToContent() {
     BITMAP info{};
     if (hwnd_ == nullptr || bitmaps_[kNormal] == nullptr) return;
     GetObjectW(bitmaps_[kNormal], sizeof info, &info);
-    SetWindowPos(hwnd_, nullptr, 0, 0, info.bmWidth, info.bmHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(hwnd_, nullptr, 0, 0, info.bmWidth, info.bmHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HBITMAP CBitmapButton::BitmapForState(UINT itemState) const {
@@ -180,7 +182,9 @@ int CComboBox::AddString(std::wstring_view text) {
 }
 int CComboBox::GetCount() const { return static_cast<int>(Send(CB_GETCOUNT)); }
 int CComboBox::GetCurSel() const { return static_cast<int>(Send(CB_GETCURSEL)); }
-int CComboBox::SetCurSel(int index) { return static_cast<int>(Send(CB_SETCURSEL, static_cast<WPARAM>(index))); }
+int CComboBox::SetCurSel(int index) {
+    return static_cast<int>(Send(CB_SETCURSEL, static_cast<WPARAM>(index)));
+}
 void CComboBox::ResetContent() { Send(CB_RESETCONTENT); }
 
 // ---------------------------------------------------------------------------
@@ -208,12 +212,11 @@ void DDX_Check(CDataExchange& dx, int id, int& value) {
 // CDialog
 
 WINUI_BEGIN_MESSAGE_MAP(CDialog)
-    OnCommand<CDialog, &CDialog::CallOK>(IDOK),
-    OnCommand<CDialog, &CDialog::CallCancel>(IDCANCEL),
+OnCommand<CDialog, &CDialog::CallOK>(IDOK), OnCommand<CDialog, &CDialog::CallCancel>(IDCANCEL),
     OnMessage<CDialog, &CDialog::OnDrawItem>(WM_DRAWITEM),
-WINUI_END_MESSAGE_MAP(CDialog, CWnd)
+    WINUI_END_MESSAGE_MAP(CDialog, CWnd)
 
-CDialog::~CDialog() = default;
+        CDialog::~CDialog() = default;
 
 INT_PTR CDialog::DoModal() {
     return DialogBoxParamW(ResourceInstance(), MAKEINTRESOURCEW(templateId_), parent_, DialogProc,
@@ -233,7 +236,8 @@ bool CDialog::UpdateData(bool saveAndValidate) {
 }
 
 void CDialog::AddControl(CWnd& control) {
-    if (std::find(controls_.begin(), controls_.end(), &control) == controls_.end()) controls_.push_back(&control);
+    if (std::find(controls_.begin(), controls_.end(), &control) == controls_.end())
+        controls_.push_back(&control);
 }
 
 bool CDialog::OnDrawItem(Msg& msg) {
@@ -315,11 +319,11 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
 // CPropertyPage
 
 WINUI_BEGIN_MESSAGE_MAP(CPropertyPage)
-    OnNotify<CPropertyPage, &CPropertyPage::OnPageNotify>(0, static_cast<UINT>(PSN_SETACTIVE)),
+OnNotify<CPropertyPage, &CPropertyPage::OnPageNotify>(0, static_cast<UINT>(PSN_SETACTIVE)),
     OnNotify<CPropertyPage, &CPropertyPage::OnPageNotify>(0, static_cast<UINT>(PSN_KILLACTIVE)),
-WINUI_END_MESSAGE_MAP(CPropertyPage, CDialog)
+    WINUI_END_MESSAGE_MAP(CPropertyPage, CDialog)
 
-PROPSHEETPAGEW CPropertyPage::PageDescription() {
+        PROPSHEETPAGEW CPropertyPage::PageDescription() {
     PROPSHEETPAGEW page{};
     page.dwSize = sizeof page;
     page.dwFlags = PSP_DEFAULT | (hasHelp_ ? PSP_HASHELP : 0);
@@ -424,7 +428,8 @@ void CPropertySheet::EndSheet(INT_PTR result) {
     if (result == IDOK) {
         result_ = IDOK;
         // The framework's OK path ends the modal loop on every comctl32.
-        DefSubclassProc(hwnd_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(IDOK)));
+        DefSubclassProc(hwnd_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(IDOK)));
     } else {
         PropSheet_PressButton(hwnd_, PSBTN_CANCEL);
     }

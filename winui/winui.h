@@ -25,8 +25,8 @@
 // - Dialogs pass `this` through DialogBoxParam, pages through the page's
 //   lParam; both keep it in DWLP_USER. The sheet is subclassed from its
 //   PSCB_INITIALIZED callback; its OnInitDialog runs when the framework's
-//   WM_INITDIALOG has returned (a thread hook for the time of creation). Attached controls are subclassed so their own message maps
-//   see mouse and enable messages.
+//   WM_INITDIALOG has returned (a thread hook for the time of creation). Attached controls are subclassed so
+//   their own message maps see mouse and enable messages.
 // - A message handler returns true when it handled the message and leaves its
 //   result in Msg::result; the layer returns it the way the dialog manager
 //   wants (DWLP_MSGRESULT or directly).
@@ -121,12 +121,12 @@ constexpr MsgMapEntry OnNotify(UINT id, UINT code) {
 
 // In a class: declares its message map (public GetMessageMap and messageMap,
 // a private table of entries).
-#define WINUI_DECLARE_MESSAGE_MAP()                                                    \
-public:                                                                                \
+#define WINUI_DECLARE_MESSAGE_MAP()                                                   \
+public:                                                                               \
     const ::winui::MessageMap* GetMessageMap() const override { return &messageMap; } \
-    static const ::winui::MessageMap messageMap;                                       \
-                                                                                       \
-private:                                                                               \
+    static const ::winui::MessageMap messageMap;                                      \
+                                                                                      \
+private:                                                                              \
     static const ::winui::MsgMapEntry messageEntries[];
 
 // In the .cpp: the entries (class scope, so private handlers may be named),
@@ -251,8 +251,7 @@ class CDialog : public CWnd {
     WINUI_DECLARE_MESSAGE_MAP()
 
 public:
-    explicit CDialog(UINT templateId, HWND parent = nullptr)
-        : templateId_(templateId), parent_(parent) {}
+    explicit CDialog(UINT templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
     ~CDialog() override;
 
     INT_PTR DoModal();
@@ -271,8 +270,7 @@ protected:
     virtual void OnCancel() { EndDialog(IDCANCEL); }
 
     // The dialog procedure shared with property pages once `self` is known.
-    static INT_PTR HandleDialogMessage(CDialog* self, HWND hwnd, UINT message, WPARAM wParam,
-                                       LPARAM lParam);
+    static INT_PTR HandleDialogMessage(CDialog* self, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -290,8 +288,7 @@ class CPropertyPage : public CDialog {
     WINUI_DECLARE_MESSAGE_MAP()
 
 public:
-    explicit CPropertyPage(UINT templateId, bool hasHelp = false)
-        : CDialog(templateId), hasHelp_(hasHelp) {}
+    explicit CPropertyPage(UINT templateId, bool hasHelp = false) : CDialog(templateId), hasHelp_(hasHelp) {}
 
     // The page description the sheet hands to PropertySheet.
     PROPSHEETPAGEW PageDescription();

@@ -75,11 +75,11 @@ struct BitName {
 };
 
 constexpr BitName kStatusBits[] = {
-    {0x80, "BSY"}, {0x40, "DRDY"}, {0x20, "DF"}, {0x10, "DSC"},
+    {0x80, "BSY"}, {0x40, "DRDY"}, {0x20, "DF"},  {0x10, "DSC"},
     {0x08, "DRQ"}, {0x04, "CORR"}, {0x02, "IDX"}, {0x01, "ERR"},
 };
 constexpr BitName kErrorBits[] = {
-    {0x80, "BBK/ICRC"}, {0x40, "UNC"}, {0x20, "MC"}, {0x10, "IDNF"},
+    {0x80, "BBK/ICRC"}, {0x40, "UNC"},  {0x20, "MC"}, {0x10, "IDNF"},
     {0x08, "MCR"},      {0x04, "ABRT"}, {0x02, "NM"}, {0x01, "AMNF"},
 };
 constexpr BitName kControlBits[] = {{0x80, "HOB"}, {0x04, "SRST"}, {0x02, "nIEN"}};
@@ -118,12 +118,18 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 std::string_view ProtocolName(Protocol protocol) {
     switch (protocol) {
-    case P::NonData: return "non-data";
-    case P::PioIn: return "PIO in";
-    case P::PioOut: return "PIO out";
-    case P::Dma: return "DMA";
-    case P::Diagnostic: return "diagnostic";
-    case P::Unknown: break;
+        case P::NonData:
+            return "non-data";
+        case P::PioIn:
+            return "PIO in";
+        case P::PioOut:
+            return "PIO out";
+        case P::Dma:
+            return "DMA";
+        case P::Diagnostic:
+            return "diagnostic";
+        case P::Unknown:
+            break;
     }
     return "unknown";
 }
@@ -175,12 +181,18 @@ std::string DescribeDeviceControl(uint8_t value) { return WithValue(value, BitNa
 std::string TransferModeName(uint8_t sc) {
     const int mode = sc & 0x07;
     switch (sc >> 3) {
-    case 0: return sc == 0 ? "PIO default" : sc == 1 ? "PIO default, IORDY off" : "";
-    case 1: return mode <= 6 ? "PIO" + std::to_string(mode) : "";
-    case 2: return mode <= 2 ? "SWDMA" + std::to_string(mode) : "";
-    case 4: return mode <= 4 ? "MWDMA" + std::to_string(mode) : "";
-    case 8: return "UDMA" + std::to_string(mode);
-    default: return "";
+        case 0:
+            return sc == 0 ? "PIO default" : sc == 1 ? "PIO default, IORDY off" : "";
+        case 1:
+            return mode <= 6 ? "PIO" + std::to_string(mode) : "";
+        case 2:
+            return mode <= 2 ? "SWDMA" + std::to_string(mode) : "";
+        case 4:
+            return mode <= 4 ? "MWDMA" + std::to_string(mode) : "";
+        case 8:
+            return "UDMA" + std::to_string(mode);
+        default:
+            return "";
     }
 }
 
@@ -190,15 +202,24 @@ std::string SetFeaturesName(uint8_t features, uint8_t sectorCount) {
         const char* name;
     };
     static constexpr Feature kFeatures[] = {
-        {0x01, "enable 8-bit transfers"},       {0x02, "enable write cache"},
-        {0x05, "enable advanced power management"}, {0x09, "set power level (CF)"},
-        {0x0A, "enable power level commands (CF)"}, {0x44, "vendor bytes on READ/WRITE LONG"},
-        {0x55, "disable read look-ahead"},     {0x66, "keep settings after a reset"},
-        {0x69, "accept power level commands (CF)"}, {0x81, "disable 8-bit transfers"},
-        {0x82, "disable write cache"},         {0x85, "disable advanced power management"},
-        {0x8A, "disable power level commands (CF)"}, {0x96, "disable power level commands (CF)"},
-        {0x9A, "set host current (CF)"},       {0xAA, "enable read look-ahead"},
-        {0xBB, "4 bytes of ECC on READ/WRITE LONG"}, {0xCC, "restore settings after a reset"},
+        {0x01, "enable 8-bit transfers"},
+        {0x02, "enable write cache"},
+        {0x05, "enable advanced power management"},
+        {0x09, "set power level (CF)"},
+        {0x0A, "enable power level commands (CF)"},
+        {0x44, "vendor bytes on READ/WRITE LONG"},
+        {0x55, "disable read look-ahead"},
+        {0x66, "keep settings after a reset"},
+        {0x69, "accept power level commands (CF)"},
+        {0x81, "disable 8-bit transfers"},
+        {0x82, "disable write cache"},
+        {0x85, "disable advanced power management"},
+        {0x8A, "disable power level commands (CF)"},
+        {0x96, "disable power level commands (CF)"},
+        {0x9A, "set host current (CF)"},
+        {0xAA, "enable read look-ahead"},
+        {0xBB, "4 bytes of ECC on READ/WRITE LONG"},
+        {0xCC, "restore settings after a reset"},
     };
     if (features == 0x03) {
         const std::string mode = TransferModeName(sectorCount);
@@ -211,7 +232,8 @@ std::string SetFeaturesName(uint8_t features, uint8_t sectorCount) {
 }
 
 std::string DiagnosticCodeName(uint8_t code) {
-    std::string text = (code & 0x7F) == 0x01 ? "passed" : "failed (" + Hex(static_cast<uint8_t>(code & 0x7F)) + ")";
+    std::string text =
+        (code & 0x7F) == 0x01 ? "passed" : "failed (" + Hex(static_cast<uint8_t>(code & 0x7F)) + ")";
     if (code & 0x80) text += "; device 1 failed";
     return text;
 }

@@ -92,8 +92,10 @@ std::string IdentifyInfo::ModesText() const {
         if (!text.empty()) text += ' ';
         text += part;
     }
-    if (udmaSelected) text += " (selected UDMA" + std::to_string(*udmaSelected) + ")";
-    else if (mwdmaSelected) text += " (selected MWDMA" + std::to_string(*mwdmaSelected) + ")";
+    if (udmaSelected)
+        text += " (selected UDMA" + std::to_string(*udmaSelected) + ")";
+    else if (mwdmaSelected)
+        text += " (selected MWDMA" + std::to_string(*mwdmaSelected) + ")";
     return text;
 }
 

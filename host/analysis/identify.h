@@ -20,9 +20,9 @@ struct IdentifyInfo {
     uint32_t lbaSectors = 0;   // words 60-61
     uint32_t cfSectors = 0;    // words 7-8 (word 7 high)
     uint16_t cylinders = 0, heads = 0, sectorsPerTrack = 0;  // words 1, 3, 6
-    bool lbaSupported = false;  // word 49 bit 9
-    bool dmaSupported = false;  // word 49 bit 8
-    std::vector<int> pioModes;   // supported
+    bool lbaSupported = false;                               // word 49 bit 9
+    bool dmaSupported = false;                               // word 49 bit 8
+    std::vector<int> pioModes;                               // supported
     std::vector<int> mwdmaModes;
     std::vector<int> udmaModes;
     std::optional<int> mwdmaSelected;
@@ -31,7 +31,9 @@ struct IdentifyInfo {
     // A5h), else whether all 512 bytes sum to zero.
     std::optional<bool> checksumValid;
 
-    uint64_t capacityBytes() const { return static_cast<uint64_t>(lbaSectors ? lbaSectors : cfSectors) * 512; }
+    uint64_t capacityBytes() const {
+        return static_cast<uint64_t>(lbaSectors ? lbaSectors : cfSectors) * 512;
+    }
     std::string ModesText() const;  // "PIO0-4 MWDMA0-2 UDMA0-4 (selected UDMA4)"
 };
 

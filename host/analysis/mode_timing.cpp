@@ -33,20 +33,13 @@ constexpr MwdmaTiming kMwdma[kMwdmaModes] = {
 //   half  tCYC  t2CYC tDS  tDH  tDVS tDVH tACK tENV tRP  tLI  tMLI tSS
 //   tZAD tZAH tAZ  tDZFS tFS  tRFS tCVS tCVH tCS tCH tUI tIORDYZ
 constexpr UdmaTiming kUdma[kUdmaModes] = {
-    {120, 112, 230, 15, 5, 70, 6.2, 20, 20, 160, 150, 20, 50,
-     0, 20, 10, 70, 230, 75, 70, 6.2, 15, 5, 0, 20},
-    {80, 73, 154, 10, 5, 48, 6.2, 20, 20, 125, 150, 20, 50,
-     0, 20, 10, 48, 200, 70, 48, 6.2, 10, 5, 0, 20},
-    {60, 54, 115, 7, 5, 31, 6.2, 20, 20, 100, 150, 20, 50,
-     0, 20, 10, 31, 170, 60, 31, 6.2, 7, 5, 0, 20},
-    {45, 39, 86, 7, 5, 20, 6.2, 20, 20, 100, 100, 20, 50,
-     0, 20, 10, 20, 130, 60, 20, 6.2, 7, 5, 0, 20},
-    {30, 25, 57, 5, 5, 6.7, 6.2, 20, 20, 100, 100, 20, 50,
-     0, 20, 10, 6.7, 120, 60, 6.7, 6.2, 5, 5, 0, 20},
-    {20, 16.8, 38, 4.0, 4.6, 4.8, 4.8, 20, 20, 85, 75, 20, 50,
-     0, 20, 10, 25, 90, 50, 10, 10, 5, 5, 0, 20},
-    {15, 13, 29, 2.6, 3.5, 4.0, 4.0, 20, 20, 85, 60, 20, 50,
-     0, 20, 10, 17.5, 80, 50, 10, 10, 5, 5, 0, 20},
+    {120, 112, 230, 15, 5, 70, 6.2, 20, 20, 160, 150, 20, 50, 0, 20, 10, 70, 230, 75, 70, 6.2, 15, 5, 0, 20},
+    {80, 73, 154, 10, 5, 48, 6.2, 20, 20, 125, 150, 20, 50, 0, 20, 10, 48, 200, 70, 48, 6.2, 10, 5, 0, 20},
+    {60, 54, 115, 7, 5, 31, 6.2, 20, 20, 100, 150, 20, 50, 0, 20, 10, 31, 170, 60, 31, 6.2, 7, 5, 0, 20},
+    {45, 39, 86, 7, 5, 20, 6.2, 20, 20, 100, 100, 20, 50, 0, 20, 10, 20, 130, 60, 20, 6.2, 7, 5, 0, 20},
+    {30, 25, 57, 5, 5, 6.7, 6.2, 20, 20, 100, 100, 20, 50, 0, 20, 10, 6.7, 120, 60, 6.7, 6.2, 5, 5, 0, 20},
+    {20, 16.8, 38, 4.0, 4.6, 4.8, 4.8, 20, 20, 85, 75, 20, 50, 0, 20, 10, 25, 90, 50, 10, 10, 5, 5, 0, 20},
+    {15, 13, 29, 2.6, 3.5, 4.0, 4.0, 20, 20, 85, 60, 20, 50, 0, 20, 10, 17.5, 80, 50, 10, 10, 5, 5, 0, 20},
 };
 
 template <typename Row, int N>
@@ -60,9 +53,12 @@ const Row& Pick(const Row (&table)[N], int mode, const char* family) {
 
 int Modes(ModeFamily family) {
     switch (family) {
-    case ModeFamily::Mwdma: return kMwdmaModes;
-    case ModeFamily::Udma: return kUdmaModes;
-    case ModeFamily::Pio: break;
+        case ModeFamily::Mwdma:
+            return kMwdmaModes;
+        case ModeFamily::Udma:
+            return kUdmaModes;
+        case ModeFamily::Pio:
+            break;
     }
     return kPioModes;
 }
@@ -74,7 +70,9 @@ const MwdmaTiming& MwdmaMode(int mode) { return Pick(kMwdma, mode, "multiword DM
 const UdmaTiming& UdmaMode(int mode) { return Pick(kUdma, mode, "Ultra DMA"); }
 
 std::string ModeName(TransferMode mode) {
-    const char* prefix = mode.family == ModeFamily::Pio ? "PIO" : mode.family == ModeFamily::Mwdma ? "MWDMA" : "UDMA";
+    const char* prefix = mode.family == ModeFamily::Pio     ? "PIO"
+                         : mode.family == ModeFamily::Mwdma ? "MWDMA"
+                                                            : "UDMA";
     return prefix + std::to_string(mode.number);
 }
 
@@ -87,7 +85,8 @@ std::optional<TransferMode> ParseMode(std::string_view text) {
     };
     for (const Prefix& prefix : {Prefix{"pio", ModeFamily::Pio}, Prefix{"mwdma", ModeFamily::Mwdma},
                                  Prefix{"mdma", ModeFamily::Mwdma}, Prefix{"udma", ModeFamily::Udma}}) {
-        if (lower.size() != prefix.text.size() + 1 || lower.compare(0, prefix.text.size(), prefix.text) != 0) continue;
+        if (lower.size() != prefix.text.size() + 1 || lower.compare(0, prefix.text.size(), prefix.text) != 0)
+            continue;
         const char digit = lower.back();
         if (digit < '0' || digit >= '0' + Modes(prefix.family)) return std::nullopt;
         return TransferMode{prefix.family, digit - '0'};
@@ -99,10 +98,17 @@ std::optional<TransferMode> ModeFromSetFeatures(uint8_t sectorCount) {
     if (sectorCount <= 0x01) return TransferMode{ModeFamily::Pio, 0};
     const int number = sectorCount & 7;
     switch (sectorCount >> 3) {
-    case 0x01: if (number < kPioModes) return TransferMode{ModeFamily::Pio, number}; break;
-    case 0x04: if (number < kMwdmaModes) return TransferMode{ModeFamily::Mwdma, number}; break;
-    case 0x08: if (number < kUdmaModes) return TransferMode{ModeFamily::Udma, number}; break;
-    default: break;
+        case 0x01:
+            if (number < kPioModes) return TransferMode{ModeFamily::Pio, number};
+            break;
+        case 0x04:
+            if (number < kMwdmaModes) return TransferMode{ModeFamily::Mwdma, number};
+            break;
+        case 0x08:
+            if (number < kUdmaModes) return TransferMode{ModeFamily::Udma, number};
+            break;
+        default:
+            break;
     }
     return std::nullopt;
 }

@@ -13,20 +13,20 @@
 namespace fd::host::analysis {
 
 struct PioTiming {
-    double t0;        // cycle time
-    double t1;        // address valid to strobe
-    double t2Data;    // strobe pulse, 16-bit (DATA register)
-    double t2Reg;     // strobe pulse, 8-bit (task-file registers)
-    double t2i;       // strobe recovery (0: the table gives none for the mode)
-    double t9;        // address hold after the strobe
-    double t3;        // DIOW- data setup (before the negation)
-    double t4;        // DIOW- data hold
-    double t5;        // DIOR- data setup (before the negation)
-    double t6;        // DIOR- data hold
-    double t6z;       // DIOR- data tristate (maximum)
-    double tA;        // IORDY setup: the card negates IORDY at most this long after the strobe falls
-    double tB;        // IORDY pulse width (maximum); 0: the mode has no IORDY flow control
-    double tRd;       // read data valid before IORDY is asserted again
+    double t0;      // cycle time
+    double t1;      // address valid to strobe
+    double t2Data;  // strobe pulse, 16-bit (DATA register)
+    double t2Reg;   // strobe pulse, 8-bit (task-file registers)
+    double t2i;     // strobe recovery (0: the table gives none for the mode)
+    double t9;      // address hold after the strobe
+    double t3;      // DIOW- data setup (before the negation)
+    double t4;      // DIOW- data hold
+    double t5;      // DIOR- data setup (before the negation)
+    double t6;      // DIOR- data hold
+    double t6z;     // DIOR- data tristate (maximum)
+    double tA;      // IORDY setup: the card negates IORDY at most this long after the strobe falls
+    double tB;      // IORDY pulse width (maximum); 0: the mode has no IORDY flow control
+    double tRd;     // read data valid before IORDY is asserted again
 };
 
 struct MwdmaTiming {

@@ -93,8 +93,10 @@ public:
         const uint16_t id = record.fieldId;
         if (id == kFeatures) features_ = static_cast<uint8_t>(record.value);
         if (id == kSectorCount) sectorCount_ = static_cast<uint8_t>(record.value);
-        if (id == kCommand && static_cast<uint8_t>(record.value) == kSetFeatures && features_ == kSetTransferMode) {
-            if (const auto mode = ModeFromSetFeatures(sectorCount_)) modes_[static_cast<int>(mode->family)] = mode;
+        if (id == kCommand && static_cast<uint8_t>(record.value) == kSetFeatures &&
+            features_ == kSetTransferMode) {
+            if (const auto mode = ModeFromSetFeatures(sectorCount_))
+                modes_[static_cast<int>(mode->family)] = mode;
         }
         if (id >= kPioRead && id <= kLastRegister) {
             Register(record);
@@ -109,8 +111,9 @@ public:
         for (auto& [key, note] : cannotJudge_) report_.notes.push_back(std::move(note));
         for (auto& note : assumed_)
             if (note.cycles > 0) report_.notes.push_back(std::move(note));
-        std::stable_sort(report_.warnings.begin(), report_.warnings.end(),
-                         [](const TimingWarning& a, const TimingWarning& b) { return a.position < b.position; });
+        std::stable_sort(
+            report_.warnings.begin(), report_.warnings.end(),
+            [](const TimingWarning& a, const TimingWarning& b) { return a.position < b.position; });
         return std::move(report_);
     }
 
@@ -123,16 +126,19 @@ private:
         if (note.cycles++ == 0) {
             note.kind = TimingNote::Kind::ModeAssumed;
             note.position = position;
-            const char* name = family == ModeFamily::Pio ? "PIO" : family == ModeFamily::Mwdma ? "multiword DMA" : "Ultra DMA";
-            note.text = std::string("no ") + name + " mode known (no SET FEATURES before it, no --mode): judged against " +
+            const char* name = family == ModeFamily::Pio     ? "PIO"
+                               : family == ModeFamily::Mwdma ? "multiword DMA"
+                                                             : "Ultra DMA";
+            note.text = std::string("no ") + name +
+                        " mode known (no SET FEATURES before it, no --mode): judged against " +
                         ModeName(fastest) + ", the fastest, so only what every mode forbids is reported";
         }
         return fastest;
     }
 
     // Judges one minimum. `samples` is the interval the capture shows, in positions.
-    void Minimum(uint32_t position, TransferMode mode, const char* parameter, const char* meaning, uint64_t samples,
-                 double allowedNs) {
+    void Minimum(uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
+                 uint64_t samples, double allowedNs) {
         if (allowedNs <= 0) return;
         const double period = options_.samplePeriodNs;
         if (period * kSamplesPerLimit > allowedNs) {
@@ -142,8 +148,8 @@ private:
                 note.kind = TimingNote::Kind::CannotJudge;
                 note.position = position;
                 note.text = key + " (" + meaning + ", at least " + Number(allowedNs) +
-                            " ns) cannot be judged: the sample period is " + Number(period) + " ns, it needs " +
-                            Number(allowedNs / kSamplesPerLimit) + " ns or less";
+                            " ns) cannot be judged: the sample period is " + Number(period) +
+                            " ns, it needs " + Number(allowedNs / kSamplesPerLimit) + " ns or less";
             }
             return;
         }
@@ -156,7 +162,8 @@ private:
 
     std::optional<uint32_t> LastChange(int first, int last, uint32_t p) {
         std::optional<uint32_t> found;
-        for (int role = first; role <= last; ++role) found = Later(found, cursors_[static_cast<size_t>(role)].LastAtOrBefore(p));
+        for (int role = first; role <= last; ++role)
+            found = Later(found, cursors_[static_cast<size_t>(role)].LastAtOrBefore(p));
         return found;
     }
     std::optional<uint32_t> NextChange(int first, int last, uint32_t p, bool includeP) {
@@ -183,13 +190,16 @@ private:
         const bool data = record.fieldId == kPioRead || record.fieldId == kPioWrite;
         const bool read = strobe == kIord;
         if (const auto address = AddressLastChange(fall))
-            Minimum(fall, mode, "t1", read ? "address valid to DIOR-" : "address valid to DIOW-", fall - *address, t.t1);
+            Minimum(fall, mode, "t1", read ? "address valid to DIOR-" : "address valid to DIOW-",
+                    fall - *address, t.t1);
         if (rise) {
-            Minimum(fall, mode, "t2", data ? (read ? "DIOR- active, 16-bit" : "DIOW- active, 16-bit")
-                                           : (read ? "DIOR- active, 8-bit" : "DIOW- active, 8-bit"),
+            Minimum(fall, mode, "t2",
+                    data ? (read ? "DIOR- active, 16-bit" : "DIOW- active, 16-bit")
+                         : (read ? "DIOR- active, 8-bit" : "DIOW- active, 8-bit"),
                     *rise - fall, data ? t.t2Data : t.t2Reg);
             if (const auto hold = NextChange(kCs1, kA2, *rise, true))
-                Minimum(fall, mode, "t9", read ? "DIOR- to address hold" : "DIOW- to address hold", *hold - *rise, t.t9);
+                Minimum(fall, mode, "t9", read ? "DIOR- to address hold" : "DIOW- to address hold",
+                        *hold - *rise, t.t9);
         }
         if (previousRegister_) {
             Minimum(fall, mode, "t0", "PIO cycle time", fall - previousRegister_->fall, t.t0);
@@ -218,12 +228,16 @@ private:
         const TransferMode mode = ModeFor(ModeFamily::Mwdma, fall);
         const MwdmaTiming& t = MwdmaMode(mode.number);
         ++report_.cyclesChecked;
-        if (rise) Minimum(fall, mode, "tD", read ? "DIOR- asserted pulse" : "DIOW- asserted pulse", *rise - fall, t.tD);
-        if (previousMultiword_ && previousMultiword_->fall < fall && SameEnvelope(previousMultiword_->fall, fall)) {
+        if (rise)
+            Minimum(fall, mode, "tD", read ? "DIOR- asserted pulse" : "DIOW- asserted pulse", *rise - fall,
+                    t.tD);
+        if (previousMultiword_ && previousMultiword_->fall < fall &&
+            SameEnvelope(previousMultiword_->fall, fall)) {
             Minimum(fall, mode, "t0", "multiword DMA cycle time", fall - previousMultiword_->fall, t.t0);
             if (previousMultiword_->rise <= fall) {
-                Minimum(fall, mode, read ? "tKR" : "tKW", read ? "DIOR- negated pulse" : "DIOW- negated pulse",
-                        fall - previousMultiword_->rise, read ? t.tKR : t.tKW);
+                Minimum(fall, mode, read ? "tKR" : "tKW",
+                        read ? "DIOR- negated pulse" : "DIOW- negated pulse", fall - previousMultiword_->rise,
+                        read ? t.tKR : t.tKW);
             }
         }
         previousMultiword_ = Edge{fall, rise.value_or(fall)};
@@ -236,9 +250,11 @@ private:
         ++report_.cyclesChecked;
         const bool in = record.fieldId == kUdmaRead;
         auto& history = in ? udmaIn_ : udmaOut_;
-        if (!history.empty() && (history.back() >= edge || !SameEnvelope(history.back(), edge))) history.clear();
+        if (!history.empty() && (history.back() >= edge || !SameEnvelope(history.back(), edge)))
+            history.clear();
         if (!history.empty()) {
-            Minimum(edge, mode, "tCYC", in ? "DSTROBE edge to edge" : "HSTROBE edge to edge", edge - history.back(), t.tCyc);
+            Minimum(edge, mode, "tCYC", in ? "DSTROBE edge to edge" : "HSTROBE edge to edge",
+                    edge - history.back(), t.tCyc);
             if (history.size() == 2)
                 Minimum(edge, mode, "t2CYC", in ? "DSTROBE two-cycle time" : "HSTROBE two-cycle time",
                         edge - history.front(), t.t2Cyc);
@@ -272,11 +288,13 @@ std::string TimingWarning::Describe() const {
            Number(allowedNs) + " ns";
 }
 
-TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus, const TimingOptions& options) {
+TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus,
+                         const TimingOptions& options) {
     if (!(options.samplePeriodNs > 0)) {
         TimingReport report;
-        report.notes.push_back({TimingNote::Kind::PeriodUnknown, 0, 0,
-                                "the sample period is unknown, so no timing is judged (give the sample rate)"});
+        report.notes.push_back(
+            {TimingNote::Kind::PeriodUnknown, 0, 0,
+             "the sample period is unknown, so no timing is judged (give the sample rate)"});
         return report;
     }
     Checker checker(bus, options);

@@ -48,12 +48,12 @@ struct TimingOptions {
 };
 
 struct TimingWarning {
-    uint32_t position = 0;   // the cycle's record (its strobe edge)
-    std::string parameter;   // "t2", "tDS", ...
-    std::string meaning;     // "DIOR- active (16-bit)"
+    uint32_t position = 0;  // the cycle's record (its strobe edge)
+    std::string parameter;  // "t2", "tDS", ...
+    std::string meaning;    // "DIOR- active (16-bit)"
     TransferMode mode;
     double measuredNs = 0;
-    double allowedNs = 0;    // a minimum
+    double allowedNs = 0;  // a minimum
     // "PIO4 t2 (DIOR- active, 16-bit): 45 ns, at least 70 ns"
     std::string Describe() const;
 };
@@ -73,6 +73,7 @@ struct TimingReport {
     uint64_t cyclesChecked = 0;
 };
 
-TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus, const TimingOptions& options);
+TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus,
+                         const TimingOptions& options);
 
 }  // namespace fd::host::analysis

@@ -44,12 +44,30 @@ bool IsDataProtocol(Protocol protocol) {
 // Commands that work on the sectors their address and count name.
 bool AddressesSectors(uint8_t opcode) {
     switch (opcode) {
-    case 0x20: case 0x21: case 0x22: case 0x23:
-    case 0x30: case 0x31: case 0x32: case 0x33:
-    case 0x38: case 0x3C: case 0x40: case 0x41:
-    case 0x87: case 0xC0: case 0xC4: case 0xC5:
-    case 0xC8: case 0xC9: case 0xCA: case 0xCB: case 0xCD: return true;
-    default: return (opcode & 0xF0) == 0x70;  // SEEK
+        case 0x20:
+        case 0x21:
+        case 0x22:
+        case 0x23:
+        case 0x30:
+        case 0x31:
+        case 0x32:
+        case 0x33:
+        case 0x38:
+        case 0x3C:
+        case 0x40:
+        case 0x41:
+        case 0x87:
+        case 0xC0:
+        case 0xC4:
+        case 0xC5:
+        case 0xC8:
+        case 0xC9:
+        case 0xCA:
+        case 0xCB:
+        case 0xCD:
+            return true;
+        default:
+            return (opcode & 0xF0) == 0x70;  // SEEK
     }
 }
 
@@ -57,21 +75,30 @@ bool AddressesSectors(uint8_t opcode) {
 
 std::string_view VerdictName(Verdict verdict) {
     switch (verdict) {
-    case Verdict::Ok: return "ok";
-    case Verdict::Error: return "error";
-    case Verdict::Aborted: return "aborted";
-    case Verdict::Reset: return "reset";
-    case Verdict::Incomplete: break;
+        case Verdict::Ok:
+            return "ok";
+        case Verdict::Error:
+            return "error";
+        case Verdict::Aborted:
+            return "aborted";
+        case Verdict::Reset:
+            return "reset";
+        case Verdict::Incomplete:
+            break;
     }
     return "incomplete";
 }
 
 std::string_view DataPathName(DataPath path) {
     switch (path) {
-    case DataPath::Pio: return "PIO";
-    case DataPath::MultiwordDma: return "MWDMA";
-    case DataPath::UltraDma: return "UDMA";
-    case DataPath::None: break;
+        case DataPath::Pio:
+            return "PIO";
+        case DataPath::MultiwordDma:
+            return "MWDMA";
+        case DataPath::UltraDma:
+            return "UDMA";
+        case DataPath::None:
+            break;
     }
     return "";
 }
@@ -94,53 +121,89 @@ bool Transaction::TouchesLba(uint32_t first, uint32_t last) const {
 
 void TransactionBuilder::Add(const Record& record) {
     switch (record.fieldId) {
-    case kFeatures:
-    case kSectorCount:
-    case kSectorNo:
-    case kCylinderLow:
-    case kCylinderHigh:
-    case kCardHead: TaskFileAccess(record); break;
-    case kErrorRegister:
-        // The ERROR read that follows a failed command (or a diagnostic)
-        // belongs to it.
-        if (awaitingError_ && !done_.empty()) {
-            Transaction& last = done_.back();
-            const bool diagnostic = last.protocol == Protocol::Diagnostic || last.kind == Transaction::Kind::SoftwareReset;
-            if (diagnostic && !last.diagnosticCode) last.diagnosticCode = Byte(record);
-            if (!diagnostic && !last.error) last.error = Byte(record);
-        }
-        awaitingError_ = false;
-        break;
-    case kCommand: Command(record); break;
-    case kStatus: StatusRead(record, false); break;
-    case kAltStatus: StatusRead(record, true); break;
-    case kControlWrite: DeviceControl(record); break;
-    case kPioRead: DataWord(record, DataPath::Pio, true); break;
-    case kPioWrite: DataWord(record, DataPath::Pio, false); break;
-    case kDmaRead: DataWord(record, DataPath::MultiwordDma, true); break;
-    case kDmaWrite: DataWord(record, DataPath::MultiwordDma, false); break;
-    case kUdmaRead: DataWord(record, DataPath::UltraDma, true); break;
-    case kUdmaWrite: DataWord(record, DataPath::UltraDma, false); break;
-    case kCompose:
-        if (Open()) current_->sectorAddresses.push_back(record.value);
-        break;
-    case kReadBlock:
-    case kWriteBlock:
-        if (Open()) ++current_->blocks;
-        break;
-    default: break;  // markers, START, the leading record, DRIVE ADDRESS
+        case kFeatures:
+        case kSectorCount:
+        case kSectorNo:
+        case kCylinderLow:
+        case kCylinderHigh:
+        case kCardHead:
+            TaskFileAccess(record);
+            break;
+        case kErrorRegister:
+            // The ERROR read that follows a failed command (or a diagnostic)
+            // belongs to it.
+            if (awaitingError_ && !done_.empty()) {
+                Transaction& last = done_.back();
+                const bool diagnostic =
+                    last.protocol == Protocol::Diagnostic || last.kind == Transaction::Kind::SoftwareReset;
+                if (diagnostic && !last.diagnosticCode) last.diagnosticCode = Byte(record);
+                if (!diagnostic && !last.error) last.error = Byte(record);
+            }
+            awaitingError_ = false;
+            break;
+        case kCommand:
+            Command(record);
+            break;
+        case kStatus:
+            StatusRead(record, false);
+            break;
+        case kAltStatus:
+            StatusRead(record, true);
+            break;
+        case kControlWrite:
+            DeviceControl(record);
+            break;
+        case kPioRead:
+            DataWord(record, DataPath::Pio, true);
+            break;
+        case kPioWrite:
+            DataWord(record, DataPath::Pio, false);
+            break;
+        case kDmaRead:
+            DataWord(record, DataPath::MultiwordDma, true);
+            break;
+        case kDmaWrite:
+            DataWord(record, DataPath::MultiwordDma, false);
+            break;
+        case kUdmaRead:
+            DataWord(record, DataPath::UltraDma, true);
+            break;
+        case kUdmaWrite:
+            DataWord(record, DataPath::UltraDma, false);
+            break;
+        case kCompose:
+            if (Open()) current_->sectorAddresses.push_back(record.value);
+            break;
+        case kReadBlock:
+        case kWriteBlock:
+            if (Open()) ++current_->blocks;
+            break;
+        default:
+            break;  // markers, START, the leading record, DRIVE ADDRESS
     }
 }
 
 void TransactionBuilder::TaskFileAccess(const Record& record) {
     const uint8_t value = Byte(record);
     switch (record.fieldId) {
-    case kFeatures: registers_.features = value; break;
-    case kSectorCount: registers_.sectorCount = value; break;
-    case kSectorNo: registers_.sectorNumber = value; break;
-    case kCylinderLow: registers_.cylinderLow = value; break;
-    case kCylinderHigh: registers_.cylinderHigh = value; break;
-    default: registers_.deviceHead = value; break;
+        case kFeatures:
+            registers_.features = value;
+            break;
+        case kSectorCount:
+            registers_.sectorCount = value;
+            break;
+        case kSectorNo:
+            registers_.sectorNumber = value;
+            break;
+        case kCylinderLow:
+            registers_.cylinderLow = value;
+            break;
+        case kCylinderHigh:
+            registers_.cylinderHigh = value;
+            break;
+        default:
+            registers_.deviceHead = value;
+            break;
     }
     if (!setupStart_) setupStart_ = record.position;
 }
@@ -249,7 +312,8 @@ void TransactionBuilder::DataWord(const Record& record, DataPath path, bool in) 
     }
     if (t.dataPath == DataPath::None) t.dataPath = path;
     ++t.words;
-    if (keepData_ || t.opcode == kIdentifyDevice) t.data.push_back(static_cast<uint16_t>(record.value & 0xFFFF));
+    if (keepData_ || t.opcode == kIdentifyDevice)
+        t.data.push_back(static_cast<uint16_t>(record.value & 0xFFFF));
     t.end = record.position;
 }
 
@@ -257,7 +321,7 @@ void TransactionBuilder::DeviceControl(const Record& record) {
     const uint8_t value = Byte(record);
     if (value & kControlSrst) {
         if (reset_ && !resetReleased_) return;  // still held
-        if (reset_) CloseReset(Verdict::Ok);     // a second reset before the card answered the first
+        if (reset_) CloseReset(Verdict::Ok);    // a second reset before the card answered the first
         if (Open()) Close(UnfinishedVerdict(Verdict::Reset), current_->end);
         Transaction t;
         t.kind = Transaction::Kind::SoftwareReset;
@@ -290,13 +354,15 @@ void TransactionBuilder::Close(Verdict verdict, uint32_t end) {
     t.end = std::max(t.end, end);
     if (t.kind == Transaction::Kind::Command && t.expectedWords > 0 && t.words != t.expectedWords &&
         !(verdict == Verdict::Error && t.words == 0)) {
-        t.notes.push_back("moved " + std::to_string(t.words) + " of " + std::to_string(t.expectedWords) + " words");
+        t.notes.push_back("moved " + std::to_string(t.words) + " of " + std::to_string(t.expectedWords) +
+                          " words");
     }
-    if (t.kind == Transaction::Kind::Command && !IsDataProtocol(t.protocol) && t.protocol != Protocol::Unknown &&
-        t.words > 0) {
+    if (t.kind == Transaction::Kind::Command && !IsDataProtocol(t.protocol) &&
+        t.protocol != Protocol::Unknown && t.words > 0) {
         t.notes.push_back("data words in a command without a data phase");
     }
-    if (t.opcode == kIdentifyDevice && t.kind == Transaction::Kind::Command) t.identify = ParseIdentify(t.data);
+    if (t.opcode == kIdentifyDevice && t.kind == Transaction::Kind::Command)
+        t.identify = ParseIdentify(t.data);
     done_.push_back(std::move(*current_));
     current_.reset();
     setupStart_.reset();
@@ -325,10 +391,12 @@ std::string HexView(const std::vector<uint8_t>& bytes) {
         for (size_t i = 0; i < 16; ++i) {
             if (offset + i < bytes.size()) {
                 const uint8_t b = bytes[offset + i];
-                n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%s%02x", i == 8 ? "  " : " ", b);
+                n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%s%02x",
+                                   i == 8 ? "  " : " ", b);
                 ascii += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
             } else {
-                n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%s  ", i == 8 ? "  " : " ");
+                n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%s  ",
+                                   i == 8 ? "  " : " ");
             }
         }
         out += line;

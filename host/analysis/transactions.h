@@ -54,10 +54,10 @@ struct Transaction {
     TaskFile taskFile;  // as the registers stood at the COMMAND write
     int device = 0;     // DEV bit
     bool lba = false;
-    uint32_t lbaAddress = 0;  // LBA28 when lba
+    uint32_t lbaAddress = 0;                      // LBA28 when lba
     uint32_t cylinder = 0, head = 0, sector = 0;  // CHS when !lba
-    uint32_t sectorCount = 0;  // 0 in the register means 256
-    bool addressed = false;    // the command works on the sectors the address and count name
+    uint32_t sectorCount = 0;                     // 0 in the register means 256
+    bool addressed = false;      // the command works on the sectors the address and count name
     uint32_t expectedWords = 0;  // for data commands with a known length, else 0
     DataPath dataPath = DataPath::None;
     bool dataIn = false;  // device to host
@@ -66,16 +66,16 @@ struct Transaction {
     // this command: words against the command's direction (the host's
     // HDMARDY- edges pausing a data-in burst, PIO writes in a PIO read).
     uint64_t ignoredWords = 0;
-    std::vector<uint16_t> data;              // words in bus order (kept when asked for, and for IDENTIFY)
-    std::vector<int64_t> sectorAddresses;    // COMPOSE values seen in the data phase
-    std::optional<uint8_t> status;           // final STATUS
-    std::optional<uint8_t> error;            // ERROR read after ERR
-    std::string transferMode;                // SET FEATURES 03h: the mode it selects
-    std::string subcommand;                  // SET FEATURES: what its FEATURES value asks for
-    std::optional<uint8_t> diagnosticCode;   // a diagnostic's (or reset's) result, read from ERROR
-    uint32_t blocks = 0;                     // Ultra DMA block markers (a sector starting) seen
-    std::optional<IdentifyInfo> identify;    // IDENTIFY DEVICE with all 256 words
-    std::vector<std::string> notes;          // what was odd about it ("moved 300 of 256 words")
+    std::vector<uint16_t> data;             // words in bus order (kept when asked for, and for IDENTIFY)
+    std::vector<int64_t> sectorAddresses;   // COMPOSE values seen in the data phase
+    std::optional<uint8_t> status;          // final STATUS
+    std::optional<uint8_t> error;           // ERROR read after ERR
+    std::string transferMode;               // SET FEATURES 03h: the mode it selects
+    std::string subcommand;                 // SET FEATURES: what its FEATURES value asks for
+    std::optional<uint8_t> diagnosticCode;  // a diagnostic's (or reset's) result, read from ERROR
+    uint32_t blocks = 0;                    // Ultra DMA block markers (a sector starting) seen
+    std::optional<IdentifyInfo> identify;   // IDENTIFY DEVICE with all 256 words
+    std::vector<std::string> notes;         // what was odd about it ("moved 300 of 256 words")
     Verdict verdict = Verdict::Incomplete;
 
     uint64_t bytes() const { return words * 2; }

@@ -2,8 +2,8 @@
 // analyzer host does, reads a capture file, hands it to the plug-in and
 // prints or exports the records it decodes. Data goes to stdout, every
 // diagnostic to stderr; bad input ends with one line and exit status 2.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include <chrono>
 #include <cmath>
@@ -67,7 +67,8 @@ bool ParsePosition(const std::string& text, uint64_t& value) {
 
 // "5 ns", "1 fs": a time for the notes.
 std::string TimeText(double seconds) {
-    static const std::pair<double, const char*> kUnits[] = {{1, "s"}, {1e-3, "ms"}, {1e-6, "us"}, {1e-9, "ns"}, {1e-12, "ps"}};
+    static const std::pair<double, const char*> kUnits[] = {
+        {1, "s"}, {1e-3, "ms"}, {1e-6, "us"}, {1e-9, "ns"}, {1e-12, "ps"}};
     for (const auto& [scale, unit] : kUnits)
         if (seconds >= scale * 0.9999995) return fmt::format("{:.6g} {}", seconds / scale, unit);
     return fmt::format("{:.6g} fs", seconds * 1e15);
@@ -86,13 +87,14 @@ struct WindowTimes {
 // a start moves to the next step and an end to the one before, so that the
 // window holds exactly the positions between the times typed (every change
 // of the capture lies on a step).
-void ToPositions(const WindowTimes& times, uint64_t step, const std::string& rangeText, const std::string& startText,
-                 DecodeWindow& window) {
+void ToPositions(const WindowTimes& times, uint64_t step, const std::string& rangeText,
+                 const std::string& startText, DecodeWindow& window) {
     constexpr uint64_t kMax = 0xFFFFFFFFull;
     const std::string reach =
-        step == 1                                              ? "0 to 4294967295"
-        : step > std::numeric_limits<uint64_t>::max() / kMax ? "2^32 steps of " + std::to_string(step)
-                                                               : "0 to " + std::to_string(kMax * step) + " (2^32 steps of " + std::to_string(step) + ")";
+        step == 1 ? "0 to 4294967295"
+        : step > std::numeric_limits<uint64_t>::max() / kMax
+            ? "2^32 steps of " + std::to_string(step)
+            : "0 to " + std::to_string(kMax * step) + " (2^32 steps of " + std::to_string(step) + ")";
     auto up = [step](uint64_t time) { return time / step + (time % step != 0 ? 1 : 0); };
     if (times.hasRange) {
         if (times.rangeEnd / step > kMax)
@@ -101,12 +103,14 @@ void ToPositions(const WindowTimes& times, uint64_t step, const std::string& ran
         window.rangeStart = static_cast<uint32_t>(up(times.rangeStart));
         window.rangeEnd = static_cast<uint32_t>(times.rangeEnd / step);
         if (window.rangeStart > window.rangeEnd) {
-            throw BadInput{"--range " + rangeText + ": holds no position of the capture, whose times are multiples of " +
+            throw BadInput{"--range " + rangeText +
+                           ": holds no position of the capture, whose times are multiples of " +
                            std::to_string(step)};
         }
     }
     if (times.hasStart) {
-        if (up(times.start) > kMax) throw BadInput{"--start " + startText + ": expected a position from " + reach};
+        if (up(times.start) > kMax)
+            throw BadInput{"--start " + startText + ": expected a position from " + reach};
         window.hasStart = true;
         window.start = static_cast<uint32_t>(up(times.start));
     }
@@ -120,9 +124,10 @@ std::array<uint8_t, FD_SETTINGS_SIZE> ReadSettingsFile(const std::string& path) 
     const auto got = in.gcount();
     in.peek();
     if (got != FD_SETTINGS_SIZE || !in.eof()) {
-        throw BadInput{path + ": expected a decoder settings record of 440 bytes" +
-                       (got < FD_SETTINGS_SIZE ? ", found " + std::to_string(got) + " bytes" : ", the file is longer") +
-                       " (--reset-settings starts from the defaults)"};
+        throw BadInput{
+            path + ": expected a decoder settings record of 440 bytes" +
+            (got < FD_SETTINGS_SIZE ? ", found " + std::to_string(got) + " bytes" : ", the file is longer") +
+            " (--reset-settings starts from the defaults)"};
     }
     return record;
 }
@@ -158,7 +163,8 @@ public:
         if (percent == lastPercent_) return;
         lastPercent_ = percent;
         const int filled = percent * 30 / 100;
-        std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_.c_str(), std::string(static_cast<size_t>(filled), '#').c_str(),
+        std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_.c_str(),
+                     std::string(static_cast<size_t>(filled), '#').c_str(),
                      std::string(static_cast<size_t>(30 - filled), ' ').c_str(), percent);
         std::fflush(stderr);
         shown_ = true;
@@ -282,12 +288,14 @@ TimingRequest CheckTimingOptions(const Options& options, uint64_t samplerate) {
     TimingRequest request;
     for (const std::string& text : options.modes) {
         const auto mode = analysis::ParseMode(text);
-        if (!mode) throw BadInput{"--mode " + text + ": expected pio0 to pio6, mdma0 to mdma4 or udma0 to udma6"};
+        if (!mode)
+            throw BadInput{"--mode " + text + ": expected pio0 to pio6, mdma0 to mdma4 or udma0 to udma6"};
         auto& slot = mode->family == analysis::ModeFamily::Pio     ? request.options.pio
                      : mode->family == analysis::ModeFamily::Mwdma ? request.options.mwdma
                                                                    : request.options.udma;
         if (slot && !(*slot == *mode))
-            throw BadInput{"--mode " + text + ": " + analysis::ModeName(*slot) + " was given for that family already"};
+            throw BadInput{"--mode " + text + ": " + analysis::ModeName(*slot) +
+                           " was given for that family already"};
         slot = mode;
     }
     if (samplerate != 0) request.secondsPerPosition = 1 / static_cast<double>(samplerate);
@@ -347,14 +355,16 @@ bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, dou
     }
     for (const analysis::TimingNote& note : report.notes) std::fprintf(out, "note: %s\n", note.text.c_str());
     std::fprintf(out, "%zu timing warnings in %llu cycles, judged at a sample period of %.4g ns\n",
-                 report.warnings.size(), static_cast<unsigned long long>(report.cyclesChecked), samplePeriodNs);
+                 report.warnings.size(), static_cast<unsigned long long>(report.cyclesChecked),
+                 samplePeriodNs);
     return std::fflush(out) == 0 && !std::ferror(out);
 }
 
 // The records or the transactions view, with the filters and the payload
 // dump. Returns false when writing stdout failed.
 bool WriteViews(const Options& options, const RecordList& records,
-                const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter, uint64_t timeStep) {
+                const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter,
+                uint64_t timeStep) {
     const OutputFormat format = options.format == "csv"    ? OutputFormat::Csv
                                 : options.format == "json" ? OutputFormat::Json
                                                            : OutputFormat::Text;
@@ -367,9 +377,12 @@ bool WriteViews(const Options& options, const RecordList& records,
     }
     if (!options.dump.empty()) {
         const size_t files = DumpPayloads(options.dump, transactions, filter);
-        if (!options.quiet) std::fprintf(stderr, "cfdecode: %zu payload file%s in %s\n", files, files == 1 ? "" : "s", options.dump.c_str());
+        if (!options.quiet)
+            std::fprintf(stderr, "cfdecode: %zu payload file%s in %s\n", files, files == 1 ? "" : "s",
+                         options.dump.c_str());
     }
-    if (transactionsView) return WriteTransactions(stdout, transactions, filter, {format, colour, options.hex, timeStep});
+    if (transactionsView)
+        return WriteTransactions(stdout, transactions, filter, {format, colour, options.hex, timeStep});
     OutputOptions output;
     output.format = format;
     output.all = options.all;
@@ -395,7 +408,8 @@ int Run(const Options& options) {
         const size_t colon = options.range.find(':');
         if (colon == std::string::npos || !ParsePosition(options.range.substr(0, colon), times.rangeStart) ||
             !ParsePosition(options.range.substr(colon + 1), times.rangeEnd)) {
-            throw BadInput{"--range " + options.range + ": expected START:END, two positions from 0 to 4294967295"};
+            throw BadInput{"--range " + options.range +
+                           ": expected START:END, two positions from 0 to 4294967295"};
         }
         if (times.rangeStart > times.rangeEnd)
             throw BadInput{"--range " + options.range + ": the start lies after the end"};
@@ -415,9 +429,10 @@ int Run(const Options& options) {
     }();
     if (options.hex && options.view != "transactions")
         throw BadInput{"--hex shows the payload under each command: use it with --view transactions"};
-    if (!options.dump.empty() && std::filesystem::exists(options.dump) && !std::filesystem::is_directory(options.dump))
+    if (!options.dump.empty() && std::filesystem::exists(options.dump) &&
+        !std::filesystem::is_directory(options.dump))
         throw BadInput{"--dump " + options.dump + ": not a folder"};
-    window.language = options.language == "zh-CN" ? FdLanguageSimplified
+    window.language = options.language == "zh-CN"   ? FdLanguageSimplified
                       : options.language == "zh-TW" ? FdLanguageTraditional
                                                     : FdLanguageEnglish;
     const uint64_t samplerate = options.samplerate.empty() ? 0 : ParseSamplerate(options.samplerate);
@@ -445,8 +460,9 @@ int Run(const Options& options) {
     CaptureReadNotes notes;
     Waveform waveform;
     {
-        ProgressBar bar("reading " + (options.capture == "-" ? captureName
-                                                             : std::filesystem::path(options.capture).filename().string()),
+        ProgressBar bar("reading " + (options.capture == "-"
+                                          ? captureName
+                                          : std::filesystem::path(options.capture).filename().string()),
                         !options.quiet && isatty(fileno(stderr)));
         CaptureReadOptions readOptions;
         readOptions.offset = options.offset;
@@ -464,11 +480,12 @@ int Run(const Options& options) {
     ToPositions(times, step, options.range, options.start, window);
     if (!options.quiet && step != 1) {
         const double unit = waveform.secondsPerPosition / static_cast<double>(step);
-        std::fprintf(stderr,
-                     "cfdecode: note: %s: every change falls on a multiple of %s (%llu steps of %s); positions count "
-                     "those steps and outputs give the file's times\n",
-                     captureName.c_str(), TimeText(waveform.secondsPerPosition).c_str(),
-                     static_cast<unsigned long long>(step), TimeText(unit).c_str());
+        std::fprintf(
+            stderr,
+            "cfdecode: note: %s: every change falls on a multiple of %s (%llu steps of %s); positions count "
+            "those steps and outputs give the file's times\n",
+            captureName.c_str(), TimeText(waveform.secondsPerPosition).c_str(),
+            static_cast<unsigned long long>(step), TimeText(unit).c_str());
     }
     uint64_t changes = 0;
     for (const Signal& signal : waveform.signals) changes += signal.changes.size();
@@ -476,16 +493,18 @@ int Run(const Options& options) {
         for (const std::string& guess : notes.guesses)
             std::fprintf(stderr, "cfdecode: note: %s: %s\n", captureName.c_str(), guess.c_str());
     if (!options.quiet && notes.unknownValues > 0) {
-        std::fprintf(stderr, "cfdecode: warning: %s: %llu x values (unknown levels) read as 0\n", captureName.c_str(),
-                     static_cast<unsigned long long>(notes.unknownValues));
+        std::fprintf(stderr, "cfdecode: warning: %s: %llu x values (unknown levels) read as 0\n",
+                     captureName.c_str(), static_cast<unsigned long long>(notes.unknownValues));
     }
     if (!options.quiet && notes.undrivenValues > 0) {
         std::fprintf(stderr, "cfdecode: note: %s: %llu z values (undriven lines) keep their last level\n",
                      captureName.c_str(), static_cast<unsigned long long>(notes.undrivenValues));
     }
     if (!options.quiet && notes.heldUnknowns > 0) {
-        std::fprintf(stderr, "cfdecode: warning: %s: %llu unknown port states (N, X, ?, A, B, C ...) keep their last level\n",
-                     options.capture.c_str(), static_cast<unsigned long long>(notes.heldUnknowns));
+        std::fprintf(
+            stderr,
+            "cfdecode: warning: %s: %llu unknown port states (N, X, ?, A, B, C ...) keep their last level\n",
+            options.capture.c_str(), static_cast<unsigned long long>(notes.heldUnknowns));
     }
     if (!options.quiet && !notes.gaps.empty()) {
         std::string spans;
@@ -493,8 +512,10 @@ int Run(const Options& options) {
             spans += (i == 0 ? "" : ", ") + std::to_string(notes.gaps[i].first * step) + " to " +
                      std::to_string(notes.gaps[i].second * step);
         if (notes.gaps.size() > 4) spans += ", ... (" + std::to_string(notes.gaps.size()) + " in all)";
-        std::fprintf(stderr, "cfdecode: note: %s: no data from %s ($dumpoff until $dumpon): each line keeps its level\n",
-                     options.capture.c_str(), spans.c_str());
+        std::fprintf(
+            stderr,
+            "cfdecode: note: %s: no data from %s ($dumpoff until $dumpon): each line keeps its level\n",
+            options.capture.c_str(), spans.c_str());
     }
     if (!options.quiet) {
         for (const std::string& line : notes.csvWarnings)
@@ -517,16 +538,19 @@ int Run(const Options& options) {
         }
     }();
     if (!options.quiet)
-        for (const std::string& note : plan.notes) std::fprintf(stderr, "cfdecode: warning: %s\n", note.c_str());
+        for (const std::string& note : plan.notes)
+            std::fprintf(stderr, "cfdecode: warning: %s\n", note.c_str());
 
-    if (timing.secondsPerPosition > 0 && !(waveform.secondsPerPosition > 0)) waveform.secondsPerPosition = timing.secondsPerPosition;
+    if (timing.secondsPerPosition > 0 && !(waveform.secondsPerPosition > 0))
+        waveform.secondsPerPosition = timing.secondsPerPosition;
     const bool judging = options.timing || timing.html;
     const Waveform bus = judging ? BusRoles(waveform, plan) : Waveform{};
 
     // Read before the image takes the signals over; said once the records
     // show which cycles they concern.
     const StrobeFacts strobes =
-        options.quiet ? StrobeFacts{} : GatherStrobeFacts(waveform, plan, DecodeBounds(window, waveform.endPosition));
+        options.quiet ? StrobeFacts{}
+                      : GatherStrobeFacts(waveform, plan, DecodeBounds(window, waveform.endPosition));
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
     clock.Mark("capture");
@@ -545,22 +569,25 @@ int Run(const Options& options) {
     if (judging) {
         const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
         analysis::BusSignals lines{};
-        for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role) lines[role] = &bus.signals[role];
+        for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
+            lines[role] = &bus.signals[role];
         // Positions are in the file's time unit; the samples may lie further
         // apart (a VCD in nanoseconds of a 200 MS/s capture): the resolution
         // is the given sample rate, else the step all times are multiples of.
         timing.options.nsPerPosition = bus.secondsPerPosition * 1e9;
-        timing.options.samplePeriodNs = options.samplerate.empty()
-                                            ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
-                                            : timing.secondsPerPosition * 1e9;
+        timing.options.samplePeriodNs =
+            options.samplerate.empty() ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
+                                       : timing.secondsPerPosition * 1e9;
         analysis::TimingReport report = analysis::CheckTiming(plain, lines, timing.options);
-        if (options.timing && !WriteTimingReport(stdout, report, bus.secondsPerPosition, step, timing.options.samplePeriodNs)) {
+        if (options.timing &&
+            !WriteTimingReport(stdout, report, bus.secondsPerPosition, step, timing.options.samplePeriodNs)) {
             std::fprintf(stderr, "cfdecode: cannot write the output\n");
             return kFailure;
         }
         if (timing.html) {
             TimelineInput page;
-            page.title = options.capture == "-" ? captureName : std::filesystem::path(options.capture).filename().string();
+            page.title = options.capture == "-" ? captureName
+                                                : std::filesystem::path(options.capture).filename().string();
             page.bus = &bus;
             page.samplePeriodNs = timing.options.samplePeriodNs;
             page.records.reserve(records.size());
@@ -574,12 +601,14 @@ int Run(const Options& options) {
             page.transactions = analysis::AnalyzeRecords(plain, false);
             const size_t warnings = report.warnings.size();
             page.timing = std::move(report);
-            if (!WriteTimelinePage(timing.html->out, page)) throw std::runtime_error(options.html + ": cannot write the page");
+            if (!WriteTimelinePage(timing.html->out, page))
+                throw std::runtime_error(options.html + ": cannot write the page");
             timing.html->out.close();
             if (!timing.html->out) throw std::runtime_error(options.html + ": cannot write the page");
             timing.html->complete = true;
             if (!options.quiet) {
-                std::fprintf(stderr, "cfdecode: wrote %s: %zu records, %zu transactions, %zu timing warnings\n",
+                std::fprintf(stderr,
+                             "cfdecode: wrote %s: %zu records, %zu transactions, %zu timing warnings\n",
                              options.html.c_str(), page.records.size(), page.transactions.size(), warnings);
                 for (const analysis::TimingNote& note : page.timing.notes)
                     std::fprintf(stderr, "cfdecode: timing: %s\n", note.text.c_str());
@@ -621,23 +650,28 @@ int main(int argc, char** argv) {
         "that names no control line (Channel 0, D0, probe0 ...) is refused: name the roles with --map, or\n"
         "bind them in list order with --bind-by-position. Positions are the capture's timestamps in its\n"
         "own units (VCD) or sample numbers (.sr, .dsl, CSV, Saleae binary). A VCD whose timestamps pass\n"
-        "2^32 (a 1 fs dump) is counted in its step, the largest its changes and end are multiples of (a note\n"
+        "2^32 (a 1 fs dump) is counted in its step, the largest its changes and end are multiples of (a "
+        "note\n"
         "says it); outputs, --range and --start stay in the file's own times, a time between steps moving\n"
         "inward.\n\n"
         "VCD as simulators write it is read as it is: Verilog escaped names (\\-CS0, \\CS1#, \\D[15:0]),\n"
-        "VHDL bit names (dd(3), dd(15 downto 0)), one signal declared in several scopes (known by each name),\n"
+        "VHDL bit names (dd(3), dd(15 downto 0)), one signal declared in several scopes (known by each "
+        "name),\n"
         "$dumpoff ... $dumpon (no data between: the levels hold, said on stderr), extended VCD ($dumpports:\n"
         "port states such as D, U, L, H; Z, T and the unknown states keep the last level) and timescales\n"
         "such as 1ns, 10 ps or 1.0 ns.\n",
         "cfdecode"};
-    app.add_option("capture", options.capture,
-                   "Capture: a value change dump (VCD), a sigrok session (.sr), a DSView session (.dsl), CSV rows\n"
-                   "or a Saleae Logic 2 binary export (its folder, or one digital_N.bin: the digital_N.bin beside it\n"
-                   "are read with it), told apart by their content; gzip (.gz) and zstd (.zst) compressed as well;\n"
-                   "- reads standard input")
+    app.add_option(
+           "capture", options.capture,
+           "Capture: a value change dump (VCD), a sigrok session (.sr), a DSView session (.dsl), CSV rows\n"
+           "or a Saleae Logic 2 binary export (its folder, or one digital_N.bin: the digital_N.bin beside "
+           "it\n"
+           "are read with it), told apart by their content; gzip (.gz) and zstd (.zst) compressed as well;\n"
+           "- reads standard input")
         ->required()
         ->type_name("FILE");
-    app.add_option("--plugin", options.plugin, "Plug-in library to load (default: the one built beside cfdecode)")
+    app.add_option("--plugin", options.plugin,
+                   "Plug-in library to load (default: the one built beside cfdecode)")
         ->type_name("PATH");
     app.add_option("--settings", options.settings,
                    "440-byte decoder settings record: read before decoding if it exists, written back after")
@@ -648,85 +682,112 @@ int main(int argc, char** argv) {
         ->type_name("ROLE=SIGNAL")
         ->allow_extra_args(false)  // one value per --map, so the capture after it stays the capture
         ->take_all();
-    app.add_flag("--bind-by-position", options.bindByPosition,
-                 "Give the roles no signal is named for to the signals whose names mean nothing, in list order\n"
-                 "(DMARQ first, as the plug-in binds a capture without names). Without it such roles hold their\n"
-                 "idle level, and a capture that names no control line at all is refused");
-    app.add_option("--format", options.format, "Output: text (an aligned table), csv or json (one object per line)")
+    app.add_flag(
+        "--bind-by-position", options.bindByPosition,
+        "Give the roles no signal is named for to the signals whose names mean nothing, in list order\n"
+        "(DMARQ first, as the plug-in binds a capture without names). Without it such roles hold their\n"
+        "idle level, and a capture that names no control line at all is refused");
+    app.add_option("--format", options.format,
+                   "Output: text (an aligned table), csv or json (one object per line)")
         ->type_name("FORMAT")
         ->check(CLI::IsMember({"text", "csv", "json"}));
-    app.add_option("--color,--colour", options.colour, "Colour the text table: auto (when stdout is a terminal), always, never")
+    app.add_option("--color,--colour", options.colour,
+                   "Colour the text table: auto (when stdout is a terminal), always, never")
         ->type_name("WHEN")
         ->check(CLI::IsMember({"auto", "always", "never"}));
     app.add_flag("--all", options.all, "Text: also print the kinds the plug-in does not show (markers)");
-    app.add_flag("--stats", options.stats, "Print on stderr how long reading, building the capture, decoding and writing took");
+    app.add_flag("--stats", options.stats,
+                 "Print on stderr how long reading, building the capture, decoding and writing took");
     app.add_option("--range", options.range, "Decode only between these positions")->type_name("START:END");
-    app.add_option("--start", options.start, "The capture's start position: decode after it")->type_name("POSITION");
-    app.add_option("--offset", options.offset,
-                   "Subtract this from every timestamp, before the time step is found (for captures longer than\n"
-                   "2^32 of their steps)")
+    app.add_option("--start", options.start, "The capture's start position: decode after it")
+        ->type_name("POSITION");
+    app.add_option(
+           "--offset", options.offset,
+           "Subtract this from every timestamp, before the time step is found (for captures longer than\n"
+           "2^32 of their steps)")
         ->type_name("N");
     app.add_option("--language", options.language, "The capture's language: en, zh-CN or zh-TW")
         ->type_name("LANGUAGE")
         ->check(CLI::IsMember({"en", "zh-CN", "zh-TW"}));
-    app.add_option("--view", options.view,
-                   "records (default): every decoded record, one a line; transactions: one line per ATA command")
+    app.add_option(
+           "--view", options.view,
+           "records (default): every decoded record, one a line; transactions: one line per ATA command")
         ->type_name("VIEW")
         ->check(CLI::IsMember({"records", "transactions"}));
-    app.add_option("--command", options.commands,
-                   "Only these commands: a name (\"READ DMA\", any case) or an opcode (0xC8); repeat for more")
+    app.add_option(
+           "--command", options.commands,
+           "Only these commands: a name (\"READ DMA\", any case) or an opcode (0xC8); repeat for more")
         ->type_name("NAME|OPCODE")
         ->allow_extra_args(false)
         ->take_all();
     app.add_option("--lba", options.lba, "Only commands on a sector from FIRST to LAST (LBA addressing)")
         ->type_name("FIRST:LAST");
-    app.add_flag("--errors", options.errors, "Only commands that did not end ok (error, aborted, reset, incomplete)");
+    app.add_flag("--errors", options.errors,
+                 "Only commands that did not end ok (error, aborted, reset, incomplete)");
     app.add_option("--dump", options.dump,
                    "Write each chosen command's data to DIR, a file per command, bytes in bus order")
         ->type_name("DIR");
-    app.add_flag("--hex", options.hex, "Transactions view, text: a hex view of each command's data under its line");
-    app.add_option("--csv-columns", options.csvColumns,
-                   "CSV: read only these columns, under these names: 3=IORD,4=IOWR (column 1 holds the position),\n"
-                   "or names in column order from column 2, - skipping one: DMARQ,DMACK,-,CS1; a column holding a\n"
-                   "word: DD=3:15..0 (its bits 15..0 are DD15..DD0), IORD=2:16 (bit 16 is IORD), with the radix\n"
-                   "after it (DD=3:15..0:dec; hex, dec, bin, oct; default: the radix row's, else hex)")
+    app.add_flag("--hex", options.hex,
+                 "Transactions view, text: a hex view of each command's data under its line");
+    app.add_option(
+           "--csv-columns", options.csvColumns,
+           "CSV: read only these columns, under these names: 3=IORD,4=IOWR (column 1 holds the position),\n"
+           "or names in column order from column 2, - skipping one: DMARQ,DMACK,-,CS1; a column holding a\n"
+           "word: DD=3:15..0 (its bits 15..0 are DD15..DD0), IORD=2:16 (bit 16 is IORD), with the radix\n"
+           "after it (DD=3:15..0:dec; hex, dec, bin, oct; default: the radix row's, else hex)")
         ->type_name("LIST");
     app.add_flag("-q,--quiet", options.quiet, "No warnings, notes or progress bar on stderr");
     app.add_option("--html", options.html,
                    "Write a self-contained timeline page (waveform, records, transactions, timing warnings) "
                    "instead of printing the records")
         ->type_name("FILE");
-    app.add_flag("--timing", options.timing, "Print the timing check instead of the records: one line per violation");
-    app.add_option("--mode", options.modes,
-                   "Transfer modes in force from the capture's start, until a SET FEATURES in it selects another: "
-                   "pio0-6, mdma0-4, udma0-6; a list or repeated (--mode pio4,udma5)")
+    app.add_flag("--timing", options.timing,
+                 "Print the timing check instead of the records: one line per violation");
+    app.add_option(
+           "--mode", options.modes,
+           "Transfer modes in force from the capture's start, until a SET FEATURES in it selects another: "
+           "pio0-6, mdma0-4, udma0-6; a list or repeated (--mode pio4,udma5)")
         ->type_name("MODE")
         ->delimiter(',')
         ->allow_extra_args(false);
-    app.add_option("--samplerate", options.samplerate,
-                   "Samples per second (100000000, 200M, 24MHz): turns a CSV time column or a Saleae binary "
-                   "export's times into sample numbers, "
-                   "gives the timing checks the sample period of a capture that does not say it, or corrects it "
-                   "(a CSV whose comment lines state another rate: a warning, and this one is used)")
+    app.add_option(
+           "--samplerate", options.samplerate,
+           "Samples per second (100000000, 200M, 24MHz): turns a CSV time column or a Saleae binary "
+           "export's times into sample numbers, "
+           "gives the timing checks the sample period of a capture that does not say it, or corrects it "
+           "(a CSV whose comment lines state another rate: a warning, and this one is used)")
         ->type_name("RATE");
     app.footer(
-        "\nInputs: a file, a named pipe, or - for standard input (gunzip -c x.vcd.gz | cfdecode -). gzip and zstd\n"
-        "streams are decompressed as they are read, known by their first bytes whatever the name. The format is\n"
-        "told by the content: a VCD opens with a $keyword ($date, $version, $timescale, $scope, $var, $comment),\n"
-        "a sigrok session is a zip archive with a metadata member, CSV is text rows; the file name is only a\n"
-        "hint, and where it says otherwise a note says what was read. A DSView session is a zip with a header\n"
-        "member; its probe names bind as any names. Refused, with what to do instead: FST (fst2vcd FILE.fst >\n"
-        "FILE.vcd, from gtkwave), Saleae Logic 2 .sal (File > Export Data, Binary or CSV), other zip archives,\n"
-        "xz, bzip2 and other compressors, a compressed stream cut short (the byte offset where it ends), and\n"
+        "\nInputs: a file, a named pipe, or - for standard input (gunzip -c x.vcd.gz | cfdecode -). gzip and "
+        "zstd\n"
+        "streams are decompressed as they are read, known by their first bytes whatever the name. The format "
+        "is\n"
+        "told by the content: a VCD opens with a $keyword ($date, $version, $timescale, $scope, $var, "
+        "$comment),\n"
+        "a sigrok session is a zip archive with a metadata member, CSV is text rows; the file name is only "
+        "a\n"
+        "hint, and where it says otherwise a note says what was read. A DSView session is a zip with a "
+        "header\n"
+        "member; its probe names bind as any names. Refused, with what to do instead: FST (fst2vcd FILE.fst "
+        ">\n"
+        "FILE.vcd, from gtkwave), Saleae Logic 2 .sal (File > Export Data, Binary or CSV), other zip "
+        "archives,\n"
+        "xz, bzip2 and other compressors, a compressed stream cut short (the byte offset where it ends), "
+        "and\n"
         "anything else (its first bytes are shown).\n"
-        "\nSaleae Logic 2 binary exports (File > Export Data > Binary, versions 0 and 1): give the folder, or\n"
-        "one of its digital_N.bin files, and every digital_N.bin in that folder is read (analog files are not);\n"
+        "\nSaleae Logic 2 binary exports (File > Export Data > Binary, versions 0 and 1): give the folder, "
+        "or\n"
+        "one of its digital_N.bin files, and every digital_N.bin in that folder is read (analog files are "
+        "not);\n"
         "channel N is the signal digital_N, so bind the roles with --map IORD=digital_7,... (or\n"
-        "--bind-by-position). Position 0 is the begin time; each time is rounded to the nearest sample at the\n"
+        "--bind-by-position). Position 0 is the begin time; each time is rounded to the nearest sample at "
+        "the\n"
         "rate the files give (version 1), else --samplerate, else the finest step every time is a multiple\n"
         "of (a note says which). Gaps between version 1 chunks keep the levels (a note names them).\n"
-        "\nRecords view: position, kind, value and, for STATUS, ALT STATUS, ERROR, CARD/HEAD, DEVICE CONTROL\n"
-        "and COMMAND, what the value means (\"DRDY DSC\", \"LBA DEV0 head 0\", \"READ DMA\"). Columns of csv and\n"
+        "\nRecords view: position, kind, value and, for STATUS, ALT STATUS, ERROR, CARD/HEAD, DEVICE "
+        "CONTROL\n"
+        "and COMMAND, what the value means (\"DRDY DSC\", \"LBA DEV0 head 0\", \"READ DMA\"). Columns of csv "
+        "and\n"
         "json: position, field_id, name, value (signed 64-bit), colour (#RRGGBB); json adds \"detail\".\n"
         "Transactions view: start and end, device, opcode and command, protocol, address, sector count,\n"
         "bytes moved, final STATUS and ERROR, and the verdict: ok, error (STATUS with ERR or DF), aborted\n"
@@ -734,27 +795,39 @@ int main(int argc, char** argv) {
         "or began inside it). IDENTIFY DEVICE shows the card's model, serial, firmware, capacity and modes.\n"
         "--command, --lba and --errors choose transactions; in the records view they keep the records that\n"
         "lie within the chosen transactions.\n"
-        "\nSampling: a register, PIO or multiword DMA cycle is recorded where its strobe falls, with the control\n"
-        "lines there (DMARQ of multiword DMA just before) and its data from the last sample before the strobe\n"
-        "rises, where the receiver latches them; Ultra DMA words at each edge of the sender's strobe, which the\n"
-        "burst's opening names (the receiver's ready line, HDMARDY- or DDMARDY-, carries no word). Outside DMA,\n"
+        "\nSampling: a register, PIO or multiword DMA cycle is recorded where its strobe falls, with the "
+        "control\n"
+        "lines there (DMARQ of multiword DMA just before) and its data from the last sample before the "
+        "strobe\n"
+        "rises, where the receiver latches them; Ultra DMA words at each edge of the sender's strobe, which "
+        "the\n"
+        "burst's opening names (the receiver's ready line, HDMARDY- or DDMARDY-, carries no word). Outside "
+        "DMA,\n"
         "IORDY is the wait line. VCD z (an undriven line) keeps its last level; x reads as 0.\n"
-        "Warnings on stderr say what the decode had to assume or could not see: x and z values, roles no signal\n"
-        "is named for, $dumpoff spans, a strobe still asserted at the end of the decode window (its data taken at the last\n"
+        "Warnings on stderr say what the decode had to assume or could not see: x and z values, roles no "
+        "signal\n"
+        "is named for, $dumpoff spans, a strobe still asserted at the end of the decode window (its data "
+        "taken at the last\n"
         "sample) or already at its start, both strobes changing in one sample. --quiet leaves them out.\n"
-        "\nCSV captures: a header row of names (sigrok's channel list where it only says logic), comma, tab or\n"
+        "\nCSV captures: a header row of names (sigrok's channel list where it only says logic), comma, tab "
+        "or\n"
         "semicolon between values (a decimal comma then allowed). The first column counts samples or time:\n"
-        "seconds (Time [s], 1.5e-6), a unit the header names (nanoseconds, Time [us]), negative times or ISO\n"
-        "8601 timestamps (counted from the first row), sigrok's ticks of its period. The rate: --samplerate,\n"
+        "seconds (Time [s], 1.5e-6), a unit the header names (nanoseconds, Time [us]), negative times or "
+        "ISO\n"
+        "8601 timestamps (counted from the first row), sigrok's ticks of its period. The rate: "
+        "--samplerate,\n"
         "else a comment line (; Samplerate: 24 MHz, ; Sample rate: 100 MHz, META samplerate), else the step\n"
         "every time is a multiple of (a note says so). A radix row under the header (Radix - HEX,...) and\n"
         "bus columns (DD[15:0], DD, DATA; hex unless a radix row or --csv-columns says otherwise) are split\n"
         "into bits. X, Z or an empty cell is no data: the line keeps its level (counted in a note).\n"
-        "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is measured\n"
-        "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS tDH).\n"
+        "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is "
+        "measured\n"
+        "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS "
+        "tDH).\n"
         "A change seen at sample n happened within the sample before it, so an interval of n samples is\n"
         "reported only when n + 1 samples still fall short of the minimum, and a minimum shorter than two\n"
-        "sample periods is not judged: the report says it cannot be. The mode in force is the last SET FEATURES\n"
+        "sample periods is not judged: the report says it cannot be. The mode in force is the last SET "
+        "FEATURES\n"
         "transfer mode seen, before it --mode, else the fastest mode of the family (noted in the report).\n"
         "Exit status: 0 decoded, 2 bad input (file, option), 1 other failure.");
 

@@ -32,13 +32,13 @@ void PluginHost::SetChannelNumbers(const std::array<int32_t, 11>& channels) {
     for (size_t i = 0; i < channels.size(); ++i) live->channel[i] = channels[i];
 }
 
-RecordList RecordList::View(const FdUInt32List* positions, const FdUInt64List* values, const FdUInt16List* ids,
-                            const FdUInt32List* colours) {
+RecordList RecordList::View(const FdUInt32List* positions, const FdUInt64List* values,
+                            const FdUInt16List* ids, const FdUInt32List* colours) {
     RecordList list;
     if (positions == nullptr || values == nullptr || ids == nullptr || colours == nullptr) return list;
     const int32_t count = std::min({positions->count, values->count, ids->count, colours->count});
-    if (count <= 0 || positions->elements == nullptr || values->elements == nullptr || ids->elements == nullptr ||
-        colours->elements == nullptr)
+    if (count <= 0 || positions->elements == nullptr || values->elements == nullptr ||
+        ids->elements == nullptr || colours->elements == nullptr)
         return list;
     list.positions_ = positions->elements;
     list.values_ = values->elements;
@@ -60,7 +60,8 @@ RecordList PluginHost::Decode(CaptureImage& image, const DecodeWindow& window) {
     table_.Decode();
     // The four lists stay the plug-in's, valid until the next Decode or
     // ClearResults: read in place, not copied.
-    return RecordList::View(capture->positionList, capture->valueList, capture->fieldIdList, capture->colourList);
+    return RecordList::View(capture->positionList, capture->valueList, capture->fieldIdList,
+                            capture->colourList);
 }
 
 std::string FieldName(const FdEntryTable& table, uint16_t id) {
@@ -68,12 +69,18 @@ std::string FieldName(const FdEntryTable& table, uint16_t id) {
     table.GetFieldName(static_cast<int16_t>(id), buffer);
     if (buffer[0] != '\0') return std::string(buffer, strnlen(buffer, sizeof buffer));
     switch (id) {
-    case 1: return "UNKNOW";
-    case 3036: return "COMPOSE";
-    case 3306: return "START";
-    case 3100: return "READ BLOCK";
-    case 3101: return "WRITE BLOCK";
-    default: return "FIELD " + std::to_string(id);
+        case 1:
+            return "UNKNOW";
+        case 3036:
+            return "COMPOSE";
+        case 3306:
+            return "START";
+        case 3100:
+            return "READ BLOCK";
+        case 3101:
+            return "WRITE BLOCK";
+        default:
+            return "FIELD " + std::to_string(id);
     }
 }
 

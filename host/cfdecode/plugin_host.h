@@ -28,7 +28,8 @@ struct DecodedRecord {
 class RecordList {
 public:
     RecordList() = default;
-    RecordList(std::vector<DecodedRecord> records) : owned_(std::move(records)), count_(owned_.size()) {}  // NOLINT
+    RecordList(std::vector<DecodedRecord> records)
+        : owned_(std::move(records)), count_(owned_.size()) {}  // NOLINT
     // The four lists as the plug-in handed them over; missing lists give no
     // records, lists of different lengths their common part.
     static RecordList View(const FdUInt32List* positions, const FdUInt64List* values, const FdUInt16List* ids,

@@ -17,8 +17,8 @@ enum class OutputFormat { Text, Csv, Json };
 
 struct OutputOptions {
     OutputFormat format = OutputFormat::Text;
-    bool colour = false;  // 24-bit ANSI colours in the text table
-    bool all = false;     // text: also the kinds the plug-in says are not shown
+    bool colour = false;    // 24-bit ANSI colours in the text table
+    bool all = false;       // text: also the kinds the plug-in says are not shown
     uint64_t timeStep = 1;  // positions are printed times this: the file's units (Waveform::timeStep)
 };
 

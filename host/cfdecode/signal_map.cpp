@@ -28,9 +28,9 @@ const RoleNames kControlRoles[10] = {
 
 // Bus signals the decoder does not use. They never stand in for a role.
 const std::string_view kOtherBusSignals[] = {
-    "INTRQ", "IREQ", "INT", "RESET", "RST", "CSEL", "PDIAG", "DASP", "IOCS16", "IOIS16", "INPACK", "REG",
-    "WE", "OE", "CD1", "CD2", "VS1", "VS2", "WAIT", "BVD1", "BVD2", "A3", "A4", "A5", "A6", "A7", "A8",
-    "A9", "A10", "SPKR", "STSCHG", "CLK", "CLOCK"};
+    "INTRQ", "IREQ", "INT", "RESET", "RST", "CSEL", "PDIAG", "DASP", "IOCS16", "IOIS16", "INPACK",
+    "REG",   "WE",   "OE",  "CD1",   "CD2", "VS1",  "VS2",   "WAIT", "BVD1",   "BVD2",   "A3",
+    "A4",    "A5",   "A6",  "A7",    "A8",  "A9",   "A10",   "SPKR", "STSCHG", "CLK",    "CLOCK"};
 
 // Idle level of each control role as the wire shows it: strobes, chip
 // selects and DMACK are asserted low, DMARQ high, IORDY idles ready.
@@ -53,7 +53,8 @@ std::string Normalise(std::string_view name) {
     if (const size_t dot = name.find_last_of('.'); dot != std::string_view::npos && dot + 1 < name.size())
         name = name.substr(dot + 1);
     std::string text = Upper(name);
-    while (!text.empty() && std::string_view("-/~!#*").find(text.front()) != std::string_view::npos) text.erase(0, 1);
+    while (!text.empty() && std::string_view("-/~!#*").find(text.front()) != std::string_view::npos)
+        text.erase(0, 1);
     for (bool trimmed = true; trimmed && !text.empty();) {
         trimmed = false;
         for (std::string_view suffix : {"-", "#", "*", "~", "_N", "_B", "_L", "_"}) {
@@ -74,7 +75,8 @@ std::optional<int> RoleForPart(const std::string& name) {
     for (std::string_view prefix : {"DD", "DATA", "D"}) {
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
         const std::string digits = name.substr(prefix.size());
-        if (digits.size() > 2 || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+        if (digits.size() > 2 ||
+            !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
             continue;
         const int bit = std::stoi(digits);
         if (bit < 16) return 10 + bit;
@@ -84,7 +86,8 @@ std::optional<int> RoleForPart(const std::string& name) {
 
 bool IsOtherBusSignal(std::string_view name) {
     const std::string normal = Normalise(name);
-    return std::find(std::begin(kOtherBusSignals), std::end(kOtherBusSignals), normal) != std::end(kOtherBusSignals);
+    return std::find(std::begin(kOtherBusSignals), std::end(kOtherBusSignals), normal) !=
+           std::end(kOtherBusSignals);
 }
 
 std::string RoleList(const std::vector<int>& roles) {
@@ -136,8 +139,9 @@ std::vector<RoleOverride> ParseRoleOverrides(const std::vector<std::string>& opt
             const std::string roleText = entry.substr(0, equals);
             const auto role = RoleForSignalName(roleText);
             if (!role) {
-                throw MappingError("--map " + entry + ": unknown role '" + roleText +
-                                   "'; expected DMARQ, DMACK, CS1, CS0, A0, A1, A2, IORD, IOWR, IORDY or D0 to D15");
+                throw MappingError(
+                    "--map " + entry + ": unknown role '" + roleText +
+                    "'; expected DMARQ, DMACK, CS1, CS0, A0, A1, A2, IORD, IOWR, IORDY or D0 to D15");
             }
             overrides.push_back({*role, entry.substr(equals + 1)});
         }
@@ -145,7 +149,8 @@ std::vector<RoleOverride> ParseRoleOverrides(const std::vector<std::string>& opt
     return overrides;
 }
 
-ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides, bool bindByPosition) {
+ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverride>& overrides,
+                         bool bindByPosition) {
     const auto& signals = waveform.signals;
     std::vector<bool> used(signals.size(), false);
     std::array<int, kRoleCount> roleSignal;
@@ -163,7 +168,8 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
         return std::nullopt;
     };
     auto isOther = [&](size_t i) {
-        return std::any_of(names[i].begin(), names[i].end(), [](std::string_view name) { return IsOtherBusSignal(name); });
+        return std::any_of(names[i].begin(), names[i].end(),
+                           [](std::string_view name) { return IsOtherBusSignal(name); });
     };
 
     for (const RoleOverride& entry : overrides) {
@@ -175,10 +181,11 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
             for (std::string_view name : names[i])
                 if (found < 0 && Upper(name) == Upper(entry.signal)) found = static_cast<int>(i);
         if (found < 0) {
-            throw MappingError("--map " + RoleName(entry.role) + "=" + entry.signal + ": the capture has no signal named '" +
-                               entry.signal + "'");
+            throw MappingError("--map " + RoleName(entry.role) + "=" + entry.signal +
+                               ": the capture has no signal named '" + entry.signal + "'");
         }
-        if (roleSignal[static_cast<size_t>(entry.role)] >= 0) used[static_cast<size_t>(roleSignal[static_cast<size_t>(entry.role)])] = false;
+        if (roleSignal[static_cast<size_t>(entry.role)] >= 0)
+            used[static_cast<size_t>(roleSignal[static_cast<size_t>(entry.role)])] = false;
         roleSignal[static_cast<size_t>(entry.role)] = found;
         used[static_cast<size_t>(found)] = true;
     }
@@ -201,8 +208,8 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
     if (duplicates.size() == 1) {
         const auto [i, role] = duplicates[0];
         const std::string& first = signals[static_cast<size_t>(roleSignal[static_cast<size_t>(role)])].name;
-        plan.notes.push_back("signals " + first + " and " + signals[i].name + " both name " + RoleName(role) + "; using " +
-                             first);
+        plan.notes.push_back("signals " + first + " and " + signals[i].name + " both name " + RoleName(role) +
+                             "; using " + first);
     } else if (!duplicates.empty()) {
         // A simulator's dump of a module and its instance names every line
         // twice: one line for all of them.
@@ -213,12 +220,13 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
                     signals[static_cast<size_t>(roleSignal[static_cast<size_t>(role)])].name + ")";
         }
         if (duplicates.size() > 8) list += ", ...";
-        plan.notes.push_back(std::to_string(duplicates.size()) +
-                             " signals name a role another signal already carries and are kept as further channels: " +
-                             list);
+        plan.notes.push_back(
+            std::to_string(duplicates.size()) +
+            " signals name a role another signal already carries and are kept as further channels: " + list);
     }
 
-    const bool anyControl = std::any_of(roleSignal.begin(), roleSignal.begin() + 10, [](int s) { return s >= 0; });
+    const bool anyControl =
+        std::any_of(roleSignal.begin(), roleSignal.begin() + 10, [](int s) { return s >= 0; });
     if (!anyControl && !bindByPosition) {
         // Names such as "Channel 0", "D0" or "probe0" of an analyzer's
         // defaults say nothing about which line is which: binding them in
@@ -228,10 +236,11 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
         if (signals.size() > 32) list += ", ... (" + std::to_string(signals.size()) + " in all)";
         std::string example = "IORD=" + (signals.empty() ? std::string("ch7") : signals[0].name);
         if (example.find(' ') != std::string::npos) example = "\"" + example + "\"";
-        throw MappingError("no signal is named for a bus control line (DMARQ, DMACK, CS1, CS0, A0 to A2, IORD, IOWR, "
-                           "IORDY), so the names do not say which line is which; the capture's signals: " +
-                           list + ". Give each role its signal with --map ROLE=SIGNAL (e.g. --map " + example +
-                           "), or take them in list order with --bind-by-position");
+        throw MappingError(
+            "no signal is named for a bus control line (DMARQ, DMACK, CS1, CS0, A0 to A2, IORD, IOWR, "
+            "IORDY), so the names do not say which line is which; the capture's signals: " +
+            list + ". Give each role its signal with --map ROLE=SIGNAL (e.g. --map " + example +
+            "), or take them in list order with --bind-by-position");
     }
 
     // Asked to bind by position a capture that names no control line (an
@@ -278,7 +287,8 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
                 channel.name = "(" + RoleName(role) + " idle)";
             }
             stoodIn += (stoodIn.empty() ? "" : ", ") + RoleName(role) + "=" +
-                       (channel.signal >= 0 ? channel.name : std::string(channel.idleLevel ? "idle high" : "idle low"));
+                       (channel.signal >= 0 ? channel.name
+                                            : std::string(channel.idleLevel ? "idle high" : "idle low"));
         }
         plan.channels.push_back(std::move(channel));
     }
@@ -294,19 +304,21 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
     }
 
     for (int role = 0; role < 10; ++role)
-        plan.settingsChannels[static_cast<size_t>(role)] = roleSignal[static_cast<size_t>(role)] >= 0 ? role : -1;
+        plan.settingsChannels[static_cast<size_t>(role)] =
+            roleSignal[static_cast<size_t>(role)] >= 0 ? role : -1;
     const bool allData = std::all_of(roleSignal.begin() + 10, roleSignal.end(), [](int s) { return s >= 0; });
     plan.settingsChannels[10] = allData ? 10 : -1;
 
     if (!plan.missingRoles.empty() && bindByPosition) {
-        plan.notes.push_back("no signal named for " + RoleList(plan.missingRoles) + "; bound by list position: " + stoodIn +
-                             " (name them with --map ROLE=SIGNAL)");
+        plan.notes.push_back("no signal named for " + RoleList(plan.missingRoles) +
+                             "; bound by list position: " + stoodIn + " (name them with --map ROLE=SIGNAL)");
     } else if (!plan.missingRoles.empty()) {
-        plan.notes.push_back("no signal named for " + RoleList(plan.missingRoles) + "; they hold their idle level: " +
-                             stoodIn + " (name them with --map ROLE=SIGNAL" +
-                             (unnamed.empty() ? std::string(")")
-                                              : "; signals whose names say no role: " + unnamed +
-                                                    ", or --bind-by-position to give them the roles in list order)"));
+        plan.notes.push_back(
+            "no signal named for " + RoleList(plan.missingRoles) +
+            "; they hold their idle level: " + stoodIn + " (name them with --map ROLE=SIGNAL" +
+            (unnamed.empty() ? std::string(")")
+                             : "; signals whose names say no role: " + unnamed +
+                                   ", or --bind-by-position to give them the roles in list order)"));
     }
     return plan;
 }

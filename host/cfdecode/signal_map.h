@@ -43,8 +43,8 @@ std::vector<RoleOverride> ParseRoleOverrides(const std::vector<std::string>& opt
 struct PlannedChannel {
     std::string name;
     int32_t number = 0;
-    int signal = -1;         // index into the waveform's signals; -1 for an idle stand-in
-    uint8_t idleLevel = 0;   // the stand-in's constant level
+    int signal = -1;        // index into the waveform's signals; -1 for an idle stand-in
+    uint8_t idleLevel = 0;  // the stand-in's constant level
 };
 
 struct ChannelPlan {
@@ -53,8 +53,8 @@ struct ChannelPlan {
     // then D0. A role without a signal gets -1, which makes the plug-in
     // bind by list position.
     std::array<int32_t, 11> settingsChannels{};
-    std::vector<int> missingRoles;         // roles no signal is named for
-    std::vector<std::string> notes;        // one line each, for stderr
+    std::vector<int> missingRoles;   // roles no signal is named for
+    std::vector<std::string> notes;  // one line each, for stderr
 };
 
 // A role no signal is named for holds its idle level on a stand-in

@@ -52,6 +52,7 @@ StrobeFacts GatherStrobeFacts(const Waveform& waveform, const ChannelPlan& plan,
 // plug-in's records: a strobe held at the end is reported when a register,
 // PIO or multiword DMA cycle was decoded at its fall.
 // Positions are said in the file's units: times `timeStep` (Waveform::timeStep).
-std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records, uint64_t timeStep = 1);
+std::vector<std::string> StrobeWarnings(const StrobeFacts& facts, const RecordList& records,
+                                        uint64_t timeStep = 1);
 
 }  // namespace fd::host

@@ -72,11 +72,15 @@ std::string Joined(const std::vector<std::string>& parts, std::string_view separ
 
 std::string_view VerdictColour(Verdict verdict) {
     switch (verdict) {
-    case Verdict::Ok: return "\x1b[32m";
-    case Verdict::Error: return "\x1b[1;31m";
-    case Verdict::Aborted:
-    case Verdict::Reset: return "\x1b[33m";
-    case Verdict::Incomplete: break;
+        case Verdict::Ok:
+            return "\x1b[32m";
+        case Verdict::Error:
+            return "\x1b[1;31m";
+        case Verdict::Aborted:
+        case Verdict::Reset:
+            return "\x1b[33m";
+        case Verdict::Incomplete:
+            break;
     }
     return "\x1b[35m";
 }
@@ -87,11 +91,14 @@ std::vector<std::string> IdentifyLines(const analysis::IdentifyInfo& id) {
     lines.push_back("serial     " + id.serial);
     lines.push_back("firmware   " + id.firmware);
     const uint64_t bytes = id.capacityBytes();
-    lines.push_back(fmt::format("capacity   {} sectors, {} bytes ({:.2f} GB)", id.lbaSectors ? id.lbaSectors : id.cfSectors,
-                                bytes, static_cast<double>(bytes) / 1e9));
-    lines.push_back(fmt::format("geometry   {} cylinders, {} heads, {} sectors per track", id.cylinders, id.heads,
-                                id.sectorsPerTrack));
-    std::string signature = id.cfSignature ? "848Ah (CompactFlash)" : fmt::format("{:04X}h (not CompactFlash)", id.generalConfiguration);
+    lines.push_back(fmt::format("capacity   {} sectors, {} bytes ({:.2f} GB)",
+                                id.lbaSectors ? id.lbaSectors : id.cfSectors, bytes,
+                                static_cast<double>(bytes) / 1e9));
+    lines.push_back(fmt::format("geometry   {} cylinders, {} heads, {} sectors per track", id.cylinders,
+                                id.heads, id.sectorsPerTrack));
+    std::string signature = id.cfSignature
+                                ? "848Ah (CompactFlash)"
+                                : fmt::format("{:04X}h (not CompactFlash)", id.generalConfiguration);
     if (id.checksumValid) signature += *id.checksumValid ? ", checksum ok" : ", checksum WRONG";
     lines.push_back("signature  " + signature);
     lines.push_back("modes      " + id.ModesText());
@@ -115,17 +122,23 @@ nlohmann::ordered_json IdentifyJson(const analysis::IdentifyInfo& id) {
     j["pio_modes"] = id.pioModes;
     j["mwdma_modes"] = id.mwdmaModes;
     j["udma_modes"] = id.udmaModes;
-    j["mwdma_selected"] = id.mwdmaSelected ? nlohmann::ordered_json(*id.mwdmaSelected) : nlohmann::ordered_json();
-    j["udma_selected"] = id.udmaSelected ? nlohmann::ordered_json(*id.udmaSelected) : nlohmann::ordered_json();
-    j["checksum_valid"] = id.checksumValid ? nlohmann::ordered_json(*id.checksumValid) : nlohmann::ordered_json();
+    j["mwdma_selected"] =
+        id.mwdmaSelected ? nlohmann::ordered_json(*id.mwdmaSelected) : nlohmann::ordered_json();
+    j["udma_selected"] =
+        id.udmaSelected ? nlohmann::ordered_json(*id.udmaSelected) : nlohmann::ordered_json();
+    j["checksum_valid"] =
+        id.checksumValid ? nlohmann::ordered_json(*id.checksumValid) : nlohmann::ordered_json();
     return j;
 }
 
 std::string_view KindName(Transaction::Kind kind) {
     switch (kind) {
-    case Transaction::Kind::Command: return "command";
-    case Transaction::Kind::SoftwareReset: return "software reset";
-    case Transaction::Kind::DataWithoutCommand: break;
+        case Transaction::Kind::Command:
+            return "command";
+        case Transaction::Kind::SoftwareReset:
+            return "software reset";
+        case Transaction::Kind::DataWithoutCommand:
+            break;
     }
     return "data without a command";
 }
@@ -145,13 +158,18 @@ nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t, uint
     j["protocol"] = analysis::ProtocolName(t.protocol);
     if (IsCommand(t)) {
         const analysis::TaskFile& r = t.taskFile;
-        j["task_file"] = {{"features", r.features},         {"sector_count", r.sectorCount},
-                          {"sector_number", r.sectorNumber}, {"cylinder_low", r.cylinderLow},
-                          {"cylinder_high", r.cylinderHigh}, {"device_head", r.deviceHead},
+        j["task_file"] = {{"features", r.features},
+                          {"sector_count", r.sectorCount},
+                          {"sector_number", r.sectorNumber},
+                          {"cylinder_low", r.cylinderLow},
+                          {"cylinder_high", r.cylinderHigh},
+                          {"device_head", r.deviceHead},
                           {"device_head_bits", analysis::DescribeDeviceHead(r.deviceHead).substr(5)}};
         j["addressing"] = t.lba ? "lba" : "chs";
-        if (t.lba) j["lba"] = t.lbaAddress;
-        else j["chs"] = {{"cylinder", t.cylinder}, {"head", t.head}, {"sector", t.sector}};
+        if (t.lba)
+            j["lba"] = t.lbaAddress;
+        else
+            j["chs"] = {{"cylinder", t.cylinder}, {"head", t.head}, {"sector", t.sector}};
         j["sector_count"] = t.sectorCount;
         j["addressed"] = t.addressed;
         j["features"] = t.taskFile.features;
@@ -190,11 +208,26 @@ nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t, uint
     return j;
 }
 
-enum Column { kNumber, kStart, kEnd, kDev, kOp, kName, kProtocol, kAddress, kCount, kBytes, kStatus, kError, kVerdict, kColumns };
-constexpr std::array<const char*, kColumns> kHeadings = {"#",     "start", "end",    "dev",   "op",
+enum Column {
+    kNumber,
+    kStart,
+    kEnd,
+    kDev,
+    kOp,
+    kName,
+    kProtocol,
+    kAddress,
+    kCount,
+    kBytes,
+    kStatus,
+    kError,
+    kVerdict,
+    kColumns
+};
+constexpr std::array<const char*, kColumns> kHeadings = {"#",       "start",    "end",     "dev",   "op",
                                                          "command", "protocol", "address", "count", "bytes",
-                                                         "status", "error", "verdict"};
-constexpr std::array<bool, kColumns> kRightAligned = {true, true, true, false, false, false, false,
+                                                         "status",  "error",    "verdict"};
+constexpr std::array<bool, kColumns> kRightAligned = {true,  true, true, false, false, false, false,
                                                       false, true, true, false, false, false};
 
 using Row = std::array<std::string, kColumns>;
@@ -228,19 +261,23 @@ TransactionFilter TransactionFilter::Parse(const std::vector<std::string>& comma
         const bool number = !command.empty() && std::isdigit(static_cast<unsigned char>(command[0]));
         const int opcode = analysis::FindOpcode(command);
         if (opcode < 0 && Upper(command) != "SOFTWARE RESET") {
-            throw ViewError("--command " + command + (number ? ": expected an opcode from 0 to 0xFF"
-                                                             : ": no command of that name (try a name such as "
-                                                               "\"READ DMA\" or an opcode such as 0xC8)"));
+            throw ViewError("--command " + command +
+                            (number ? ": expected an opcode from 0 to 0xFF"
+                                    : ": no command of that name (try a name such as "
+                                      "\"READ DMA\" or an opcode such as 0xC8)"));
         }
-        if (number) filter.opcodes_.push_back(static_cast<uint8_t>(opcode));
-        else filter.names_.push_back(Upper(command));
+        if (number)
+            filter.opcodes_.push_back(static_cast<uint8_t>(opcode));
+        else
+            filter.names_.push_back(Upper(command));
     }
     if (!lba.empty()) {
         const size_t colon = lba.find(':');
         uint32_t first = 0, last = 0;
         if (colon == std::string::npos || !ParseLba(std::string_view(lba).substr(0, colon), first) ||
             !ParseLba(std::string_view(lba).substr(colon + 1), last)) {
-            throw ViewError("--lba " + lba + ": expected FIRST:LAST, two sector addresses from 0 to 0xFFFFFFF");
+            throw ViewError("--lba " + lba +
+                            ": expected FIRST:LAST, two sector addresses from 0 to 0xFFFFFFF");
         }
         if (first > last) throw ViewError("--lba " + lba + ": the first sector lies after the last");
         filter.lba_ = {first, last};
@@ -264,7 +301,8 @@ std::vector<analysis::Record> ToAnalysisRecords(const RecordList& records) {
 }
 
 std::vector<DecodedRecord> RecordsWithin(const RecordList& records,
-                                         const std::vector<Transaction>& transactions, const TransactionFilter& filter) {
+                                         const std::vector<Transaction>& transactions,
+                                         const TransactionFilter& filter) {
     // Spans in start order (the analysis sorts them so); records are in
     // position order, so one pass over both does.
     std::vector<std::pair<uint32_t, uint32_t>> spans;
@@ -287,8 +325,8 @@ std::vector<DecodedRecord> RecordsWithin(const RecordList& records,
     return chosen;
 }
 
-bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transactions, const TransactionFilter& filter,
-                       const TransactionViewOptions& options) {
+bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transactions,
+                       const TransactionFilter& filter, const TransactionViewOptions& options) {
     std::string text;
     auto flush = [&]() {
         if (text.empty()) return true;
@@ -297,81 +335,93 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
         return ok;
     };
     switch (options.format) {
-    case OutputFormat::Json:
-        for (size_t i = 0; i < transactions.size(); ++i) {
-            if (!filter.Matches(transactions[i])) continue;
-            text += TransactionJson(i + 1, transactions[i], options.timeStep).dump();
-            text += '\n';
-            if (text.size() > (1u << 16) && !flush()) return false;
-        }
-        break;
-    case OutputFormat::Csv:
-        text = "number,kind,start,end,device,opcode,name,protocol,data_path,direction,lba,cylinder,head,sector,"
-               "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes\n";
-        for (size_t i = 0; i < transactions.size(); ++i) {
-            const Transaction& t = transactions[i];
-            if (!filter.Matches(t)) continue;
-            const bool command = IsCommand(t);
-            auto number = [&](auto value, bool present) { return present ? fmt::format("{}", value) : std::string(); };
-            text += fmt::format(
-                "{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", i + 1,
-                CsvQuoted(std::string(KindName(t.kind))), t.start * options.timeStep, t.end * options.timeStep, number(t.device, command),
-                number(t.opcode, command), CsvQuoted(t.name), CsvQuoted(std::string(analysis::ProtocolName(t.protocol))),
-                analysis::DataPathName(t.dataPath), t.dataPath == analysis::DataPath::None ? "" : t.dataIn ? "in" : "out",
-                number(t.lbaAddress, command && t.lba), number(t.cylinder, command && !t.lba),
-                number(t.head, command && !t.lba), number(t.sector, command && !t.lba), number(t.sectorCount, command),
-                number(t.taskFile.features, command), t.words, t.bytes(), number(t.status.value_or(0), t.status.has_value()),
-                t.status ? CsvQuoted(analysis::StatusBitNames(*t.status)) : "", number(t.error.value_or(0), t.error.has_value()),
-                t.error ? CsvQuoted(analysis::ErrorBitNames(*t.error)) : "", analysis::VerdictName(t.verdict),
-                CsvQuoted(Joined(DetailParts(t), "; ")));
-            if (text.size() > (1u << 16) && !flush()) return false;
-        }
-        break;
-    case OutputFormat::Text: {
-        std::vector<std::pair<size_t, Row>> rows;
-        std::array<size_t, kColumns> width{};
-        for (size_t c = 0; c < kColumns; ++c) width[c] = std::string_view(kHeadings[c]).size();
-        for (size_t i = 0; i < transactions.size(); ++i) {
-            if (!filter.Matches(transactions[i])) continue;
-            rows.emplace_back(i, TextRow(i + 1, transactions[i], options.timeStep));
-            for (size_t c = 0; c < kColumns; ++c) width[c] = std::max(width[c], rows.back().second[c].size());
-        }
-        auto cells = [&](const Row& row, const Transaction* t, const std::string& detail) {
-            std::string line;
-            for (size_t c = 0; c < kColumns; ++c) {
-                if (c > 0) line += "  ";
-                const bool paint = t != nullptr && options.colour && c == kVerdict;
-                if (paint) line += VerdictColour(t->verdict);
-                line += kRightAligned[c] ? fmt::format("{:>{}}", row[c], width[c]) : row[c];
-                if (paint) line += "\x1b[0m";
-                if (!kRightAligned[c] && (c + 1 < kColumns || !detail.empty()))
-                    line.append(width[c] - row[c].size(), ' ');
+        case OutputFormat::Json:
+            for (size_t i = 0; i < transactions.size(); ++i) {
+                if (!filter.Matches(transactions[i])) continue;
+                text += TransactionJson(i + 1, transactions[i], options.timeStep).dump();
+                text += '\n';
+                if (text.size() > (1u << 16) && !flush()) return false;
             }
-            if (!detail.empty()) line += "  " + detail;
-            return line + '\n';
-        };
-        Row heading;
-        for (size_t c = 0; c < kColumns; ++c) heading[c] = kHeadings[c];
-        text += cells(heading, nullptr, "detail");
-        for (const auto& [index, row] : rows) {
-            const Transaction& t = transactions[index];
-            text += cells(row, &t, Joined(DetailParts(t), "; "));
-            if (t.identify) {
-                for (const std::string& identifyLine : IdentifyLines(*t.identify)) text += "      " + identifyLine + '\n';
+            break;
+        case OutputFormat::Csv:
+            text =
+                "number,kind,start,end,device,opcode,name,protocol,data_path,direction,lba,cylinder,head,"
+                "sector,"
+                "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes\n";
+            for (size_t i = 0; i < transactions.size(); ++i) {
+                const Transaction& t = transactions[i];
+                if (!filter.Matches(t)) continue;
+                const bool command = IsCommand(t);
+                auto number = [&](auto value, bool present) {
+                    return present ? fmt::format("{}", value) : std::string();
+                };
+                text += fmt::format(
+                    "{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", i + 1,
+                    CsvQuoted(std::string(KindName(t.kind))), t.start * options.timeStep,
+                    t.end * options.timeStep, number(t.device, command), number(t.opcode, command),
+                    CsvQuoted(t.name), CsvQuoted(std::string(analysis::ProtocolName(t.protocol))),
+                    analysis::DataPathName(t.dataPath),
+                    t.dataPath == analysis::DataPath::None ? ""
+                    : t.dataIn                             ? "in"
+                                                           : "out",
+                    number(t.lbaAddress, command && t.lba), number(t.cylinder, command && !t.lba),
+                    number(t.head, command && !t.lba), number(t.sector, command && !t.lba),
+                    number(t.sectorCount, command), number(t.taskFile.features, command), t.words, t.bytes(),
+                    number(t.status.value_or(0), t.status.has_value()),
+                    t.status ? CsvQuoted(analysis::StatusBitNames(*t.status)) : "",
+                    number(t.error.value_or(0), t.error.has_value()),
+                    t.error ? CsvQuoted(analysis::ErrorBitNames(*t.error)) : "",
+                    analysis::VerdictName(t.verdict), CsvQuoted(Joined(DetailParts(t), "; ")));
+                if (text.size() > (1u << 16) && !flush()) return false;
             }
-            if (options.hex && !t.data.empty()) {
-                const std::string hex = analysis::HexView(t.Payload());
-                size_t at = 0;
-                while (at < hex.size()) {
-                    const size_t end = hex.find('\n', at);
-                    text += "      " + hex.substr(at, end - at + 1);
-                    at = end + 1;
+            break;
+        case OutputFormat::Text: {
+            std::vector<std::pair<size_t, Row>> rows;
+            std::array<size_t, kColumns> width{};
+            for (size_t c = 0; c < kColumns; ++c) width[c] = std::string_view(kHeadings[c]).size();
+            for (size_t i = 0; i < transactions.size(); ++i) {
+                if (!filter.Matches(transactions[i])) continue;
+                rows.emplace_back(i, TextRow(i + 1, transactions[i], options.timeStep));
+                for (size_t c = 0; c < kColumns; ++c)
+                    width[c] = std::max(width[c], rows.back().second[c].size());
+            }
+            auto cells = [&](const Row& row, const Transaction* t, const std::string& detail) {
+                std::string line;
+                for (size_t c = 0; c < kColumns; ++c) {
+                    if (c > 0) line += "  ";
+                    const bool paint = t != nullptr && options.colour && c == kVerdict;
+                    if (paint) line += VerdictColour(t->verdict);
+                    line += kRightAligned[c] ? fmt::format("{:>{}}", row[c], width[c]) : row[c];
+                    if (paint) line += "\x1b[0m";
+                    if (!kRightAligned[c] && (c + 1 < kColumns || !detail.empty()))
+                        line.append(width[c] - row[c].size(), ' ');
                 }
+                if (!detail.empty()) line += "  " + detail;
+                return line + '\n';
+            };
+            Row heading;
+            for (size_t c = 0; c < kColumns; ++c) heading[c] = kHeadings[c];
+            text += cells(heading, nullptr, "detail");
+            for (const auto& [index, row] : rows) {
+                const Transaction& t = transactions[index];
+                text += cells(row, &t, Joined(DetailParts(t), "; "));
+                if (t.identify) {
+                    for (const std::string& identifyLine : IdentifyLines(*t.identify))
+                        text += "      " + identifyLine + '\n';
+                }
+                if (options.hex && !t.data.empty()) {
+                    const std::string hex = analysis::HexView(t.Payload());
+                    size_t at = 0;
+                    while (at < hex.size()) {
+                        const size_t end = hex.find('\n', at);
+                        text += "      " + hex.substr(at, end - at + 1);
+                        at = end + 1;
+                    }
+                }
+                if (text.size() > (1u << 16) && !flush()) return false;
             }
-            if (text.size() > (1u << 16) && !flush()) return false;
+            break;
         }
-        break;
-    }
     }
     return flush() && std::fflush(out) == 0;
 }
@@ -379,8 +429,10 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
 std::string DumpFileName(size_t number, const Transaction& t) {
     std::string slug;
     for (char c : t.name) {
-        if (std::isalnum(static_cast<unsigned char>(c))) slug += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        else if (!slug.empty() && slug.back() != '-') slug += '-';
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            slug += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        else if (!slug.empty() && slug.back() != '-')
+            slug += '-';
     }
     while (!slug.empty() && slug.back() == '-') slug.pop_back();
     if (IsCommand(t)) return fmt::format("{:04}-{:02x}-{}.bin", number, t.opcode, slug);

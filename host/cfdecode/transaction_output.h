@@ -26,7 +26,8 @@ class TransactionFilter {
 public:
     // commands: names ("READ DMA", any case) or opcodes ("0xC8", "200");
     // lba: "A:B", inclusive, decimal or 0x hex. Throws ViewError.
-    static TransactionFilter Parse(const std::vector<std::string>& commands, const std::string& lba, bool errorsOnly);
+    static TransactionFilter Parse(const std::vector<std::string>& commands, const std::string& lba,
+                                   bool errorsOnly);
 
     bool empty() const { return opcodes_.empty() && names_.empty() && !lba_ && !errorsOnly_; }
     bool Matches(const analysis::Transaction& transaction) const;
@@ -49,7 +50,7 @@ std::vector<DecodedRecord> RecordsWithin(const RecordList& records,
 struct TransactionViewOptions {
     OutputFormat format = OutputFormat::Text;
     bool colour = false;
-    bool hex = false;  // text: a hex view of each payload under its line
+    bool hex = false;       // text: a hex view of each payload under its line
     uint64_t timeStep = 1;  // positions are printed times this: the file's units (Waveform::timeStep)
 };
 

@@ -43,8 +43,8 @@ struct CaptureReadNotes {
     // the file has no data and every line keeps its level.
     std::vector<std::pair<uint32_t, uint32_t>> gaps;
     uint32_t ignoredVariables = 0;  // real, string and event variables
-    uint32_t aliases = 0;         // variables sharing another's identifier code
-    uint32_t analogChannels = 0;  // sigrok session: analog channels, not read
+    uint32_t aliases = 0;           // variables sharing another's identifier code
+    uint32_t analogChannels = 0;    // sigrok session: analog channels, not read
     // What was assumed about the file, one note each: its name and its
     // content disagreed ("named .vcd but holds a sigrok session; read as
     // a sigrok session").

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "host/formats/format_error.h"
-#include "host/formats/session_archive.h"
 #include "host/formats/samplerate.h"
+#include "host/formats/session_archive.h"
 
 namespace fd::host {
 namespace {

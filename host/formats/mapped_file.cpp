@@ -32,7 +32,8 @@ MappedFile::MappedFile(const std::string& path) {
     size_ = static_cast<size_t>(size.QuadPart);
     if (size_ > 0) {
         mapping_ = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-        if (mapping_ != nullptr) data_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+        if (mapping_ != nullptr)
+            data_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
     }
     CloseHandle(file);
     if (size_ > 0 && data_ == nullptr) {
@@ -55,7 +56,8 @@ void AdviseHugePages(void*, size_t) noexcept {}
 
 MappedFile::MappedFile(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw CaptureFormatError(path, "", std::string("cannot open the file: ") + std::strerror(errno));
+    if (fd < 0)
+        throw CaptureFormatError(path, "", std::string("cannot open the file: ") + std::strerror(errno));
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);

@@ -22,13 +22,19 @@ inline uint64_t ParseSamplerate(const std::string& raw) {
     const double number = std::strtod(text.c_str(), &end);
     if (end == text.c_str() || !(number > 0) || !std::isfinite(number)) return 0;
     std::string unit = end;
-    unit.erase(std::remove_if(unit.begin(), unit.end(), [](unsigned char c) { return std::isspace(c) != 0; }), unit.end());
-    std::transform(unit.begin(), unit.end(), unit.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    unit.erase(std::remove_if(unit.begin(), unit.end(), [](unsigned char c) { return std::isspace(c) != 0; }),
+               unit.end());
+    std::transform(unit.begin(), unit.end(), unit.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     double scale = 1;
-    if (unit == "khz" || unit == "k") scale = 1e3;
-    else if (unit == "mhz" || unit == "m") scale = 1e6;
-    else if (unit == "ghz" || unit == "g") scale = 1e9;
-    else if (unit != "hz" && !unit.empty()) return 0;
+    if (unit == "khz" || unit == "k")
+        scale = 1e3;
+    else if (unit == "mhz" || unit == "m")
+        scale = 1e6;
+    else if (unit == "ghz" || unit == "g")
+        scale = 1e9;
+    else if (unit != "hz" && !unit.empty())
+        return 0;
     const double hz = std::round(number * scale);
     if (hz < 1 || hz > 1e15) return 0;
     return static_cast<uint64_t>(hz);

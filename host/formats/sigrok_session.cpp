@@ -16,9 +16,9 @@
 #include <array>
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -37,14 +37,15 @@
 namespace fd::host {
 namespace {
 
-constexpr size_t kWriteChunk = 4 << 20;   // bytes per logic chunk, as sigrok writes them
+constexpr size_t kWriteChunk = 4 << 20;     // bytes per logic chunk, as sigrok writes them
 constexpr size_t kMetadataLimit = 1 << 20;  // a metadata member is a few hundred bytes
 
 // Reads a small member whole; false when the archive has no such member.
 bool ReadSmallMember(zip_t* zip, const std::string& path, const char* name, std::string& out) {
     zip_stat_t stat;
     if (zip_stat(zip, name, 0, &stat) != 0) return false;
-    if (stat.size > kMetadataLimit) throw CaptureFormatError(path, std::string("member ") + name, "is too large");
+    if (stat.size > kMetadataLimit)
+        throw CaptureFormatError(path, std::string("member ") + name, "is too large");
     ZipFilePtr file(zip_fopen(zip, name, 0));
     if (!file) throw CaptureFormatError(path, std::string("member ") + name, "cannot be opened");
     out.resize(stat.size);
@@ -77,9 +78,11 @@ Waveform ReadSigrokSession(const std::string& path, SigrokReadNotes* notes) {
     int code = 0;
     ZipPtr zip(zip_open(path.c_str(), ZIP_RDONLY, &code));
     if (!zip) {
-        if (code == ZIP_ER_NOENT || code == ZIP_ER_OPEN) throw CaptureFormatError(path, "", "cannot open the file");
+        if (code == ZIP_ER_NOENT || code == ZIP_ER_OPEN)
+            throw CaptureFormatError(path, "", "cannot open the file");
         if (code == ZIP_ER_INCONS || code == ZIP_ER_CRC || code == ZIP_ER_EOF)
-            throw CaptureFormatError(path, "", "the zip archive is damaged or cut short: " + ZipErrorText(code));
+            throw CaptureFormatError(path, "",
+                                     "the zip archive is damaged or cut short: " + ZipErrorText(code));
         throw CaptureFormatError(path, "", "not a sigrok session (zip archive): " + ZipErrorText(code));
     }
     const Reopen reopen = [&path] {
@@ -161,7 +164,7 @@ FD_TARGET_CLONES uint32_t* ExtractPlane(const uint16_t* plane, size_t words, uin
 // planes keep the per-change work to a few instructions on a register
 // pointer, where walking the bits of each changed sample would scatter
 // every change through a table of 32 output pointers.
-constexpr size_t kWindow = 2048;  // samples; a multiple of 64
+constexpr size_t kWindow = 2048;             // samples; a multiple of 64
 constexpr uint64_t kFirstSeen = 256 * 1024;  // samples seen before the lists' lengths are foreseen
 constexpr uint64_t kLargestGuess = 256;      // times the changes so far a list is given room for at once
 
@@ -170,7 +173,10 @@ class ChangeWriter {
 public:
     // `signalOfBit`: the signal index of each sample bit, -1 for none.
     ChangeWriter(Waveform& waveform, const std::array<int, 64>& signalOfBit, uint64_t totalSamples)
-        : waveform_(waveform), signalOfBit_(signalOfBit), totalSamples_(totalSamples), lanes_(waveform.signals.size()) {
+        : waveform_(waveform),
+          signalOfBit_(signalOfBit),
+          totalSamples_(totalSamples),
+          lanes_(waveform.signals.size()) {
         for (size_t bit = 0; bit < 64; ++bit) {
             if (signalOfBit[bit] >= 0) mask_ |= uint64_t{1} << bit;
         }
@@ -197,7 +203,8 @@ public:
     // Leaves room for the two entries ToTransitionList adds.
     void Finish() {
         for (Signal& signal : waveform_.signals) {
-            if (signal.changes.capacity() < signal.changes.size() + 2) signal.changes.reserve(signal.changes.size() + 2);
+            if (signal.changes.capacity() < signal.changes.size() + 2)
+                signal.changes.reserve(signal.changes.size() + 2);
         }
     }
 
@@ -215,7 +222,8 @@ public:
             for (Lane& lane : lanes_) {
                 lane.populated = std::max(lane.populated, lane.written);
                 const uintptr_t target = std::min(lane.end, lane.written + lane.ahead);
-                if (lane.populated < target && (behind == nullptr || lane.populated - lane.written < behind->populated - behind->written))
+                if (lane.populated < target && (behind == nullptr || lane.populated - lane.written <
+                                                                         behind->populated - behind->written))
                     behind = &lane;
             }
             if (behind == nullptr) return false;
@@ -226,7 +234,8 @@ public:
         }
         // The list may have moved meanwhile; its old pages are then
         // mapped for nothing, which is harmless.
-        if (end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) {
+        if (end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0 &&
+            errno == EINVAL) {
             const std::lock_guard lock(laneMutex_);
             prefaultWorks_ = false;  // a kernel before 5.14
         }
@@ -241,14 +250,30 @@ private:
         while (units > 0) {
             const size_t n = std::min(units, kWindow);
             switch (unit) {
-            case 1: Window<1>(bytes, n); break;
-            case 2: Window<2>(bytes, n); break;
-            case 3: Window<3>(bytes, n); break;
-            case 4: Window<4>(bytes, n); break;
-            case 5: Window<5>(bytes, n); break;
-            case 6: Window<6>(bytes, n); break;
-            case 7: Window<7>(bytes, n); break;
-            default: Window<8>(bytes, n); break;
+                case 1:
+                    Window<1>(bytes, n);
+                    break;
+                case 2:
+                    Window<2>(bytes, n);
+                    break;
+                case 3:
+                    Window<3>(bytes, n);
+                    break;
+                case 4:
+                    Window<4>(bytes, n);
+                    break;
+                case 5:
+                    Window<5>(bytes, n);
+                    break;
+                case 6:
+                    Window<6>(bytes, n);
+                    break;
+                case 7:
+                    Window<7>(bytes, n);
+                    break;
+                default:
+                    Window<8>(bytes, n);
+                    break;
             }
             bytes += n * unit;
             units -= n;
@@ -268,7 +293,8 @@ private:
             const uint64_t first = Load<Unit>(bytes) & mask_;
             for (size_t bit = 0; bit < 64; ++bit) {
                 if (signalOfBit_[bit] >= 0)
-                    waveform_.signals[static_cast<size_t>(signalOfBit_[bit])].initialLevel = static_cast<uint8_t>((first >> bit) & 1);
+                    waveform_.signals[static_cast<size_t>(signalOfBit_[bit])].initialLevel =
+                        static_cast<uint8_t>((first >> bit) & 1);
             }
             previous_ = first;
         }
@@ -293,7 +319,8 @@ private:
                     before = value;
                 }
             }
-            std::fill(diff_.begin() + static_cast<ptrdiff_t>(n), diff_.begin() + static_cast<ptrdiff_t>(padded), 0u);
+            std::fill(diff_.begin() + static_cast<ptrdiff_t>(n),
+                      diff_.begin() + static_cast<ptrdiff_t>(padded), 0u);
             Transpose(padded, low);
             Extract(padded, low, 0);
         }
@@ -305,7 +332,8 @@ private:
                     diff_[i] = (value ^ before) & high;
                     before = value;
                 }
-                std::fill(diff_.begin() + static_cast<ptrdiff_t>(n), diff_.begin() + static_cast<ptrdiff_t>(padded), 0u);
+                std::fill(diff_.begin() + static_cast<ptrdiff_t>(n),
+                          diff_.begin() + static_cast<ptrdiff_t>(padded), 0u);
                 Transpose(padded, high);
                 Extract(padded, high, 32);
             }
@@ -396,8 +424,10 @@ private:
         // and its first and last pages share huge pages with them.
         constexpr uintptr_t kHuge = uintptr_t{2} << 20;
         const auto begin = reinterpret_cast<uintptr_t>(changes.data()) & ~(kHuge - 1);
-        const auto end = (reinterpret_cast<uintptr_t>(changes.data() + changes.capacity()) + kHuge - 1) & ~(kHuge - 1);
-        if (changes.capacity() * sizeof(uint32_t) >= kHuge) AdviseHugePages(reinterpret_cast<void*>(begin), end - begin);
+        const auto end =
+            (reinterpret_cast<uintptr_t>(changes.data() + changes.capacity()) + kHuge - 1) & ~(kHuge - 1);
+        if (changes.capacity() * sizeof(uint32_t) >= kHuge)
+            AdviseHugePages(reinterpret_cast<void*>(begin), end - begin);
         const std::lock_guard lock(laneMutex_);
         Lane& lane = lanes_[signal];
         lane.written = lane.populated = reinterpret_cast<uintptr_t>(changes.data() + changes.size());
@@ -481,9 +511,13 @@ constexpr size_t kSlots = 4;
 
 class SessionReader {
 public:
-    SessionReader(ZipPtr zip, const Reopen& reopen, const std::string& path, std::vector<Member> members, size_t unit,
-                  ChangeWriter& writer)
-        : reopen_(reopen), path_(path), members_(std::move(members)), unit_(unit), writer_(writer),
+    SessionReader(ZipPtr zip, const Reopen& reopen, const std::string& path, std::vector<Member> members,
+                  size_t unit, ChangeWriter& writer)
+        : reopen_(reopen),
+          path_(path),
+          members_(std::move(members)),
+          unit_(unit),
+          writer_(writer),
           ready_(members_.size(), 0) {
         first_.zip = std::move(zip);
     }
@@ -574,7 +608,8 @@ private:
 
     // A member read whole fails at its byte 0.
     [[noreturn]] void Corrupt(const Member& member, uint64_t byte = 0) const {
-        throw CaptureFormatError(path_, "member " + member.name + ", byte " + std::to_string(byte), "data is corrupt or cut short");
+        throw CaptureFormatError(path_, "member " + member.name + ", byte " + std::to_string(byte),
+                                 "data is corrupt or cut short");
     }
 
     // Reads a member whole into its slot; larger ones wait for Convert.
@@ -593,15 +628,17 @@ private:
         // claims to be is left to libzip, which finds what is wrong.
         const bool plain = (stat.valid & ZIP_STAT_COMP_METHOD) && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
                            (stat.valid & ZIP_STAT_COMP_SIZE) && (stat.valid & ZIP_STAT_CRC) &&
-                           stat.encryption_method == ZIP_EM_NONE && stat.comp_size <= size + size / 8 + 4096 &&
-                           (stat.comp_method == ZIP_CM_DEFLATE || (stat.comp_method == ZIP_CM_STORE && stat.comp_size == size));
+                           stat.encryption_method == ZIP_EM_NONE &&
+                           stat.comp_size <= size + size / 8 + 4096 &&
+                           (stat.comp_method == ZIP_CM_DEFLATE ||
+                            (stat.comp_method == ZIP_CM_STORE && stat.comp_size == size));
         if (plain) {
             ZipFilePtr file(zip_fopen_index(reader.zip.get(), member.index, ZIP_FL_COMPRESSED));
             if (!file) throw CaptureFormatError(path_, "member " + member.name, "cannot be opened");
             const auto compressedBytes = static_cast<size_t>(stat.comp_size);
-            uint8_t* in = stat.comp_method == ZIP_CM_STORE
-                              ? data
-                              : Reserve(reader.compressed, reader.compressedSize, std::max<size_t>(compressedBytes, 1));
+            uint8_t* in = stat.comp_method == ZIP_CM_STORE ? data
+                                                           : Reserve(reader.compressed, reader.compressedSize,
+                                                                     std::max<size_t>(compressedBytes, 1));
             const zip_int64_t got = zip_fread(file.get(), in, compressedBytes);
             if (got < 0 || static_cast<size_t>(got) != compressedBytes) Corrupt(member);
             if (stat.comp_method == ZIP_CM_DEFLATE) {
@@ -609,8 +646,8 @@ private:
                     reader.inflater.reset(libdeflate_alloc_decompressor());
                     if (!reader.inflater) throw std::bad_alloc();
                 }
-                if (libdeflate_deflate_decompress(reader.inflater.get(), in, compressedBytes, data, size, nullptr) !=
-                    LIBDEFLATE_SUCCESS)
+                if (libdeflate_deflate_decompress(reader.inflater.get(), in, compressedBytes, data, size,
+                                                  nullptr) != LIBDEFLATE_SUCCESS)
                     Corrupt(member);
             }
             if (libdeflate_crc32(0, data, size) != stat.crc) Corrupt(member);
@@ -668,8 +705,10 @@ Waveform ReadSession(ZipPtr zip, const Reopen& reopen, const std::string& path, 
     std::string version, metadataText;
     if (!ReadSmallMember(zip.get(), path, "metadata", metadataText))
         throw CaptureFormatError(path, "", "no metadata member; not a sigrok session");
-    if (ReadSmallMember(zip.get(), path, "version", version) && TrimSpace(version) != "2" && TrimSpace(version) != "1")
-        throw CaptureFormatError(path, "member version", "session format " + TrimSpace(version) + " is not supported");
+    if (ReadSmallMember(zip.get(), path, "version", version) && TrimSpace(version) != "2" &&
+        TrimSpace(version) != "1")
+        throw CaptureFormatError(path, "member version",
+                                 "session format " + TrimSpace(version) + " is not supported");
 
     const auto sections = ParseIni(metadataText).sections;
     const auto device = sections.find("device 1");
@@ -684,11 +723,14 @@ Waveform ReadSession(ZipPtr zip, const Reopen& reopen, const std::string& path, 
     if (!get("unitsize").empty() && !ParseCount(get("unitsize"), unitSize))
         throw CaptureFormatError(path, "member metadata", "unitsize is not a number");
     if (unitSize < 1 || unitSize > 8)
-        throw CaptureFormatError(path, "member metadata", "unitsize " + std::to_string(unitSize) + " is not supported (1 to 8 bytes)");
+        throw CaptureFormatError(path, "member metadata",
+                                 "unitsize " + std::to_string(unitSize) + " is not supported (1 to 8 bytes)");
     if (!ParseCount(get("total probes"), totalProbes) || totalProbes < 0)
         throw CaptureFormatError(path, "member metadata", "expected a number for 'total probes'");
     if (totalProbes > unitSize * 8)
-        throw CaptureFormatError(path, "member metadata", std::to_string(totalProbes) + " probes do not fit in unitsize " + std::to_string(unitSize));
+        throw CaptureFormatError(
+            path, "member metadata",
+            std::to_string(totalProbes) + " probes do not fit in unitsize " + std::to_string(unitSize));
     if (!get("total analog").empty()) ParseCount(get("total analog"), totalAnalog);
     const uint64_t samplerate = get("samplerate").empty() ? 0 : ParseSamplerate(get("samplerate"));
     std::string captureFile = get("capturefile");
@@ -714,15 +756,19 @@ Waveform ReadSession(ZipPtr zip, const Reopen& reopen, const std::string& path, 
         if (name == nullptr) continue;
         const std::string member = name;
         long long number = 0;
-        if (member == captureFile) chunks[0] = static_cast<zip_uint64_t>(i);
-        else if (member.rfind(captureFile + "-", 0) == 0 && ParseCount(member.substr(captureFile.size() + 1), number) && number > 0)
+        if (member == captureFile)
+            chunks[0] = static_cast<zip_uint64_t>(i);
+        else if (member.rfind(captureFile + "-", 0) == 0 &&
+                 ParseCount(member.substr(captureFile.size() + 1), number) && number > 0)
             chunks[number] = static_cast<zip_uint64_t>(i);
     }
     if (chunks.empty()) throw CaptureFormatError(path, "", "no logic data member '" + captureFile + "-1'");
     if (chunks.count(0) && chunks.size() > 1) chunks.erase(0);
     long long expected = chunks.begin()->first == 0 ? 0 : 1;
     for (const auto& [number, index] : chunks) {
-        if (number != expected) throw CaptureFormatError(path, "", "logic chunk " + captureFile + "-" + std::to_string(expected) + " is missing");
+        if (number != expected)
+            throw CaptureFormatError(
+                path, "", "logic chunk " + captureFile + "-" + std::to_string(expected) + " is missing");
         ++expected;
     }
 
@@ -735,11 +781,13 @@ Waveform ReadSession(ZipPtr zip, const Reopen& reopen, const std::string& path, 
         if (zip_stat_index(zip.get(), index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
             throw CaptureFormatError(path, "member " + member, "cannot be read");
         if (stat.size % unit != 0)
-            throw CaptureFormatError(path, "member " + member, "size " + std::to_string(stat.size) +
-                                     " is not a multiple of unitsize " + std::to_string(unit));
+            throw CaptureFormatError(path, "member " + member,
+                                     "size " + std::to_string(stat.size) + " is not a multiple of unitsize " +
+                                         std::to_string(unit));
         totalSamples += stat.size / unit;
         if (totalSamples > 0xFFFFFFFFull)
-            throw CaptureFormatError(path, "member " + member, "more than 2^32 samples; positions are 32-bit");
+            throw CaptureFormatError(path, "member " + member,
+                                     "more than 2^32 samples; positions are 32-bit");
         members.push_back({std::move(member), index, stat.size});
     }
 
@@ -776,41 +824,42 @@ struct ChunkSource {
     static zip_int64_t Callback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
         auto& chunk = *static_cast<ChunkSource*>(user);
         switch (command) {
-        case ZIP_SOURCE_OPEN:
-            chunk.done = 0;
-            chunk.value = chunk.firstValue;
-            chunk.event = chunk.firstEvent;
-            return 0;
-        case ZIP_SOURCE_READ: {
-            auto* out = static_cast<uint8_t*>(data);
-            const uint64_t samples = std::min<uint64_t>(length / chunk.unit, chunk.count - chunk.done);
-            const auto& list = *chunk.events;
-            for (uint64_t i = 0; i < samples; ++i, ++chunk.done) {
-                const uint64_t position = chunk.first + chunk.done;
-                while (chunk.event < list.size() && list[chunk.event].first <= position) chunk.value ^= list[chunk.event++].second;
-                std::memcpy(out + i * chunk.unit, &chunk.value, chunk.unit);  // little-endian host
+            case ZIP_SOURCE_OPEN:
+                chunk.done = 0;
+                chunk.value = chunk.firstValue;
+                chunk.event = chunk.firstEvent;
+                return 0;
+            case ZIP_SOURCE_READ: {
+                auto* out = static_cast<uint8_t*>(data);
+                const uint64_t samples = std::min<uint64_t>(length / chunk.unit, chunk.count - chunk.done);
+                const auto& list = *chunk.events;
+                for (uint64_t i = 0; i < samples; ++i, ++chunk.done) {
+                    const uint64_t position = chunk.first + chunk.done;
+                    while (chunk.event < list.size() && list[chunk.event].first <= position)
+                        chunk.value ^= list[chunk.event++].second;
+                    std::memcpy(out + i * chunk.unit, &chunk.value, chunk.unit);  // little-endian host
+                }
+                return static_cast<zip_int64_t>(samples * chunk.unit);
             }
-            return static_cast<zip_int64_t>(samples * chunk.unit);
-        }
-        case ZIP_SOURCE_CLOSE:
-        case ZIP_SOURCE_FREE:
-            return 0;
-        case ZIP_SOURCE_STAT: {
-            if (length < sizeof(zip_stat_t)) return -1;
-            auto* stat = static_cast<zip_stat_t*>(data);
-            zip_stat_init(stat);
-            stat->size = chunk.count * chunk.unit;
-            stat->mtime = std::time(nullptr);
-            stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-            return sizeof(zip_stat_t);
-        }
-        case ZIP_SOURCE_ERROR:
-            return 0;
-        case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-        default:
-            return -1;
+            case ZIP_SOURCE_CLOSE:
+            case ZIP_SOURCE_FREE:
+                return 0;
+            case ZIP_SOURCE_STAT: {
+                if (length < sizeof(zip_stat_t)) return -1;
+                auto* stat = static_cast<zip_stat_t*>(data);
+                zip_stat_init(stat);
+                stat->size = chunk.count * chunk.unit;
+                stat->mtime = std::time(nullptr);
+                stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+                return sizeof(zip_stat_t);
+            }
+            case ZIP_SOURCE_ERROR:
+                return 0;
+            case ZIP_SOURCE_SUPPORTS:
+                return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                                      ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+            default:
+                return -1;
         }
     }
 };
@@ -818,7 +867,8 @@ struct ChunkSource {
 }  // namespace
 
 void WriteSigrokSession(const Waveform& waveform, const std::string& path, uint64_t samplerate) {
-    if (waveform.signals.size() > 32) throw std::runtime_error(path + ": a sigrok session holds at most 32 logic probes here");
+    if (waveform.signals.size() > 32)
+        throw std::runtime_error(path + ": a sigrok session holds at most 32 logic probes here");
     if (samplerate == 0 && waveform.secondsPerPosition > 0)
         samplerate = static_cast<uint64_t>(std::llround(1.0 / waveform.secondsPerPosition));
     if (samplerate == 0) samplerate = 1000000;
@@ -849,7 +899,8 @@ void WriteSigrokSession(const Waveform& waveform, const std::string& path, uint6
     size_t next = 0;
     for (uint64_t first = 0; first < waveform.endPosition; first += samplesPerChunk) {
         while (next < events.size() && events[next].first <= first) value ^= events[next++].second;
-        chunks.push_back({&events, unit, first, std::min<uint64_t>(samplesPerChunk, waveform.endPosition - first), value, next});
+        chunks.push_back({&events, unit, first,
+                          std::min<uint64_t>(samplesPerChunk, waveform.endPosition - first), value, next});
     }
 
     int code = 0;

@@ -7,10 +7,10 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <new>
 #include <numeric>
@@ -38,7 +38,8 @@ inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
 // lowest byte): bytes below '0' or above '9' set their top bit in one of
 // the two sums, and carries or borrows only run towards later bytes.
 inline int DigitRun(uint64_t chunk) {
-    const uint64_t other = ((chunk - 0x3030303030303030ULL) | (chunk + 0x4646464646464646ULL)) & 0x8080808080808080ULL;
+    const uint64_t other =
+        ((chunk - 0x3030303030303030ULL) | (chunk + 0x4646464646464646ULL)) & 0x8080808080808080ULL;
     return other != 0 ? std::countr_zero(other) >> 3 : 8;
 }
 // The value of eight ASCII digits, the first in the lowest byte (zero
@@ -137,7 +138,8 @@ void Reserve(std::vector<uint32_t>& changes, uint64_t more) {
 // it back, one is missing). Both halves are ascending and the second starts
 // at or after the first's end, so only the boundary can hold two toggles at
 // one position, and those cancel.
-void JoinChanges(std::vector<uint32_t>& changes, std::vector<uint32_t>& second, bool recount, uint32_t firstPushed) {
+void JoinChanges(std::vector<uint32_t>& changes, std::vector<uint32_t>& second, bool recount,
+                 uint32_t firstPushed) {
     size_t skip = 0;
     if (recount) {
         if (!second.empty() && second.front() == firstPushed) {
@@ -152,7 +154,8 @@ void JoinChanges(std::vector<uint32_t>& changes, std::vector<uint32_t>& second, 
         skip = 1;
     }
     if (skip < second.size()) {
-        if (changes.capacity() < changes.size() + (second.size() - skip)) Reserve(changes, second.size() - skip);
+        if (changes.capacity() < changes.size() + (second.size() - skip))
+            Reserve(changes, second.size() - skip);
         changes.insert(changes.end(), second.begin() + static_cast<ptrdiff_t>(skip), second.end());
     }
     std::vector<uint32_t>().swap(second);
@@ -167,22 +170,42 @@ class VcdParser {
 public:
     VcdParser(std::string_view text, const std::string& name, const CaptureReadOptions& options,
               MappedFile* file)
-        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), name_(name),
-          options_(options), file_(file) {}
+        : begin_(text.data()),
+          p_(text.data()),
+          end_(text.data() + text.size()),
+          name_(name),
+          options_(options),
+          file_(file) {}
 
     // A reader of the changes from `split` on, a line "#time" after the
     // first timestamp, with the header `first` has read. It does not know
     // the levels its signals start at: see JoinChanges.
     VcdParser(const VcdParser& first, const char* split, uint64_t splitTime)
-        : begin_(first.begin_), p_(split), end_(first.end_), stop_(first.end_), name_(first.name_),
-          options_(first.options_), file_(first.file_), waveform_(first.waveform_), variables_(first.variables_),
-          identifiers_(first.identifiers_), levels_(first.levels_.size(), kUnknownLevel),
-          changes_(first.levels_.size()), firstPushed_(first.levels_.size(), 0), scalarSignal_(first.scalarSignal_), haveTime_(true),
-          startingLevels_(false), firstTime_(first.firstTime_), lastTime_(splitTime), plainAfter_(first.plainAfter_),
-          origin_(Offset(split)), done_(origin_) {}
+        : begin_(first.begin_),
+          p_(split),
+          end_(first.end_),
+          stop_(first.end_),
+          name_(first.name_),
+          options_(first.options_),
+          file_(first.file_),
+          waveform_(first.waveform_),
+          variables_(first.variables_),
+          identifiers_(first.identifiers_),
+          levels_(first.levels_.size(), kUnknownLevel),
+          changes_(first.levels_.size()),
+          firstPushed_(first.levels_.size(), 0),
+          scalarSignal_(first.scalarSignal_),
+          haveTime_(true),
+          startingLevels_(false),
+          firstTime_(first.firstTime_),
+          lastTime_(splitTime),
+          plainAfter_(first.plainAfter_),
+          origin_(Offset(split)),
+          done_(origin_) {}
 
     Waveform Parse(CaptureReadNotes* notes) {
-        if (SkipSpace() == end_) Fail("empty file; expected a VCD header ($timescale, $var, $enddefinitions)");
+        if (SkipSpace() == end_)
+            Fail("empty file; expected a VCD header ($timescale, $var, $enddefinitions)");
         ParseHeader();
         std::unique_ptr<VcdParser> second = ReadChanges();
         waveform_.endPosition = haveTime_ ? Position(lastTime_) : 0;
@@ -241,7 +264,8 @@ private:
         std::string text;
         for (;;) {
             const std::string_view token = Token();
-            if (token.empty()) FailAt(start, "unexpected end of file; " + std::string(keyword) + " has no $end");
+            if (token.empty())
+                FailAt(start, "unexpected end of file; " + std::string(keyword) + " has no $end");
             if (token == "$end") return text;
             if (!text.empty()) text += ' ';
             text.append(token);
@@ -251,7 +275,8 @@ private:
         const char* start = p_;
         for (;;) {
             const std::string_view token = Token();
-            if (token.empty()) FailAt(start, "unexpected end of file; " + std::string(keyword) + " has no $end");
+            if (token.empty())
+                FailAt(start, "unexpected end of file; " + std::string(keyword) + " has no $end");
             if (token == "$end") return;
         }
     }
@@ -311,8 +336,8 @@ private:
             }
         }
         const std::string unit = compact.substr(unitStart);
-        static const std::pair<const char*, double> kUnits[] = {
-            {"s", 1.0}, {"ms", 1e-3}, {"us", 1e-6}, {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15}};
+        static const std::pair<const char*, double> kUnits[] = {{"s", 1.0},   {"ms", 1e-3},  {"us", 1e-6},
+                                                                {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15}};
         double scale = 0;
         for (const auto& [name, seconds] : kUnits)
             if (unit == name) scale = seconds;
@@ -329,9 +354,10 @@ private:
         if (scale != 0 && !fraction && (number.empty() || (error == std::errc() && multiple == 0))) {
             multiple = 1;
             timescaleNote_ = "timescale '" + text + "' gives no number of units; read as 1 " + unit;
-        } else if (number.empty() || error != std::errc() || end != number.data() + number.size() || multiple == 0 ||
-                   scale == 0) {
-            FailAt(at, "expected a timescale such as 1 ns (a number and s, ms, us, ns, ps or fs), found '" + text + "'");
+        } else if (number.empty() || error != std::errc() || end != number.data() + number.size() ||
+                   multiple == 0 || scale == 0) {
+            FailAt(at, "expected a timescale such as 1 ns (a number and s, ms, us, ns, ps or fs), found '" +
+                           text + "'");
         }
         waveform_.secondsPerPosition = static_cast<double>(multiple) * scale;
         timescale_ = std::to_string(multiple) + " " + unit;
@@ -357,7 +383,8 @@ private:
         if (!sizeText.empty() && sizeText[0] == '[') {
             if (ParseRange(sizeText, sizeRange)) width = sizeRange.Width();
         } else {
-            const auto [end, error] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), width);
+            const auto [end, error] =
+                std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), width);
             if (error != std::errc() || end != sizeText.data() + sizeText.size()) width = 0;
         }
         if (width == 0 || width > 4096)
@@ -447,21 +474,22 @@ private:
     // Whether `text` ends in a range of `width` bits after a name.
     static bool EndsInRange(const std::string& text, uint32_t width, BitRange& range) {
         const size_t open = text.find_last_of("[(");
-        return open != std::string::npos && open > 0 && ParseRange(std::string_view(text).substr(open), range) &&
-               range.Width() == width;
+        return open != std::string::npos && open > 0 &&
+               ParseRange(std::string_view(text).substr(open), range) && range.Width() == width;
     }
 
     // The names of a variable's bits, most significant first: "D" with
     // [15:0] (written after the name, or as part of it, or as the port's
     // size) gives D15 .. D0, "dd(3)" gives dd3; a one-bit variable without
     // an index keeps its name.
-    static std::vector<std::string> BitNames(std::string_view reference, const std::string& index, uint32_t width,
-                                             const BitRange& sizeRange) {
+    static std::vector<std::string> BitNames(std::string_view reference, const std::string& index,
+                                             uint32_t width, const BitRange& sizeRange) {
         std::string base(reference);
         BitRange range;
         BitRange own;  // a range at the end of the name itself
         const size_t open = base.find_last_of("[(");
-        const bool ownRange = open != std::string::npos && open > 0 && ParseRange(std::string_view(base).substr(open), own);
+        const bool ownRange =
+            open != std::string::npos && open > 0 && ParseRange(std::string_view(base).substr(open), own);
         if (!index.empty() && ParseRange(index, range) && range.Width() == width) {
             // Icarus writes the escaped name "\D[15:0]" of a vector as
             // "\D[15:0] [15:0]": the name's own range says the same.
@@ -517,15 +545,16 @@ private:
         for (const DeclaredName& declared : declaredAt_) ++uses[declared.leaf];
         for (size_t i = 0; i < waveform_.signals.size(); ++i) {
             const DeclaredName& declared = declaredAt_[i];
-            waveform_.signals[i].name = uses[declared.leaf] > 1 ? declared.path + declared.leaf : declared.leaf;
+            waveform_.signals[i].name =
+                uses[declared.leaf] > 1 ? declared.path + declared.leaf : declared.leaf;
         }
         for (const auto& [aliased, alias] : aliasNames_) {
             const uint32_t signal = aliased;  // a lambda cannot capture a structured binding before clang 16
             if (alias.leaf == declaredAt_[signal].leaf) continue;
             std::string name = uses.count(alias.leaf) != 0 ? alias.path + alias.leaf : alias.leaf;
-            const auto known = std::find_if(waveform_.aliases.begin(), waveform_.aliases.end(), [&](const auto& entry) {
-                return entry.first == signal && entry.second == name;
-            });
+            const auto known = std::find_if(
+                waveform_.aliases.begin(), waveform_.aliases.end(),
+                [&](const auto& entry) { return entry.first == signal && entry.second == name; });
             if (known == waveform_.aliases.end()) waveform_.aliases.emplace_back(signal, std::move(name));
         }
         std::vector<DeclaredName>().swap(declaredAt_);
@@ -550,7 +579,8 @@ private:
         for (size_t i = 0; i < changes_.size(); ++i) sampledChanges[i] = changes_[i].size();
         ReserveAhead(sampledChanges, sampled, Offset(p_), Offset(end_));
         uint64_t splitTime = 0;
-        const char* split = static_cast<size_t>(end_ - p_) > options_.splitAbove ? FindSplit(splitTime) : nullptr;
+        const char* split =
+            static_cast<size_t>(end_ - p_) > options_.splitAbove ? FindSplit(splitTime) : nullptr;
         if (split == nullptr) {
             ParseChanges();
             return nullptr;
@@ -596,10 +626,12 @@ private:
             // does not fit 32 bits of it, one reader may have refused the
             // capture in that half (or before its error): read it again
             // alone to say where.
-            const uint64_t step = secondOverflow ? 0
-                                                 : std::gcd(counting_ ? step_ : StoredStep(),
-                                                            second->counting_ ? second->step_ : second->StoredStep());
-            if (step == 0 || (second->lastTime_ - options_.offset) / step > std::numeric_limits<uint32_t>::max()) {
+            const uint64_t step = secondOverflow
+                                      ? 0
+                                      : std::gcd(counting_ ? step_ : StoredStep(),
+                                                 second->counting_ ? second->step_ : second->StoredStep());
+            if (step == 0 ||
+                (second->lastTime_ - options_.offset) / step > std::numeric_limits<uint32_t>::max()) {
                 ParseChanges();
                 return nullptr;
             }
@@ -735,14 +767,17 @@ private:
     [[noreturn]] void Overflow(const char* at, uint64_t relative, uint64_t step) const {
         if (abandon_ != nullptr) throw StepOverflow{};
         const uint64_t time = relative + options_.offset;
-        const uint64_t reach = step > std::numeric_limits<uint64_t>::max() / std::numeric_limits<uint32_t>::max()
-                                   ? std::numeric_limits<uint64_t>::max()
-                                   : step * std::numeric_limits<uint32_t>::max();
-        FailAt(at, "timestamp #" + std::to_string(time) +
-                       " lies beyond 32 bits of positions: the capture is longer than 2^32 of its steps (it spans " +
-                       std::to_string(relative) + " in steps of " + std::to_string(step) + ", timescale " +
-                       timescale_ + "); cut it with --offset (at least " +
-                       std::to_string(options_.offset + (relative - std::min(relative, reach))) + ")");
+        const uint64_t reach =
+            step > std::numeric_limits<uint64_t>::max() / std::numeric_limits<uint32_t>::max()
+                ? std::numeric_limits<uint64_t>::max()
+                : step * std::numeric_limits<uint32_t>::max();
+        FailAt(
+            at,
+            "timestamp #" + std::to_string(time) +
+                " lies beyond 32 bits of positions: the capture is longer than 2^32 of its steps (it spans " +
+                std::to_string(relative) + " in steps of " + std::to_string(step) + ", timescale " +
+                timescale_ + "); cut it with --offset (at least " +
+                std::to_string(options_.offset + (relative - std::min(relative, reach))) + ")");
     }
 
     // The largest step the positions stored so far are a multiple of (0
@@ -789,7 +824,8 @@ private:
     void Rescale(uint64_t step) {
         if (step_ == step) return;
         if (step_ != 0) {
-            const auto factor = static_cast<uint32_t>(step_ / step);  // stored positions stay below 2^32 steps
+            const auto factor =
+                static_cast<uint32_t>(step_ / step);  // stored positions stay below 2^32 steps
             for (std::vector<uint32_t>& changes : changes_)
                 for (uint32_t& position : changes) position *= factor;
             for (uint32_t& position : firstPushed_) position *= factor;
@@ -819,7 +855,8 @@ private:
         uint64_t inverse = odd;  // right to 3 bits; each step doubles them
         for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;
         stepInverse_ = inverse;
-        stepLimit_ = std::min<uint64_t>(std::numeric_limits<uint32_t>::max(), std::numeric_limits<uint64_t>::max() / odd);
+        stepLimit_ = std::min<uint64_t>(std::numeric_limits<uint32_t>::max(),
+                                        std::numeric_limits<uint64_t>::max() / odd);
     }
 
     // A capture counted in steps: the largest step every change, gap and
@@ -875,7 +912,8 @@ private:
                 if (digits == 0 || digits > 16 || !IsSpace(*q)) break;
                 const uint64_t relative = time - options_.offset;
                 const uint64_t steps = (relative >> stepShift_) * stepInverse_;
-                if (time >= lastTime_ && time > plainAfter_ && (relative & stepMask_) == 0 && steps <= stepLimit_) {
+                if (time >= lastTime_ && time > plainAfter_ && (relative & stepMask_) == 0 &&
+                    steps <= stepLimit_) {
                     // Later than the first timestamp and the offset, on the
                     // step and within 32 bits of it: what AcceptTimestamp
                     // does for it.
@@ -900,7 +938,8 @@ private:
             const int32_t index = identifiers_.FindOne(static_cast<char>(c));
             if (index < 0) continue;
             const Variable& variable = variables_[static_cast<size_t>(index)];
-            if (variable.width == 1 && !variable.ignored) scalarSignal_[static_cast<size_t>(c)] = static_cast<int32_t>(variable.firstSignal);
+            if (variable.width == 1 && !variable.ignored)
+                scalarSignal_[static_cast<size_t>(c)] = static_cast<int32_t>(variable.firstSignal);
         }
     }
 
@@ -912,7 +951,8 @@ private:
         done_.store(offset, std::memory_order_relaxed);
         if (options_.progress && abandon_ == nullptr) {
             uint64_t done = offset;
-            if (partner_ != nullptr) done += partner_->done_.load(std::memory_order_relaxed) - partner_->origin_;
+            if (partner_ != nullptr)
+                done += partner_->done_.load(std::memory_order_relaxed) - partner_->origin_;
             options_.progress(done, static_cast<uint64_t>(end_ - begin_));
         }
         if (file_ == nullptr) return;
@@ -958,83 +998,99 @@ private:
                 }
             }
             switch (c) {
-            case '#':
-                ParseTimestamp();
-                break;
-            case '0': case '1': case 'x': case 'X': case 'z': case 'Z': {
-                const char* at = p_++;
-                const std::string_view code = Token();
-                if (code.empty()) FailAt(at, "expected an identifier code after the value '" + std::string(1, c) + "'");
-                ApplyScalar(at, c, code);
-                break;
-            }
-            case 'b': case 'B': {
-                const char* at = p_++;
-                const std::string_view bits = Token();
-                const std::string_view code = Token();
-                if (bits.empty() || code.empty()) FailAt(at, "expected a binary value and an identifier code after 'b'");
-                ApplyVector(at, bits, code);
-                break;
-            }
-            case 'r': case 'R': case 's': case 'S': {
-                const char* at = p_++;
-                Token();
-                const std::string_view code = Token();
-                if (code.empty()) FailAt(at, "expected an identifier code after the value");
-                Lookup(at, code);  // real and string values are not kept, but the code must exist
-                break;
-            }
-            case '$': {
-                const char* at = p_;
-                const std::string_view keyword = Token();
-                if (keyword == "$dumpoff" || keyword == "$dumpportsoff") {
-                    // The x values it lists say only that nothing is known
-                    // until $dumpon: the lines keep their levels meanwhile.
-                    SkipToEnd(keyword);
-                    if (!dumpOff_) {
-                        dumpOff_ = true;
-                        offStart_ = position_;
-                    }
-                } else if (keyword == "$dumpvars" || keyword == "$dumpall" || keyword == "$dumpon" ||
-                           keyword == "$dumpports" || keyword == "$dumpportsall" || keyword == "$dumpportson") {
-                    if (dumpOff_ && (keyword == "$dumpon" || keyword == "$dumpportson")) {
-                        gaps_.emplace_back(offStart_, position_);
-                        dumpOff_ = false;
-                    }
-                    inDumpSection_ = true;
-                    dumpStart_ = at;
-                } else if (keyword == "$end") {
-                    if (!inDumpSection_) FailAt(at, "$end without an open section");
-                    inDumpSection_ = false;
-                } else if (keyword == "$vcdclose") {
-                    // Extended VCD's last section: the time the dump ended.
-                    const std::string text = UntilEnd(keyword);
-                    uint64_t time = 0;
-                    if (text.size() > 1 && text[0] == '#') {
-                        const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), time);
-                        if (error == std::errc() && end == text.data() + text.size() && (!haveTime_ || time >= lastTime_))
-                            AcceptTimestamp(at, time);
-                    }
-                } else {
-                    SkipToEnd(keyword);  // $comment and writers' own sections
+                case '#':
+                    ParseTimestamp();
+                    break;
+                case '0':
+                case '1':
+                case 'x':
+                case 'X':
+                case 'z':
+                case 'Z': {
+                    const char* at = p_++;
+                    const std::string_view code = Token();
+                    if (code.empty())
+                        FailAt(at, "expected an identifier code after the value '" + std::string(1, c) + "'");
+                    ApplyScalar(at, c, code);
+                    break;
                 }
-                break;
-            }
-            case 'p': {
-                // Extended VCD: "pD 6 0 <3", a port's states and strengths.
-                const char* at = p_++;
-                const std::string_view states = Token();
-                const std::string_view strength0 = Token();
-                const std::string_view strength1 = Token();
-                const std::string_view code = Token();
-                if (code.empty() || !IsStrength(strength0) || !IsStrength(strength1))
-                    FailAt(at, "expected a port state, two strengths (0 to 7) and an identifier code after 'p'");
-                ApplyPort(at, states, code);
-                break;
-            }
-            default:
-                Fail("expected a timestamp (#) or a value change (0, 1, x, z, b, r, p), found '" +
-                     std::string(Token().substr(0, 40)) + "'");
+                case 'b':
+                case 'B': {
+                    const char* at = p_++;
+                    const std::string_view bits = Token();
+                    const std::string_view code = Token();
+                    if (bits.empty() || code.empty())
+                        FailAt(at, "expected a binary value and an identifier code after 'b'");
+                    ApplyVector(at, bits, code);
+                    break;
+                }
+                case 'r':
+                case 'R':
+                case 's':
+                case 'S': {
+                    const char* at = p_++;
+                    Token();
+                    const std::string_view code = Token();
+                    if (code.empty()) FailAt(at, "expected an identifier code after the value");
+                    Lookup(at, code);  // real and string values are not kept, but the code must exist
+                    break;
+                }
+                case '$': {
+                    const char* at = p_;
+                    const std::string_view keyword = Token();
+                    if (keyword == "$dumpoff" || keyword == "$dumpportsoff") {
+                        // The x values it lists say only that nothing is known
+                        // until $dumpon: the lines keep their levels meanwhile.
+                        SkipToEnd(keyword);
+                        if (!dumpOff_) {
+                            dumpOff_ = true;
+                            offStart_ = position_;
+                        }
+                    } else if (keyword == "$dumpvars" || keyword == "$dumpall" || keyword == "$dumpon" ||
+                               keyword == "$dumpports" || keyword == "$dumpportsall" ||
+                               keyword == "$dumpportson") {
+                        if (dumpOff_ && (keyword == "$dumpon" || keyword == "$dumpportson")) {
+                            gaps_.emplace_back(offStart_, position_);
+                            dumpOff_ = false;
+                        }
+                        inDumpSection_ = true;
+                        dumpStart_ = at;
+                    } else if (keyword == "$end") {
+                        if (!inDumpSection_) FailAt(at, "$end without an open section");
+                        inDumpSection_ = false;
+                    } else if (keyword == "$vcdclose") {
+                        // Extended VCD's last section: the time the dump ended.
+                        const std::string text = UntilEnd(keyword);
+                        uint64_t time = 0;
+                        if (text.size() > 1 && text[0] == '#') {
+                            const auto [end, error] =
+                                std::from_chars(text.data() + 1, text.data() + text.size(), time);
+                            if (error == std::errc() && end == text.data() + text.size() &&
+                                (!haveTime_ || time >= lastTime_))
+                                AcceptTimestamp(at, time);
+                        }
+                    } else {
+                        SkipToEnd(keyword);  // $comment and writers' own sections
+                    }
+                    break;
+                }
+                case 'p': {
+                    // Extended VCD: "pD 6 0 <3", a port's states and strengths.
+                    const char* at = p_++;
+                    const std::string_view states = Token();
+                    const std::string_view strength0 = Token();
+                    const std::string_view strength1 = Token();
+                    const std::string_view code = Token();
+                    if (code.empty() || !IsStrength(strength0) || !IsStrength(strength1))
+                        FailAt(
+                            at,
+                            "expected a port state, two strengths (0 to 7) and an identifier code after 'p'");
+                    ApplyPort(at, states, code);
+                    break;
+                }
+                default:
+                    Fail("expected a timestamp (#) or a value change (0, 1, x, z, b, r, p), found '" +
+                         std::string(Token().substr(0, 40)) + "'");
             }
         }
         done_.store(Offset(p_), std::memory_order_relaxed);
@@ -1069,7 +1125,8 @@ private:
         uint64_t time = 0;
         const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), time);
         if (digits.empty() || error == std::errc::result_out_of_range) {
-            if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char d) { return d >= '0' && d <= '9'; }))
+            if (!digits.empty() &&
+                std::all_of(digits.begin(), digits.end(), [](char d) { return d >= '0' && d <= '9'; }))
                 FailAt(at, "timestamp #" + std::string(digits) + " is too large");
             FailAt(at, "expected a timestamp after '#'");
         }
@@ -1080,7 +1137,8 @@ private:
 
     void AcceptTimestamp(const char* at, uint64_t time) {
         if (haveTime_ && time < lastTime_)
-            FailAt(at, "timestamp #" + std::to_string(time) + " goes back from #" + std::to_string(lastTime_));
+            FailAt(at,
+                   "timestamp #" + std::to_string(time) + " goes back from #" + std::to_string(lastTime_));
         const uint32_t position = time <= options_.offset ? 0 : Steps(at, time - options_.offset);
         if (!haveTime_) {
             haveTime_ = true;
@@ -1096,7 +1154,9 @@ private:
 
     const Variable* Lookup(const char* at, std::string_view code) {
         const int32_t index = identifiers_.Find(code);
-        if (index < 0) FailAt(at, "unknown identifier code '" + std::string(code.substr(0, 40)) + "' (not declared by a $var)");
+        if (index < 0)
+            FailAt(at, "unknown identifier code '" + std::string(code.substr(0, 40)) +
+                           "' (not declared by a $var)");
         const Variable& variable = variables_[static_cast<size_t>(index)];
         return variable.ignored ? nullptr : &variable;
     }
@@ -1104,7 +1164,8 @@ private:
 #if defined(__GNUC__)
     [[gnu::always_inline]]
 #endif
-    void SetLevel(uint32_t signalIndex, uint8_t level) {
+    void
+    SetLevel(uint32_t signalIndex, uint8_t level) {
         if (startingLevels_) {
             levels_[signalIndex] = level;
             waveform_.signals[signalIndex].initialLevel = level;
@@ -1128,21 +1189,34 @@ private:
     // character that is no value at all.
     uint8_t BitLevel(char c) {
         switch (c) {
-        case '0': case 'l': case 'L': return 0;
-        case '1': case 'h': case 'H': return 1;
-        case 'z': case 'Z':
-            // A released line holds its charge, and a .sr or CSV capture of
-            // the same bus shows its last level: reading it as 0 would make
-            // the data appear to change at every release.
-            ++undrivenValues_;
-            return kKeepLevel;
-        case 'x': case 'X': case 'u': case 'U': case 'w': case 'W': case '-':
-            // Nine-valued logic from VHDL writers: the weak levels keep
-            // their level (above), the unknown ones read as 0.
-            ++unknownValues_;
-            return 0;
-        default:
-            return kNotALevel;
+            case '0':
+            case 'l':
+            case 'L':
+                return 0;
+            case '1':
+            case 'h':
+            case 'H':
+                return 1;
+            case 'z':
+            case 'Z':
+                // A released line holds its charge, and a .sr or CSV capture of
+                // the same bus shows its last level: reading it as 0 would make
+                // the data appear to change at every release.
+                ++undrivenValues_;
+                return kKeepLevel;
+            case 'x':
+            case 'X':
+            case 'u':
+            case 'U':
+            case 'w':
+            case 'W':
+            case '-':
+                // Nine-valued logic from VHDL writers: the weak levels keep
+                // their level (above), the unknown ones read as 0.
+                ++unknownValues_;
+                return 0;
+            default:
+                return kNotALevel;
         }
     }
 
@@ -1176,7 +1250,9 @@ private:
             uint8_t level = static_cast<uint8_t>(c - '0');
             if (level > 1) {
                 level = BitLevel(c);
-                if (level == kNotALevel) FailAt(at, "expected binary digits (0, 1, x, z) after 'b', found 'b" + std::string(bits.substr(0, 40)) + "'");
+                if (level == kNotALevel)
+                    FailAt(at, "expected binary digits (0, 1, x, z) after 'b', found 'b" +
+                                   std::string(bits.substr(0, 40)) + "'");
                 if (level == kKeepLevel) continue;
             }
             // Most bits of a bus keep their level from one value to the next.
@@ -1185,23 +1261,46 @@ private:
         }
     }
 
-    static bool IsStrength(std::string_view text) { return text.size() == 1 && text[0] >= '0' && text[0] <= '7'; }
+    static bool IsStrength(std::string_view text) {
+        return text.size() == 1 && text[0] >= '0' && text[0] <= '7';
+    }
 
     // The level of an extended VCD port state: driven low or high, from
     // either side or both, is the line's level; three-state and unknown
     // states keep the last level (kKeepLevel), each counted.
     uint8_t PortLevel(char c) {
         switch (c) {
-        case '0': case 'D': case 'd': case 'L': case 'l': return 0;
-        case '1': case 'U': case 'u': case 'H': case 'h': return 1;
-        case 'Z': case 'T': case 'F': case 'f':
-            ++undrivenValues_;
-            return kKeepLevel;
-        case 'N': case 'X': case '?': case 'A': case 'a': case 'B': case 'b': case 'C': case 'c':
-            ++heldUnknowns_;
-            return kKeepLevel;
-        default:
-            return kNotALevel;
+            case '0':
+            case 'D':
+            case 'd':
+            case 'L':
+            case 'l':
+                return 0;
+            case '1':
+            case 'U':
+            case 'u':
+            case 'H':
+            case 'h':
+                return 1;
+            case 'Z':
+            case 'T':
+            case 'F':
+            case 'f':
+                ++undrivenValues_;
+                return kKeepLevel;
+            case 'N':
+            case 'X':
+            case '?':
+            case 'A':
+            case 'a':
+            case 'B':
+            case 'b':
+            case 'C':
+            case 'c':
+                ++heldUnknowns_;
+                return kKeepLevel;
+            default:
+                return kNotALevel;
         }
     }
 
@@ -1216,8 +1315,10 @@ private:
             const char c = bit < pad ? states[0] : states[bit - pad];
             const uint8_t level = PortLevel(c);
             if (level == kNotALevel) {
-                FailAt(at, "expected port states (0 1 D U L H d u l h, or Z T F f N X ? A a B b C c) after 'p', found 'p" +
-                               std::string(states.substr(0, 40)) + "'");
+                FailAt(at,
+                       "expected port states (0 1 D U L H d u l h, or Z T F f N X ? A a B b C c) after 'p', "
+                       "found 'p" +
+                           std::string(states.substr(0, 40)) + "'");
             }
             if (level == kKeepLevel) continue;
             if (levels_[variable->firstSignal + bit] == level && !startingLevels_) continue;
@@ -1237,7 +1338,7 @@ private:
     const char* begin_;
     const char* p_;
     const char* end_;
-    const char* stop_ = end_;   // ParseChanges stops at the first line from here
+    const char* stop_ = end_;  // ParseChanges stops at the first line from here
     const std::string& name_;
     const CaptureReadOptions& options_;
     MappedFile* file_;
@@ -1254,9 +1355,9 @@ private:
     };
     std::vector<DeclaredName> declaredAt_;
     std::vector<std::pair<uint32_t, DeclaredName>> aliasNames_;  // further names, by signal
-    std::vector<uint8_t> levels_;          // per signal, the current level
-    std::vector<std::vector<uint32_t>> changes_;  // per signal, while the changes are read
-    std::vector<uint32_t> firstPushed_;     // second half: per signal, the position of its first value
+    std::vector<uint8_t> levels_;                                // per signal, the current level
+    std::vector<std::vector<uint32_t>> changes_;                 // per signal, while the changes are read
+    std::vector<uint32_t> firstPushed_;        // second half: per signal, the position of its first value
     std::array<int32_t, 256> scalarSignal_{};  // see ScanCommonLines
 
     bool haveTime_ = false;
@@ -1282,18 +1383,18 @@ private:
     uint32_t aliases_ = 0;
     uint64_t heldUnknowns_ = 0;
     bool inDumpSection_ = false;
-    bool dumpOff_ = false;    // after a $dumpoff, until $dumpon
-    uint32_t offStart_ = 0;   // where it began
+    bool dumpOff_ = false;   // after a $dumpoff, until $dumpon
+    uint32_t offStart_ = 0;  // where it began
     std::vector<std::pair<uint32_t, uint32_t>> gaps_;
     const char* dumpStart_ = nullptr;
 
     // Reading in two halves.
-    size_t origin_ = 0;                           // where the second reader starts
-    std::atomic<size_t> done_{0};                 // offset reached, for the progress
-    const VcdParser* partner_ = nullptr;          // the first reader's view of the second
-    std::atomic<bool>* abandon_ = nullptr;        // the second reader: set when the first failed
-    size_t released_ = 0;                         // file released up to here
-    size_t readAhead_ = 0;                        // file mapped ahead up to here
+    size_t origin_ = 0;                     // where the second reader starts
+    std::atomic<size_t> done_{0};           // offset reached, for the progress
+    const VcdParser* partner_ = nullptr;    // the first reader's view of the second
+    std::atomic<bool>* abandon_ = nullptr;  // the second reader: set when the first failed
+    size_t released_ = 0;                   // file released up to here
+    size_t readAhead_ = 0;                  // file mapped ahead up to here
 };
 
 }  // namespace

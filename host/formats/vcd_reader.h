@@ -34,7 +34,7 @@ namespace fd::host {
 Waveform ReadVcd(const std::string& path, const CaptureReadOptions& options = {},
                  CaptureReadNotes* notes = nullptr);
 // `name` stands for the file in error messages.
-Waveform ReadVcdText(std::string_view text, const std::string& name,
-                     const CaptureReadOptions& options = {}, CaptureReadNotes* notes = nullptr);
+Waveform ReadVcdText(std::string_view text, const std::string& name, const CaptureReadOptions& options = {},
+                     CaptureReadNotes* notes = nullptr);
 
 }  // namespace fd::host

@@ -28,7 +28,8 @@ public:
     }
     void PutByte(uint8_t value) { bytes_.push_back(value); }
     std::string Base64() const {
-        static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        static constexpr char kAlphabet[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         std::string text;
         text.reserve((bytes_.size() + 2) / 3 * 4);
         size_t i = 0;
@@ -73,9 +74,21 @@ std::string Hex(uint64_t value, int digits) {
 // Which lane a record kind goes to.
 std::string LaneOf(uint16_t id) {
     switch (id) {
-    case 4002: case 4003: case 4017: case 4018: case 4026: case 4032: return "Data";
-    case 3036: case 3100: case 3101: case 3306: case 1: return "Markers";
-    default: return id >= 4000 && id < 4100 ? "Task file" : "Markers";
+        case 4002:
+        case 4003:
+        case 4017:
+        case 4018:
+        case 4026:
+        case 4032:
+            return "Data";
+        case 3036:
+        case 3100:
+        case 3101:
+        case 3306:
+        case 1:
+            return "Markers";
+        default:
+            return id >= 4000 && id < 4100 ? "Task file" : "Markers";
     }
 }
 
@@ -84,14 +97,19 @@ std::string Summary(const analysis::Transaction& t) {
     std::string text;
     if (t.kind == Transaction::Kind::Command) {
         text = Hex(t.opcode, 2);
-        if (t.lba) text += " LBA " + std::to_string(t.lbaAddress);
-        else text += " CHS " + std::to_string(t.cylinder) + "/" + std::to_string(t.head) + "/" + std::to_string(t.sector);
+        if (t.lba)
+            text += " LBA " + std::to_string(t.lbaAddress);
+        else
+            text += " CHS " + std::to_string(t.cylinder) + "/" + std::to_string(t.head) + "/" +
+                    std::to_string(t.sector);
         if (t.sectorCount != 0) text += " count " + std::to_string(t.sectorCount);
         if (!t.transferMode.empty()) text += " mode " + t.transferMode;
     }
     if (t.words > 0) {
-        text += (text.empty() ? "" : ", ") + std::to_string(t.bytes()) + " bytes " + std::string(t.dataIn ? "in" : "out");
-        if (t.dataPath != analysis::DataPath::None) text += " by " + std::string(analysis::DataPathName(t.dataPath));
+        text += (text.empty() ? "" : ", ") + std::to_string(t.bytes()) + " bytes " +
+                std::string(t.dataIn ? "in" : "out");
+        if (t.dataPath != analysis::DataPath::None)
+            text += " by " + std::string(analysis::DataPathName(t.dataPath));
     }
     if (t.status) text += ", status " + analysis::DescribeStatus(*t.status);
     if (t.error) text += ", error " + analysis::DescribeError(*t.error);
@@ -104,7 +122,8 @@ json Transactions(const std::vector<analysis::Transaction>& transactions) {
         std::string name = t.name;
         if (t.kind == analysis::Transaction::Kind::SoftwareReset) name = "SOFTWARE RESET";
         if (t.kind == analysis::Transaction::Kind::DataWithoutCommand) name = "DATA (no command seen)";
-        list.push_back(json::array({t.start, std::max(t.end, t.start), name, analysis::VerdictName(t.verdict), Summary(t)}));
+        list.push_back(json::array(
+            {t.start, std::max(t.end, t.start), name, analysis::VerdictName(t.verdict), Summary(t)}));
     }
     return list;
 }
@@ -124,8 +143,12 @@ json Timing(const analysis::TimingReport& report) {
         list.push_back(json::array({at->second, w.measuredNs}));
     }
     json notes = json::array();
-    for (const analysis::TimingNote& note : report.notes) notes.push_back(json::array({note.position, note.text}));
-    return json{{"parameters", parameters}, {"positions", positions.Base64()}, {"list", list}, {"notes", notes},
+    for (const analysis::TimingNote& note : report.notes)
+        notes.push_back(json::array({note.position, note.text}));
+    return json{{"parameters", parameters},
+                {"positions", positions.Base64()},
+                {"list", list},
+                {"notes", notes},
                 {"cycles", report.cyclesChecked}};
 }
 
@@ -140,7 +163,9 @@ bool WriteTimelinePage(std::ostream& out, const TimelineInput& input) {
         data["secondsPerPosition"] = input.bus->secondsPerPosition;
         data["endPosition"] = input.bus->endPosition;
         for (const Signal& signal : input.bus->signals) {
-            signals.push_back({{"name", signal.name}, {"initial", signal.initialLevel}, {"count", signal.changes.size()},
+            signals.push_back({{"name", signal.name},
+                               {"initial", signal.initialLevel},
+                               {"count", signal.changes.size()},
                                {"changes", Deltas(signal.changes)}});
         }
     }
@@ -150,14 +175,16 @@ bool WriteTimelinePage(std::ostream& out, const TimelineInput& input) {
     if (input.bus && input.bus->signals.size() >= 26) {
         const auto& lines = input.bus->signals;
         std::vector<uint32_t> changes;
-        for (size_t bit = 0; bit < 16; ++bit) changes.insert(changes.end(), lines[10 + bit].changes.begin(), lines[10 + bit].changes.end());
+        for (size_t bit = 0; bit < 16; ++bit)
+            changes.insert(changes.end(), lines[10 + bit].changes.begin(), lines[10 + bit].changes.end());
         std::sort(changes.begin(), changes.end());
         changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
         std::vector<size_t> cursor(16, 0);
         VarintWriter values;
         auto word = [&]() {
             uint32_t value = 0;
-            for (size_t bit = 0; bit < 16; ++bit) value |= uint32_t((lines[10 + bit].initialLevel ^ (cursor[bit] & 1)) & 1) << bit;
+            for (size_t bit = 0; bit < 16; ++bit)
+                value |= uint32_t((lines[10 + bit].initialLevel ^ (cursor[bit] & 1)) & 1) << bit;
             return value;
         };
         values.PutSigned(word());
@@ -168,7 +195,9 @@ bool WriteTimelinePage(std::ostream& out, const TimelineInput& input) {
             }
             values.PutSigned(word());
         }
-        data["dataBus"] = {{"count", changes.size()}, {"positions", Deltas(changes)}, {"values", values.Base64()},
+        data["dataBus"] = {{"count", changes.size()},
+                           {"positions", Deltas(changes)},
+                           {"values", values.Base64()},
                            {"initialIncluded", true}};
     }
 
@@ -179,8 +208,13 @@ bool WriteTimelinePage(std::ostream& out, const TimelineInput& input) {
         const auto next = static_cast<uint8_t>(std::min<size_t>(fieldIndex.size(), 255));
         fieldIndex[id] = next;
         fieldIds.push_back(id);
-        fields.push_back({{"id", id}, {"name", field.name}, {"colour", field.colour}, {"radix", field.radix},
-                          {"width", field.width}, {"shown", field.shown}, {"lane", LaneOf(id)}});
+        fields.push_back({{"id", id},
+                          {"name", field.name},
+                          {"colour", field.colour},
+                          {"radix", field.radix},
+                          {"width", field.width},
+                          {"shown", field.shown},
+                          {"lane", LaneOf(id)}});
     }
     VarintWriter positions, kinds, values;
     uint32_t last = 0;
@@ -195,7 +229,9 @@ bool WriteTimelinePage(std::ostream& out, const TimelineInput& input) {
         ++kept;
     }
     data["fields"] = fields;
-    data["records"] = {{"count", kept}, {"positions", positions.Base64()}, {"kinds", kinds.Base64()},
+    data["records"] = {{"count", kept},
+                       {"positions", positions.Base64()},
+                       {"kinds", kinds.Base64()},
                        {"values", values.Base64()}};
     data["transactions"] = Transactions(input.transactions);
     data["timing"] = Timing(input.timing);
@@ -205,14 +241,19 @@ bool WriteTimelinePage(std::ostream& out, const TimelineInput& input) {
     std::string safe;
     safe.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '<') safe += "\\u003c";
-        else safe += text[i];
+        if (text[i] == '<')
+            safe += "\\u003c";
+        else
+            safe += text[i];
     }
     out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>";
     for (char c : input.title) {
-        if (c == '<') out << "&lt;";
-        else if (c == '&') out << "&amp;";
-        else out << c;
+        if (c == '<')
+            out << "&lt;";
+        else if (c == '&')
+            out << "&amp;";
+        else
+            out << c;
     }
     out << " - flashdecode timeline</title>\n<meta name=\"viewport\" content=\"width=device-width\">\n"
         << "</head><body>\n<script id=\"fd-data\" type=\"application/json\">" << safe << "</script>\n<script>"

@@ -35,9 +35,9 @@ struct TimelineField {
 };
 
 struct TimelineInput {
-    std::string title;                  // the capture's file name
-    const Waveform* bus = nullptr;      // the 26 bus roles in binding order
-    double samplePeriodNs = 0;          // the resolution the timing was judged at
+    std::string title;              // the capture's file name
+    const Waveform* bus = nullptr;  // the 26 bus roles in binding order
+    double samplePeriodNs = 0;      // the resolution the timing was judged at
     std::vector<TimelineRecord> records;
     std::map<uint16_t, TimelineField> fields;
     std::vector<analysis::Transaction> transactions;

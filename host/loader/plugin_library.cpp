@@ -16,8 +16,8 @@ PluginLibrary::PluginLibrary(const std::string& path) {
 #if defined(_WIN32)
     HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
-        throw std::runtime_error(path + ": cannot load the plug-in (error " +
-                                 std::to_string(GetLastError()) + ")");
+        throw std::runtime_error(path + ": cannot load the plug-in (error " + std::to_string(GetLastError()) +
+                                 ")");
     }
     handle_ = module;
     auto entry = reinterpret_cast<FdGetBusModuleFn>(

@@ -2,10 +2,11 @@
 
 namespace fd::host {
 
-CaptureImage::CaptureImage(std::vector<ChannelSpec> channels, uint32_t endPosition,
-                           std::string busName)
-    : specs_(std::move(channels)), busName_(std::make_unique<std::string>(std::move(busName))),
-      list_(std::make_unique<FdChannelList>()), capture_(std::make_unique<FdCapture>()) {
+CaptureImage::CaptureImage(std::vector<ChannelSpec> channels, uint32_t endPosition, std::string busName)
+    : specs_(std::move(channels)),
+      busName_(std::make_unique<std::string>(std::move(busName))),
+      list_(std::make_unique<FdChannelList>()),
+      capture_(std::make_unique<FdCapture>()) {
     transitions_.resize(specs_.size());
     channels_.resize(specs_.size());
     for (size_t i = 0; i < specs_.size(); ++i) {

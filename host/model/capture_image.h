@@ -21,8 +21,7 @@ struct ChannelSpec {
 
 class CaptureImage {
 public:
-    CaptureImage(std::vector<ChannelSpec> channels, uint32_t endPosition,
-                 std::string busName = "CF4.1");
+    CaptureImage(std::vector<ChannelSpec> channels, uint32_t endPosition, std::string busName = "CF4.1");
     // Channels numbered 0.. in waveform order, transition lists from the
     // toggle model.
     static CaptureImage FromWaveform(const Waveform& waveform, std::string busName = "CF4.1");

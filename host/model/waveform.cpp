@@ -26,8 +26,8 @@ std::vector<uint32_t> ToTransitionList(Signal&& signal) {
     signal.changes.clear();
     // Changes at position 0 only set the starting level, all of them as one
     // (as the copying form reads them).
-    const size_t atZero = static_cast<size_t>(std::find_if(list.begin(), list.end(), [](uint32_t p) { return p != 0; }) -
-                                              list.begin());
+    const size_t atZero = static_cast<size_t>(
+        std::find_if(list.begin(), list.end(), [](uint32_t p) { return p != 0; }) - list.begin());
     const int level = (signal.initialLevel != 0 ? 1 : 0) ^ (atZero > 0 ? 1 : 0);
     const size_t leading = level == 1 ? 1 : 2;
     if (leading > atZero) {
@@ -39,8 +39,8 @@ std::vector<uint32_t> ToTransitionList(Signal&& signal) {
 }
 
 int LevelAt(const Signal& signal, uint32_t position) {
-    const auto toggles = std::upper_bound(signal.changes.begin(), signal.changes.end(), position) -
-                         signal.changes.begin();
+    const auto toggles =
+        std::upper_bound(signal.changes.begin(), signal.changes.end(), position) - signal.changes.begin();
     return (signal.initialLevel ^ static_cast<int>(toggles & 1)) & 1;
 }
 

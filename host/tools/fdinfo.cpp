@@ -9,9 +9,10 @@
 
 int main(int argc, char** argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: fdinfo [PLUGIN]\n"
-                    "Loads the flashdecode plug-in (default: the one built beside fdinfo)\n"
-                    "and prints its module descriptor and field-type table.\n");
+        std::printf(
+            "usage: fdinfo [PLUGIN]\n"
+            "Loads the flashdecode plug-in (default: the one built beside fdinfo)\n"
+            "and prints its module descriptor and field-type table.\n");
         return 0;
     }
     const std::string path = argc > 1 ? argv[1] : fd::host::PluginLibrary::DefaultPath();
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
         const FdEntryTable& t = plugin.table();
         std::printf("plug-in      %s\n", path.c_str());
         std::printf("title        %s\n", d.title);
-        std::printf("bus          %s (key %s, version %d)\n", d.busName, d.busKey, static_cast<int>(d.moduleVersion));
+        std::printf("bus          %s (key %s, version %d)\n", d.busName, d.busKey,
+                    static_cast<int>(d.moduleVersion));
         std::printf("table label  %s\n", t.label);
         std::printf("identifier   %s\n", t.GetModuleIdentifier());
         std::printf("signals      %d\n\n", static_cast<int>(t.GetSignalCount()));

@@ -74,7 +74,8 @@ uint32_t LevelHeldUntil(const uint32_t* positions, int32_t count, int32_t govern
 uint32_t LevelHeldUntil(const FdChannel& channel, uint32_t position, uint32_t limit) {
     const int32_t count = TransitionCount(channel);
     if (count < 2) return limit;  // a level that never changes
-    return LevelHeldUntil(channel.transitions->positions, count, FindTransition(channel, position), position, limit);
+    return LevelHeldUntil(channel.transitions->positions, count, FindTransition(channel, position), position,
+                          limit);
 }
 
 uint32_t CaptureStart(const FdCapture& capture) {

@@ -78,10 +78,15 @@ inline void DecodeAt(SignalAccess& signals, uint32_t p) {
 // What the two decoders make of one strobe edge, decided by the ten
 // control levels at it and which strobes changed there.
 enum class EdgeAction : uint8_t {
-    None, WordToCard, WordToHost, RegisterRead, RegisterWrite,
+    None,
+    WordToCard,
+    WordToHost,
+    RegisterRead,
+    RegisterWrite,
     // Multiword DMA by the cycle code: still to be checked against DMARQ
     // before the fall and the other strobe over the pulse.
-    MultiwordRead, MultiwordWrite,
+    MultiwordRead,
+    MultiwordWrite,
 };
 
 constexpr unsigned Bit(Signal signal) { return 1u << static_cast<unsigned>(signal); }
@@ -110,13 +115,14 @@ EdgeAction Decide(uint32_t levels, uint32_t changed, BurstDirection burst) {
     if (std::popcount(strobesChanged) >= 2) return EdgeAction::None;
     const auto rises = [&](Signal s) { return (changed & Bit(s)) != 0 && level(s); };
     const auto falls = [&](Signal s) { return (changed & Bit(s)) != 0 && !level(s); };
-    const bool inBurst = level(Signal::Cs0) && level(Signal::Cs1) && !level(Signal::Dmack) && level(Signal::Dmarq) &&
-                         !level(Signal::Iowr);
+    const bool inBurst = level(Signal::Cs0) && level(Signal::Cs1) && !level(Signal::Dmack) &&
+                         level(Signal::Dmarq) && !level(Signal::Iowr);
     const bool toCard = inBurst && BurstTakes(burst, Direction::HostToCard, level(Signal::Iordy));
     const bool toHost = inBurst && BurstTakes(burst, Direction::CardToHost, level(Signal::Iord));
 
     // A rising HSTROBE puts no condition on DDMARDY-.
-    if (rises(Signal::Iord) && inBurst && BurstTakes(burst, Direction::HostToCard, 0)) return EdgeAction::WordToCard;
+    if (rises(Signal::Iord) && inBurst && BurstTakes(burst, Direction::HostToCard, 0))
+        return EdgeAction::WordToCard;
     if (rises(Signal::Iordy) && toHost) return EdgeAction::WordToHost;
 
     const auto registerCycle = [&](bool isRead) {
@@ -124,7 +130,8 @@ EdgeAction Decide(uint32_t levels, uint32_t changed, BurstDirection burst) {
         const int field = isRead ? row.readField : row.writeField;
         if (field == 0) return EdgeAction::None;
         if (row.multiwordDma) return isRead ? EdgeAction::MultiwordRead : EdgeAction::MultiwordWrite;
-        if (row.requiredDmarq >= 0 && level(Signal::Dmarq) != (row.requiredDmarq == 1)) return EdgeAction::None;
+        if (row.requiredDmarq >= 0 && level(Signal::Dmarq) != (row.requiredDmarq == 1))
+            return EdgeAction::None;
         return isRead ? EdgeAction::RegisterRead : EdgeAction::RegisterWrite;
     };
     if (falls(Signal::Iord)) {
@@ -249,13 +256,18 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
         }
         handBack();
         switch (action) {
-            case EdgeAction::WordToCard: RecordUltraDmaWord(state, p, Direction::HostToCard, word); break;
-            case EdgeAction::WordToHost: RecordUltraDmaWord(state, p, Direction::CardToHost, word); break;
+            case EdgeAction::WordToCard:
+                RecordUltraDmaWord(state, p, Direction::HostToCard, word);
+                break;
+            case EdgeAction::WordToHost:
+                RecordUltraDmaWord(state, p, Direction::CardToHost, word);
+                break;
             default: {
                 const bool isRead = action == EdgeAction::RegisterRead || action == EdgeAction::MultiwordRead;
                 const Signal strobe = isRead ? Signal::Iord : Signal::Iowr;
                 const uint32_t latch = LatchPoint(ahead, strobe, p, end);
-                if (action >= EdgeAction::MultiwordRead && !IsMultiwordDmaCycle(ahead, strobe, p, latch)) break;
+                if (action >= EdgeAction::MultiwordRead && !IsMultiwordDmaCycle(ahead, strobe, p, latch))
+                    break;
                 const CycleRow& row = kCycleTable[static_cast<size_t>(SnapshotCycleCode(now))];
                 const uint32_t latched = latch == p ? word : ahead.DataWord(latch);
                 RecordRegisterValue(row, isRead ? row.readField : row.writeField, p,

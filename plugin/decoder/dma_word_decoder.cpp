@@ -16,10 +16,13 @@ int64_t ComposeSectorAddress(int32_t cardHead, int32_t cylinderHigh, int32_t cyl
 
 bool BurstTakes(BurstDirection burst, Direction direction, int readyLevel) {
     switch (burst) {
-        case BurstDirection::HostToCard: return direction == Direction::HostToCard;
-        case BurstDirection::CardToHost: return direction == Direction::CardToHost;
+        case BurstDirection::HostToCard:
+            return direction == Direction::HostToCard;
+        case BurstDirection::CardToHost:
+            return direction == Direction::CardToHost;
         case BurstDirection::Unseen:
-        case BurstDirection::Unknown: break;
+        case BurstDirection::Unknown:
+            break;
     }
     return readyLevel == 0;
 }

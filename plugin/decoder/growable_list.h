@@ -63,7 +63,8 @@ void ReserveList(List& list, int64_t required) {
     if (required > kMaxListElements<List>) throw std::bad_alloc();
     const int64_t capacity =
         GrownCapacity(list.capacity, list.count, list.growthStep, required, kMaxListElements<List>);
-    list.elements = static_cast<Element*>(ResizeElements(list.elements, static_cast<size_t>(capacity) * sizeof(Element)));
+    list.elements =
+        static_cast<Element*>(ResizeElements(list.elements, static_cast<size_t>(capacity) * sizeof(Element)));
     list.capacity = static_cast<int32_t>(capacity);
 }
 

@@ -57,7 +57,8 @@ const FdRuntimeClass& RootObjectClass() {
 void RecordStore::Grow() {
     // Make room in all four lists before touching any count, so a failed
     // allocation leaves the counts equal.
-    const int64_t required = int64_t{std::max({positions.count, values.count, fieldIds.count, colours.count})} + 1;
+    const int64_t required =
+        int64_t{std::max({positions.count, values.count, fieldIds.count, colours.count})} + 1;
     ReserveList(positions, required);
     ReserveList(values, required);
     ReserveList(fieldIds, required);
@@ -170,9 +171,15 @@ private:
                 if (records == 0) continue;
                 // Whole pages inside the range only: the pages at its ends
                 // may hold other data, which a concurrent fault must not race.
-                const auto begin = (reinterpret_cast<uintptr_t>(range.from + done * range.bytesPerRecord) + page - 1) & ~(page - 1);
-                const auto end = reinterpret_cast<uintptr_t>(range.from + (done + records) * range.bytesPerRecord) & ~(page - 1);
-                if (end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0) return;
+                const auto begin =
+                    (reinterpret_cast<uintptr_t>(range.from + done * range.bytesPerRecord) + page - 1) &
+                    ~(page - 1);
+                const auto end =
+                    reinterpret_cast<uintptr_t>(range.from + (done + records) * range.bytesPerRecord) &
+                    ~(page - 1);
+                if (end > begin &&
+                    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0)
+                    return;
             }
         }
     }

@@ -15,7 +15,8 @@ constexpr std::array<CycleRow, kCycleCodes> MakeCycleTable() {
     std::array<CycleRow, kCycleCodes> table{};
     // DMACK low, both chip selects high: a multiword DMA cycle; the address
     // lines do not matter. Only while the card requests DMA.
-    for (int code = 24; code <= 31; ++code) table[static_cast<size_t>(code)] = {4017, 4018, Word, 1, None, true};
+    for (int code = 24; code <= 31; ++code)
+        table[static_cast<size_t>(code)] = {4017, 4018, Word, 1, None, true};
     // CS1 asserted: the control block.
     table[46] = {4013, 4014, Byte, -1, None};  // ALT STATUS / CONTROL
     table[47] = {4015, 0, Byte, 0, None};      // DRIVE ADDRESS, read only, not during DMA
@@ -89,13 +90,19 @@ void RecordRegisterValue(const CycleRow& row, int field, uint32_t position, uint
     }
     AppendFieldRecord(position, field, value);
     switch (row.effect) {
-        case CycleEffect::SectorNumber: state.sectorNumber = byte; break;
-        case CycleEffect::CylinderLow: state.cylinderLow = byte; break;
-        case CycleEffect::CylinderHigh: state.cylinderHigh = byte; break;
-        default: break;
+        case CycleEffect::SectorNumber:
+            state.sectorNumber = byte;
+            break;
+        case CycleEffect::CylinderLow:
+            state.cylinderLow = byte;
+            break;
+        case CycleEffect::CylinderHigh:
+            state.cylinderHigh = byte;
+            break;
+        default:
+            break;
     }
 }
-
 
 bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
     // A read is IORD falling with IOWR high, a write IOWR falling with IORD
@@ -103,7 +110,8 @@ bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
     // host's strobe or ready line, IORDY the card's.
     if (signals.Falls(Signal::Iord, position)) {
         if (signals.Level(Signal::Iowr, position) == 1) return RecordRegisterCycle(signals, position, true);
-        if (!BurstTakes(Transfer().burstDirection, Direction::HostToCard, signals.Level(Signal::Iordy, position)) ||
+        if (!BurstTakes(Transfer().burstDirection, Direction::HostToCard,
+                        signals.Level(Signal::Iordy, position)) ||
             !signals.InDmaBurst(position))
             return false;
         RecordUltraDmaWord(Transfer(), position, Direction::HostToCard, signals.DataWord(position));
@@ -114,7 +122,8 @@ bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
         return RecordRegisterCycle(signals, position, false);
     }
     if (signals.Falls(Signal::Iordy, position)) {
-        if (!BurstTakes(Transfer().burstDirection, Direction::CardToHost, signals.Level(Signal::Iord, position)) ||
+        if (!BurstTakes(Transfer().burstDirection, Direction::CardToHost,
+                        signals.Level(Signal::Iord, position)) ||
             signals.Level(Signal::Iowr, position) != 0 || !signals.InDmaBurst(position))
             return false;
         RecordUltraDmaWord(Transfer(), position, Direction::CardToHost, signals.DataWord(position));

@@ -42,7 +42,17 @@ namespace fd {
 
 // The binding order: ten control signals, then D0 to D15.
 enum class Signal : uint8_t {
-    Dmarq, Dmack, Cs1, Cs0, A0, A1, A2, Iord, Iowr, Iordy, D0,
+    Dmarq,
+    Dmack,
+    Cs1,
+    Cs0,
+    A0,
+    A1,
+    A2,
+    Iord,
+    Iowr,
+    Iordy,
+    D0,
 };
 
 inline constexpr int kBoundSignals = 26;
@@ -71,15 +81,12 @@ public:
     // kEdgeRising, kEdgeFalling or kEdgeNone, as EdgeKind.
     int EdgeKind(Signal signal, uint32_t position) const {
         const auto index = static_cast<unsigned>(signal);
-        if (position == snapshotAt_ && hasSnapshot_ && index - kFirstStrobe < kStrobes) return edges_[index - kFirstStrobe];
+        if (position == snapshotAt_ && hasSnapshot_ && index - kFirstStrobe < kStrobes)
+            return edges_[index - kFirstStrobe];
         return LineEdge(index, position);
     }
-    bool Falls(Signal signal, uint32_t position) const {
-        return EdgeKind(signal, position) == kEdgeFalling;
-    }
-    bool Rises(Signal signal, uint32_t position) const {
-        return EdgeKind(signal, position) == kEdgeRising;
-    }
+    bool Falls(Signal signal, uint32_t position) const { return EdgeKind(signal, position) == kEdgeFalling; }
+    bool Rises(Signal signal, uint32_t position) const { return EdgeKind(signal, position) == kEdgeRising; }
 
     // The first position after `position`, before `limit`, where the line's
     // level differs from its level at `position` (`limit` when it holds):
@@ -130,7 +137,7 @@ private:
     mutable std::array<Cursor, kBoundSignals> lines_;
     uint32_t snapshotAt_ = 0;
     bool hasSnapshot_ = false;
-    uint32_t levels_ = 0;                        // control lines at snapshotAt_, bit per line
+    uint32_t levels_ = 0;  // control lines at snapshotAt_, bit per line
     // The strobes' edge kinds at snapshotAt_ (the only edges the decoders
     // ask about).
     static constexpr unsigned kFirstStrobe = static_cast<unsigned>(Signal::Iord);

@@ -103,8 +103,7 @@ FdDecoderSettings* FD_CALL GetSettingsEntry(int32_t* size) {
 
 int32_t FD_CALL GetFieldTypeCountEntry(void) { return kFieldTypeCount; }
 
-void FD_CALL GetFieldTypeEntry(int32_t index, int32_t* id, uint32_t* colour, char* name,
-                               int32_t* width) {
+void FD_CALL GetFieldTypeEntry(int32_t index, int32_t* id, uint32_t* colour, char* name, int32_t* width) {
     if (index < 0 || index >= kFieldTypeEntries) return;
     const FieldTypeEntry& entry = FieldType(index);
     if (id != nullptr) *id = entry.id;
@@ -199,16 +198,11 @@ const FdEntryTable* FD_CALL GetEntryTable(void) { return &kEntryTable; }
 constexpr char kEmptyText[] = "";
 
 const FdModuleDescriptor kDescriptor = {
-    10000,
-    "QUELMARS LA CF4.1 MODULE V1.00.00",
-    "CF4.1",
-    "CF4.1v10000",
-    nullptr,
-    nullptr,
-    nullptr,
-    kEmptyText,
-    kEmptyText,
-    GetEntryTable,
+    10000,      "QUELMARS LA CF4.1 MODULE V1.00.00",
+    "CF4.1",    "CF4.1v10000",
+    nullptr,    nullptr,
+    nullptr,    kEmptyText,
+    kEmptyText, GetEntryTable,
 };
 
 }  // namespace

@@ -141,13 +141,13 @@ typedef struct FdListOperations {
     FdBool(FD_CALL* serialize)(void* self, FdArchive* archive);
 } FdListOperations;
 
-#define FD_DECLARE_LIST(Name, Element)                                                             \
-    typedef struct Name {                                                                          \
-        const FdListOperations* operations;                                                        \
-        Element* elements; /* null while empty */                                                  \
-        int32_t count;                                                                             \
-        int32_t capacity;                                                                          \
-        int32_t growthStep; /* 0: automatic growth */                                              \
+#define FD_DECLARE_LIST(Name, Element)                \
+    typedef struct Name {                             \
+        const FdListOperations* operations;           \
+        Element* elements; /* null while empty */     \
+        int32_t count;                                \
+        int32_t capacity;                             \
+        int32_t growthStep; /* 0: automatic growth */ \
     } Name
 
 FD_DECLARE_LIST(FdUInt32List, uint32_t);
@@ -159,16 +159,35 @@ FD_DECLARE_LIST(FdUInt16List, uint16_t);
 /* ------------------------------------------------------------------------ */
 
 enum FdChannelField {
-    FdChannelDmarq, FdChannelDmack, FdChannelCs1, FdChannelCs0, FdChannelA0, FdChannelA1,
-    FdChannelA2, FdChannelIord, FdChannelIowr, FdChannelIordy, FdChannelD0,
+    FdChannelDmarq,
+    FdChannelDmack,
+    FdChannelCs1,
+    FdChannelCs0,
+    FdChannelA0,
+    FdChannelA1,
+    FdChannelA2,
+    FdChannelIord,
+    FdChannelIowr,
+    FdChannelIordy,
+    FdChannelD0,
     FdChannelFieldCount /* 11 */
 };
 
 /* The thirteen colours, in the order of the setup page's colour labels. */
 enum FdColourIndex {
-    FdColourRead, FdColourWrite, FdColourErrorRegister, FdColourFeatures, FdColourStatus,
-    FdColourCommand, FdColourAddress, FdColourData, FdColourSectorCount, FdColourSectorNo,
-    FdColourCylinderLow, FdColourCylinderHigh, FdColourCardHead,
+    FdColourRead,
+    FdColourWrite,
+    FdColourErrorRegister,
+    FdColourFeatures,
+    FdColourStatus,
+    FdColourCommand,
+    FdColourAddress,
+    FdColourData,
+    FdColourSectorCount,
+    FdColourSectorNo,
+    FdColourCylinderLow,
+    FdColourCylinderHigh,
+    FdColourCardHead,
     FdColourCount /* 13 */
 };
 
@@ -196,12 +215,12 @@ typedef struct FdDecoderSettings {
 /* ------------------------------------------------------------------------ */
 
 /* The host's vector object (see the header comment for the 64-bit form). */
-#define FD_DECLARE_HOST_VECTOR(Name, Element)                                                      \
-    typedef struct Name {                                                                          \
-        uintptr_t hostWord;                                                                        \
-        Element* first;                                                                            \
-        Element* last;                                                                             \
-        Element* end;                                                                              \
+#define FD_DECLARE_HOST_VECTOR(Name, Element) \
+    typedef struct Name {                     \
+        uintptr_t hostWord;                   \
+        Element* first;                       \
+        Element* last;                        \
+        Element* end;                         \
     } Name
 
 FD_DECLARE_HOST_VECTOR(FdHostInt32Vector, int32_t);
@@ -258,49 +277,49 @@ typedef FdBool(FD_CALL* FdBoolFn)(void);
 
 /* 42 pointer-sized slots; the host finds each operation by its index. */
 struct FdEntryTable {
-    const char* label;                                                  /* 0 */
-    const void* none1;                                                  /* 1 */
-    const void* none2;                                                  /* 2 */
+    const char* label;                                                      /* 0 */
+    const void* none1;                                                      /* 1 */
+    const void* none2;                                                      /* 2 */
     FdBool(FD_CALL* SetHostInfo)(uint16_t hostValueA, uint16_t hostValueB); /* 3 */
-    FdBool(FD_CALL* ResetSettings)(void);                               /* 4 */
-    void(FD_CALL* ShowSettingsDialog)(void);                            /* 5 */
-    int32_t(FD_CALL* SetCapture)(int32_t ignored, FdCapture* capture);  /* 6 */
-    FdBool(FD_CALL* Decode)(void);                                      /* 7 */
-    FdBool(FD_CALL* ClearResults)(void);                                /* 8 */
-    void(FD_CALL* reserved9)(void);                                     /* 9 */
-    void(FD_CALL* CopySettings)(void* destination, int32_t size);       /* 10 */
-    FdDecoderSettings*(FD_CALL* GetSettings)(int32_t* size);            /* 11 */
-    void(FD_CALL* CopySettings12)(void* destination, int32_t size);     /* 12 */
-    FdDecoderSettings*(FD_CALL* GetSettings13)(int32_t* size);          /* 13 */
-    FdInt32Fn GetFieldTypeCount;                                        /* 14 */
+    FdBool(FD_CALL* ResetSettings)(void);                                   /* 4 */
+    void(FD_CALL* ShowSettingsDialog)(void);                                /* 5 */
+    int32_t(FD_CALL* SetCapture)(int32_t ignored, FdCapture* capture);      /* 6 */
+    FdBool(FD_CALL* Decode)(void);                                          /* 7 */
+    FdBool(FD_CALL* ClearResults)(void);                                    /* 8 */
+    void(FD_CALL* reserved9)(void);                                         /* 9 */
+    void(FD_CALL* CopySettings)(void* destination, int32_t size);           /* 10 */
+    FdDecoderSettings*(FD_CALL* GetSettings)(int32_t* size);                /* 11 */
+    void(FD_CALL* CopySettings12)(void* destination, int32_t size);         /* 12 */
+    FdDecoderSettings*(FD_CALL* GetSettings13)(int32_t* size);              /* 13 */
+    FdInt32Fn GetFieldTypeCount;                                            /* 14 */
     void(FD_CALL* GetFieldType)(int32_t index, int32_t* id, uint32_t* colour, char* name,
-                                int32_t* width);                        /* 15 */
-    FdBool(FD_CALL* reserved16)(int32_t ignored);                       /* 16 */
-    FdBoolFn reserved17;                                                /* 17 */
-    FdInt32Fn GetSignalCount;                                           /* 18 */
-    FdBool(FD_CALL* IsPacketItemShown)(int32_t id);                     /* 19 */
-    FdBool(FD_CALL* GetFieldName)(int32_t id, char* buffer);            /* 20 */
-    FdBool(FD_CALL* GetPacketItemColour)(int32_t id, int32_t* colour);  /* 21 */
-    FdBool(FD_CALL* IsDelimiterField)(int32_t id);                      /* 22 */
-    FdBool(FD_CALL* IsUnknownField)(int32_t id);                        /* 23 */
-    FdBoolFn IsWriteItemShown;                                          /* 24 */
-    FdBoolFn constantFalse25;                                           /* 25 */
-    FdInt32Fn constantTwo26;                                            /* 26 */
-    FdInt32Fn constantFive27;                                           /* 27 */
-    FdInt32Fn constantOne28;                                            /* 28 */
-    FdInt32Fn constantOne29;                                            /* 29 */
-    FdInt32Fn constantTwo30;                                            /* 30 */
-    FdInt32Fn constant31;                                               /* 31 */
-    int32_t(FD_CALL* IsDataField)(int32_t id);                          /* 32 */
-    FdInt32Fn constantZero33;                                           /* 33 */
-    FdBoolFn constantTrue34;                                            /* 34 */
-    FdBoolFn constantTrue35;                                            /* 35 */
+                                int32_t* width);                                        /* 15 */
+    FdBool(FD_CALL* reserved16)(int32_t ignored);                                       /* 16 */
+    FdBoolFn reserved17;                                                                /* 17 */
+    FdInt32Fn GetSignalCount;                                                           /* 18 */
+    FdBool(FD_CALL* IsPacketItemShown)(int32_t id);                                     /* 19 */
+    FdBool(FD_CALL* GetFieldName)(int32_t id, char* buffer);                            /* 20 */
+    FdBool(FD_CALL* GetPacketItemColour)(int32_t id, int32_t* colour);                  /* 21 */
+    FdBool(FD_CALL* IsDelimiterField)(int32_t id);                                      /* 22 */
+    FdBool(FD_CALL* IsUnknownField)(int32_t id);                                        /* 23 */
+    FdBoolFn IsWriteItemShown;                                                          /* 24 */
+    FdBoolFn constantFalse25;                                                           /* 25 */
+    FdInt32Fn constantTwo26;                                                            /* 26 */
+    FdInt32Fn constantFive27;                                                           /* 27 */
+    FdInt32Fn constantOne28;                                                            /* 28 */
+    FdInt32Fn constantOne29;                                                            /* 29 */
+    FdInt32Fn constantTwo30;                                                            /* 30 */
+    FdInt32Fn constant31;                                                               /* 31 */
+    int32_t(FD_CALL* IsDataField)(int32_t id);                                          /* 32 */
+    FdInt32Fn constantZero33;                                                           /* 33 */
+    FdBoolFn constantTrue34;                                                            /* 34 */
+    FdBoolFn constantTrue35;                                                            /* 35 */
     FdPacketDefinition*(FD_CALL* FillPacketDefinition)(FdPacketDefinition* definition); /* 36 */
-    int32_t(FD_CALL* identity37)(int32_t value);                        /* 37 */
-    const char*(FD_CALL* GetModuleIdentifier)(void);                    /* 38 */
-    FdRadixCounters*(FD_CALL* CountRadixFields)(FdRadixCounters* counters); /* 39 */
-    FdRadixLists*(FD_CALL* FillRadixLists)(FdRadixLists* lists);        /* 40 */
-    const void* end;                                                    /* 41 */
+    int32_t(FD_CALL* identity37)(int32_t value);                                        /* 37 */
+    const char*(FD_CALL* GetModuleIdentifier)(void);                                    /* 38 */
+    FdRadixCounters*(FD_CALL* CountRadixFields)(FdRadixCounters* counters);             /* 39 */
+    FdRadixLists*(FD_CALL* FillRadixLists)(FdRadixLists* lists);                        /* 40 */
+    const void* end;                                                                    /* 41 */
 };
 
 #define FD_ENTRY_SLOT_COUNT 42

@@ -10,7 +10,6 @@ namespace fd {
 FdDecoderSettings& LiveSettings();
 FdDecoderSettings& WorkingSettings();
 
-
 // Copies the thirteen colours of the live settings into the field-type table.
 void ApplySettingsColors();
 

@@ -9,9 +9,20 @@ namespace fd {
 namespace {
 
 constexpr std::array<PacketItem, kPacketItemCount> kInitialPacketItems = {{
-    {true, 0xFD7D3C}, {true, 0x5949E6}, {true, 0x9900CC}, {true, 0xB77B41}, {true, 0x5984F4},
-    {true, 0x9F7FEF}, {true, 0x1D72F9}, {true, 0x33CC33}, {true, 0x868686}, {true, 0xE54E00},
-    {true, 0xA0489C}, {true, 0x89CE8A}, {true, 0x2DBE73}, {true, 0xFF0505},
+    {true, 0xFD7D3C},
+    {true, 0x5949E6},
+    {true, 0x9900CC},
+    {true, 0xB77B41},
+    {true, 0x5984F4},
+    {true, 0x9F7FEF},
+    {true, 0x1D72F9},
+    {true, 0x33CC33},
+    {true, 0x868686},
+    {true, 0xE54E00},
+    {true, 0xA0489C},
+    {true, 0x89CE8A},
+    {true, 0x2DBE73},
+    {true, 0xFF0505},
 }};
 
 constinit std::array<PacketItem, kPacketItemCount> packetItems = kInitialPacketItems;
@@ -24,13 +35,13 @@ struct NamedField {
     const char* name;
 };
 constexpr NamedField kNamedFields[] = {
-    {4002, 0, "PIO READ"},       {4003, 1, "PIO WRITE"},     {4004, 2, "ERROR REGISTER"},
-    {4005, 3, "FEATURES"},       {4006, 8, "SECTOR COUNT"},  {4007, 9, "SECTOR NO"},
-    {4008, 10, "CYLINDER LOW"},  {4009, 11, "CYLINDER HIGH"}, {4010, 12, "SELECT CARD/HEAD"},
-    {4011, 4, "STATUS"},         {4012, 5, "COMMAND"},       {4013, 0, "ALT STATUS READ"},
-    {4014, 1, "CONTROL WRITE"},  {4015, 6, "DRIVE ADDRESS"}, {4017, 0, "DMA READ"},
-    {4018, 1, "DMA WRITE"},      {4019, 0, "READ"},          {4020, 1, "WRITE"},
-    {4025, 6, "ADDRESS"},        {4026, 7, "DATA(R)"},       {4031, 12, "CARDHEAD"},
+    {4002, 0, "PIO READ"},      {4003, 1, "PIO WRITE"},      {4004, 2, "ERROR REGISTER"},
+    {4005, 3, "FEATURES"},      {4006, 8, "SECTOR COUNT"},   {4007, 9, "SECTOR NO"},
+    {4008, 10, "CYLINDER LOW"}, {4009, 11, "CYLINDER HIGH"}, {4010, 12, "SELECT CARD/HEAD"},
+    {4011, 4, "STATUS"},        {4012, 5, "COMMAND"},        {4013, 0, "ALT STATUS READ"},
+    {4014, 1, "CONTROL WRITE"}, {4015, 6, "DRIVE ADDRESS"},  {4017, 0, "DMA READ"},
+    {4018, 1, "DMA WRITE"},     {4019, 0, "READ"},           {4020, 1, "WRITE"},
+    {4025, 6, "ADDRESS"},       {4026, 7, "DATA(R)"},        {4031, 12, "CARDHEAD"},
     {4032, 7, "DATA(W)"},
 };
 
@@ -70,9 +81,8 @@ bool IsRadix(int16_t radix) { return radix >= 0 && radix <= 3; }
 }  // namespace
 
 const char* const kPacketItemLabels[kPacketItemCount] = {
-    "READ",         "WRITE",     "ERROR REGISTER", "FEATURES",     "STATUS",
-    "COMMAND",      "ADDRESS",   "DATA",           "SECTOR COUNT", "SECTOR NO.",
-    "CYLINDER LOW", "CYLINDER HIGH", "CARD/HEAD",  "DESCRIBE",
+    "READ", "WRITE",        "ERROR REGISTER", "FEATURES",     "STATUS",        "COMMAND",   "ADDRESS",
+    "DATA", "SECTOR COUNT", "SECTOR NO.",     "CYLINDER LOW", "CYLINDER HIGH", "CARD/HEAD", "DESCRIBE",
 };
 
 const uint32_t kInitialPacketColours[kPacketItemCount] = {
@@ -91,8 +101,14 @@ int PacketItemForField(int16_t id) {
 
 bool IsPacketItemShown(int16_t id) {
     switch (id) {
-    case 1: case 3036: case 3100: case 3101: case 3306: return false;
-    default: break;
+        case 1:
+        case 3036:
+        case 3100:
+        case 3101:
+        case 3306:
+            return false;
+        default:
+            break;
     }
     const int item = PacketItemForField(id);
     return item < 0 ? true : packetItems[static_cast<size_t>(item)].shown;

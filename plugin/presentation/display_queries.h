@@ -40,9 +40,8 @@ FdRadixCounters* CountRadixFields(FdRadixCounters* counters, const FdDecoderSett
 FdRadixLists* FillRadixLists(FdRadixLists* lists, const FdDecoderSettings& settings);
 
 // The two fixed id lists the radix slots file under the chosen radices.
-inline constexpr int16_t kTaskFileIds[] = {4015, 4002, 4003, 4004, 4005, 4006, 4007,
-                                           4008, 4009, 4010, 4011, 4012, 4013, 4014,
-                                           4015, 4017, 4018, 4019, 4020, 4025, 4031};
+inline constexpr int16_t kTaskFileIds[] = {4015, 4002, 4003, 4004, 4005, 4006, 4007, 4008, 4009, 4010, 4011,
+                                           4012, 4013, 4014, 4015, 4017, 4018, 4019, 4020, 4025, 4031};
 inline constexpr int16_t kDataIds[] = {4026, 4032};
 
 }  // namespace fd

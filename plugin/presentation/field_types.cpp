@@ -54,8 +54,6 @@ void SetFieldTypeColour(int id, uint32_t colour) {
     }
 }
 
-void ResetFieldTypeTable() {
-    fieldTypes = kInitialFieldTypes;
-}
+void ResetFieldTypeTable() { fieldTypes = kInitialFieldTypes; }
 
 }  // namespace fd

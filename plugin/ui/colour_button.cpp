@@ -6,12 +6,12 @@
 namespace fd::ui {
 
 WINUI_BEGIN_MESSAGE_MAP(CCFColorButton)
-    winui::OnMessage<CCFColorButton, &CCFColorButton::OnLButtonDown>(WM_LBUTTONDOWN),
+winui::OnMessage<CCFColorButton, &CCFColorButton::OnLButtonDown>(WM_LBUTTONDOWN),
     winui::OnMessage<CCFColorButton, &CCFColorButton::OnLButtonDown>(WM_LBUTTONDBLCLK),
     winui::OnMessage<CCFColorButton, &CCFColorButton::OnEnable>(WM_ENABLE),
-WINUI_END_MESSAGE_MAP(CCFColorButton, winui::CButton)
+    WINUI_END_MESSAGE_MAP(CCFColorButton, winui::CButton)
 
-void CCFColorButton::Redraw() {
+        void CCFColorButton::Redraw() {
     if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -57,7 +57,7 @@ void CCFColorButton::DrawItem(const DRAWITEMSTRUCT& item) {
 
     HBRUSH hatch = nullptr;
     if (enabled_ == 1) {
-        edges(black, white);                   // raised
+        edges(black, white);                     // raised
         if (pressed_ == 1) edges(white, black);  // sunken while the chooser is open
         SetTextColor(dc, 0x000000);
     } else {

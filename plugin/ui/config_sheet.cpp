@@ -7,12 +7,12 @@
 namespace fd::ui {
 
 WINUI_BEGIN_MESSAGE_MAP(CCFSheet)
-    winui::OnCommand<CCFSheet, &CCFSheet::OnOK>(IDOK),
+winui::OnCommand<CCFSheet, &CCFSheet::OnOK>(IDOK),
     winui::OnCommand<CCFSheet, &CCFSheet::OnDefault>(IDC_SHEET_APPLY),
     winui::OnCommand<CCFSheet, &CCFSheet::OnHelp>(IDC_SHEET_HELP),
-WINUI_END_MESSAGE_MAP(CCFSheet, winui::CPropertySheet)
+    WINUI_END_MESSAGE_MAP(CCFSheet, winui::CPropertySheet)
 
-CCFSheet::CCFSheet(std::wstring caption, HWND parent, UINT selectPage, int32_t language)
+        CCFSheet::CCFSheet(std::wstring caption, HWND parent, UINT selectPage, int32_t language)
     : CPropertySheet(std::move(caption), parent, selectPage), language_(language) {
     // No help flag of the sheet's own: the pages announce help.
     sheetFlags() &= ~static_cast<DWORD>(PSH_HASHELP);
@@ -116,7 +116,8 @@ void OpenHelpFile(HWND caller, const std::string& path) {
     using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
     static HtmlHelpFn htmlHelp = [] {
         HMODULE viewer = LoadLibraryW(L"hhctrl.ocx");
-        return viewer ? reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpA")))
+        return viewer ? reinterpret_cast<HtmlHelpFn>(
+                            reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpA")))
                       : nullptr;
     }();
     if (htmlHelp != nullptr) htmlHelp(caller, path.c_str(), 0 /* display topic */, 0);

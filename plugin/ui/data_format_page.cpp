@@ -6,18 +6,25 @@
 namespace fd::ui {
 
 WINUI_BEGIN_MESSAGE_MAP(CRuleCustizePage)
-    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_TASK_BINARY>>(IDC_FORMAT_TASK_BINARY),
-    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_TASK_DECIMAL>>(IDC_FORMAT_TASK_DECIMAL),
+winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_TASK_BINARY>>(
+    IDC_FORMAT_TASK_BINARY),
+    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_TASK_DECIMAL>>(
+        IDC_FORMAT_TASK_DECIMAL),
     winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_TASK_HEX>>(IDC_FORMAT_TASK_HEX),
-    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_TASK_ASCII>>(IDC_FORMAT_TASK_ASCII),
-    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_DATA_BINARY>>(IDC_FORMAT_DATA_BINARY),
-    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_DATA_DECIMAL>>(IDC_FORMAT_DATA_DECIMAL),
+    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_TASK_ASCII>>(
+        IDC_FORMAT_TASK_ASCII),
+    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_DATA_BINARY>>(
+        IDC_FORMAT_DATA_BINARY),
+    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_DATA_DECIMAL>>(
+        IDC_FORMAT_DATA_DECIMAL),
     winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_DATA_HEX>>(IDC_FORMAT_DATA_HEX),
-    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_DATA_ASCII>>(IDC_FORMAT_DATA_ASCII),
+    winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_DATA_ASCII>>(
+        IDC_FORMAT_DATA_ASCII),
     winui::OnCommand<CRuleCustizePage, &CRuleCustizePage::OnClick<IDC_FORMAT_ACTIVATE>>(IDC_FORMAT_ACTIVATE),
-WINUI_END_MESSAGE_MAP(CRuleCustizePage, winui::CPropertyPage)
+    WINUI_END_MESSAGE_MAP(CRuleCustizePage, winui::CPropertyPage)
 
-CRuleCustizePage::CRuleCustizePage(UINT templateId) : CPropertyPage(templateId, /*hasHelp=*/true) {}
+        CRuleCustizePage::CRuleCustizePage(UINT templateId)
+    : CPropertyPage(templateId, /*hasHelp=*/true) {}
 
 BOOL CRuleCustizePage::OnInitDialog() {
     initialised_ = true;

@@ -15,8 +15,8 @@ inline constexpr int kActivateId = IDC_FORMAT_ACTIVATE;
 // Radio buttons of each row in radix order: Binary, Decimal, Hexadecimal, ASCII.
 inline constexpr int kTaskFileRadioIds[4] = {IDC_FORMAT_TASK_BINARY, IDC_FORMAT_TASK_DECIMAL,
                                              IDC_FORMAT_TASK_HEX, IDC_FORMAT_TASK_ASCII};
-inline constexpr int kDataRadioIds[4] = {IDC_FORMAT_DATA_BINARY, IDC_FORMAT_DATA_DECIMAL,
-                                         IDC_FORMAT_DATA_HEX, IDC_FORMAT_DATA_ASCII};
+inline constexpr int kDataRadioIds[4] = {IDC_FORMAT_DATA_BINARY, IDC_FORMAT_DATA_DECIMAL, IDC_FORMAT_DATA_HEX,
+                                         IDC_FORMAT_DATA_ASCII};
 // Exactly the controls "Activate" enables and disables; the check box itself
 // stays enabled.
 inline constexpr int kRadixControlIds[10] = {

@@ -11,12 +11,13 @@
 namespace fd::ui {
 
 WINUI_BEGIN_MESSAGE_MAP(CCFPinAssign)
-    winui::OnCommand<CCFPinAssign, &CCFPinAssign::ValidateAndStore>(IDC_PIN_OK),
+winui::OnCommand<CCFPinAssign, &CCFPinAssign::ValidateAndStore>(IDC_PIN_OK),
     winui::OnCommand<CCFPinAssign, &CCFPinAssign::OnDataChannelChange>(IDC_PIN_D0, CBN_SELCHANGE),
     winui::OnCommand<CCFPinAssign, &CCFPinAssign::OnDefault>(IDC_PIN_DEFAULT),
-WINUI_END_MESSAGE_MAP(CCFPinAssign, winui::CDialog)
+    WINUI_END_MESSAGE_MAP(CCFPinAssign, winui::CDialog)
 
-CCFPinAssign::CCFPinAssign(UINT templateId, HWND parent) : CDialog(templateId, parent) {}
+        CCFPinAssign::CCFPinAssign(UINT templateId, HWND parent)
+    : CDialog(templateId, parent) {}
 
 void CCFPinAssign::DoDataExchange(winui::CDataExchange& dx) {
     for (int role = 0; role < kPinRoleCount; ++role)
@@ -35,9 +36,11 @@ BOOL CCFPinAssign::OnInitDialog() {
     for (const PinChannel& channel : channels) {
         const std::wstring name = winui::Widen(channel.name);
         for (int role = 0; role <= kPinRoleCount; ++role) {
-            winui::CComboBox& box = role < kPinRoleCount ? roleBoxes_[static_cast<size_t>(role)] : lastDataBox_;
+            winui::CComboBox& box =
+                role < kPinRoleCount ? roleBoxes_[static_cast<size_t>(role)] : lastDataBox_;
             const int index = box.AddString(name);
-            if (index >= 0) box.Send(CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(channel.number));
+            if (index >= 0)
+                box.Send(CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(channel.number));
         }
         channelNumbers_.push_back(channel.number);
     }

@@ -9,8 +9,7 @@ namespace fd::ui {
 
 std::vector<PinChannel> ListPinChannels(const FdCapture* capture) {
     std::vector<PinChannel> channels;
-    if (capture == nullptr || capture->channelList == nullptr ||
-        capture->channelList->channels == nullptr)
+    if (capture == nullptr || capture->channelList == nullptr || capture->channelList->channels == nullptr)
         return channels;
     // The host's channelCount and its list's own count can disagree; walking
     // past the list's end would read storage that is not there.

@@ -24,17 +24,17 @@ inline constexpr int kPinRoleCount = FdChannelFieldCount;
 inline constexpr int kDataLineCount = 16;
 
 // Drop-down box of each role, in role order, and the display-only D15 box.
-inline constexpr int kPinBoxIds[kPinRoleCount] = {
-    IDC_PIN_DMARQ, IDC_PIN_DMACK, IDC_PIN_CS1,  IDC_PIN_CS0,   IDC_PIN_A0, IDC_PIN_A1,
-    IDC_PIN_A2,    IDC_PIN_IORD,  IDC_PIN_IOWR, IDC_PIN_IORDY, IDC_PIN_D0};
+inline constexpr int kPinBoxIds[kPinRoleCount] = {IDC_PIN_DMARQ, IDC_PIN_DMACK, IDC_PIN_CS1, IDC_PIN_CS0,
+                                                  IDC_PIN_A0,    IDC_PIN_A1,    IDC_PIN_A2,  IDC_PIN_IORD,
+                                                  IDC_PIN_IOWR,  IDC_PIN_IORDY, IDC_PIN_D0};
 inline constexpr int kLastDataBoxId = IDC_PIN_D15;
 
 // The order in which the dialog selects the roles: D0 before the D15 box
 // follows it, the chip selects and addresses after.
-inline constexpr int kPinSelectOrderBeforeLastData[] = {
-    FdChannelIowr, FdChannelIordy, FdChannelIord, FdChannelDmarq, FdChannelDmack, FdChannelD0};
-inline constexpr int kPinSelectOrderAfterLastData[] = {FdChannelCs1, FdChannelCs0, FdChannelA2,
-                                                       FdChannelA1, FdChannelA0};
+inline constexpr int kPinSelectOrderBeforeLastData[] = {FdChannelIowr,  FdChannelIordy, FdChannelIord,
+                                                        FdChannelDmarq, FdChannelDmack, FdChannelD0};
+inline constexpr int kPinSelectOrderAfterLastData[] = {FdChannelCs1, FdChannelCs0, FdChannelA2, FdChannelA1,
+                                                       FdChannelA0};
 
 using PinPositions = std::array<int, kPinRoleCount>;  // list position per role, -1 none
 

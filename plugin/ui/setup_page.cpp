@@ -9,18 +9,18 @@
 namespace fd::ui {
 
 const std::array<int, FdColourCount> kColourButtonIds = {
-    IDC_COLOUR_READ,         IDC_COLOUR_WRITE,        IDC_COLOUR_ERROR_REGISTER, IDC_COLOUR_FEATURES,
-    IDC_COLOUR_STATUS,       IDC_COLOUR_COMMAND,      IDC_COLOUR_ADDRESS,        IDC_COLOUR_DATA,
-    IDC_COLOUR_SECTOR_COUNT, IDC_COLOUR_SECTOR_NO,    IDC_COLOUR_CYLINDER_LOW,   IDC_COLOUR_CYLINDER_HIGH,
+    IDC_COLOUR_READ,         IDC_COLOUR_WRITE,     IDC_COLOUR_ERROR_REGISTER, IDC_COLOUR_FEATURES,
+    IDC_COLOUR_STATUS,       IDC_COLOUR_COMMAND,   IDC_COLOUR_ADDRESS,        IDC_COLOUR_DATA,
+    IDC_COLOUR_SECTOR_COUNT, IDC_COLOUR_SECTOR_NO, IDC_COLOUR_CYLINDER_LOW,   IDC_COLOUR_CYLINDER_HIGH,
     IDC_COLOUR_CARD_HEAD,
 };
 
 WINUI_BEGIN_MESSAGE_MAP(CCFSetup1)
-    winui::OnMessage<CCFSetup1, &CCFSetup1::OnPaint>(WM_PAINT),
+winui::OnMessage<CCFSetup1, &CCFSetup1::OnPaint>(WM_PAINT),
     winui::OnCommand<CCFSetup1, &CCFSetup1::OnCustomSettings>(IDC_CUSTOM_SETTINGS),
-WINUI_END_MESSAGE_MAP(CCFSetup1, winui::CPropertyPage)
+    WINUI_END_MESSAGE_MAP(CCFSetup1, winui::CPropertyPage)
 
-CCFSetup1::CCFSetup1(UINT templateId, int32_t language)
+        CCFSetup1::CCFSetup1(UINT templateId, int32_t language)
     : CPropertyPage(templateId, /*hasHelp=*/true), language_(language) {}
 
 void CCFSetup1::DoDataExchange(winui::CDataExchange& dx) {

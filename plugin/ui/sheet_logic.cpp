@@ -58,7 +58,8 @@ SheetTemplates TemplatesFor(int32_t language) {
         case FdLanguageSimplified:
             return {IDD_SETUP_SIMPLIFIED, IDD_PACKET_SIMPLIFIED, IDD_FORMAT_SIMPLIFIED, IDD_PINS_SIMPLIFIED};
         case FdLanguageTraditional:
-            return {IDD_SETUP_TRADITIONAL, IDD_PACKET_TRADITIONAL, IDD_FORMAT_TRADITIONAL, IDD_PINS_TRADITIONAL};
+            return {IDD_SETUP_TRADITIONAL, IDD_PACKET_TRADITIONAL, IDD_FORMAT_TRADITIONAL,
+                    IDD_PINS_TRADITIONAL};
         default:
             return {IDD_SETUP_ENGLISH, IDD_PACKET_ENGLISH, IDD_FORMAT_ENGLISH, IDD_PINS_ENGLISH};
     }

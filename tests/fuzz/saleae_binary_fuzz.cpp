@@ -8,15 +8,16 @@
 #include <vector>
 
 #include "host/formats/format_error.h"
-#include "tests/fuzz/ascending_changes.h"
 #include "host/formats/saleae_binary.h"
+#include "tests/fuzz/ascending_changes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     std::vector<fd::host::SaleaeChannelFile> files;
-    const size_t split =
-        data[0] & 0x80 ? std::min<size_t>(bytes.size(), static_cast<size_t>(data[0] & 0x7F) * 8) : bytes.size();
+    const size_t split = data[0] & 0x80
+                             ? std::min<size_t>(bytes.size(), static_cast<size_t>(data[0] & 0x7F) * 8)
+                             : bytes.size();
     files.push_back({"digital_0.bin", "digital_0", bytes.substr(0, split)});
     if (split < bytes.size()) files.push_back({"digital_1.bin", "digital_1", bytes.substr(split)});
     fd::host::SaleaeReadOptions options;

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "host/formats/format_error.h"
-#include "tests/fuzz/ascending_changes.h"
 #include "host/formats/sigrok_session.h"
+#include "tests/fuzz/ascending_changes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fd::host::Signal signal;
     signal.initialLevel = data[0] & 1;
     std::set<uint32_t> changes;
-    for (size_t i = 1; i + 1 < size; i += 2) changes.insert(static_cast<uint32_t>(data[i] | (data[i + 1] << 8)) % 4096);
+    for (size_t i = 1; i + 1 < size; i += 2)
+        changes.insert(static_cast<uint32_t>(data[i] | (data[i + 1] << 8)) % 4096);
     signal.changes.assign(changes.begin(), changes.end());
     const fd::test::OwnedChannel owned(fd::host::ToTransitionList(signal));
     const FdChannel& channel = owned.channel;

@@ -31,7 +31,8 @@ public:
     int Edge(int line, uint32_t at) const { return fd::EdgeKind(Channel(line), at); }
     uint16_t Data(uint32_t at) const {
         uint16_t value = 0;
-        for (int bit = 0; bit < 16; ++bit) value = static_cast<uint16_t>(value | (Level(kD0 + bit, at) << bit));
+        for (int bit = 0; bit < 16; ++bit)
+            value = static_cast<uint16_t>(value | (Level(kD0 + bit, at) << bit));
         return value;
     }
     int StrobeEdges(uint32_t at) const {
@@ -116,9 +117,9 @@ TEST(Bus, RegisterCyclesPutAddressOnTheFallingStrobeAndDataWhereItIsLatched) {
         int cs0, cs1, a;
     };
     const Case cases[] = {
-        {Reg::Data, 0, 1, 0},        {Reg::Features, 0, 1, 1},     {Reg::SectorCount, 0, 1, 2},
-        {Reg::SectorNumber, 0, 1, 3}, {Reg::CylinderLow, 0, 1, 4},  {Reg::CylinderHigh, 0, 1, 5},
-        {Reg::CardHead, 0, 1, 6},    {Reg::Command, 0, 1, 7},      {Reg::DeviceControl, 1, 0, 6},
+        {Reg::Data, 0, 1, 0},         {Reg::Features, 0, 1, 1},    {Reg::SectorCount, 0, 1, 2},
+        {Reg::SectorNumber, 0, 1, 3}, {Reg::CylinderLow, 0, 1, 4}, {Reg::CylinderHigh, 0, 1, 5},
+        {Reg::CardHead, 0, 1, 6},     {Reg::Command, 0, 1, 7},     {Reg::DeviceControl, 1, 0, 6},
         {Reg::DriveAddress, 1, 0, 7},
     };
     for (const bool ideal : {false, true}) {
@@ -418,14 +419,18 @@ TEST(Bus, StrobePhasesFollowTheModeTables) {
                 for (size_t i = 1; i < w.size(); ++i) {
                     const uint32_t gap = w[i].position - w[i - 1].position;
                     switch (phase.kind) {
-                    case PhaseKind::UdmaIn:
-                    case PhaseKind::UdmaOut:
-                        EXPECT_GE(gap, minEdge);
-                        EXPECT_GE(gap, bus.Samples(u.halfCycle));
-                        break;
-                    case PhaseKind::MwdmaIn:
-                    case PhaseKind::MwdmaOut: EXPECT_GE(gap, bus.Samples(m.t0)); break;
-                    default: EXPECT_GE(gap, bus.Samples(p.t0)); break;
+                        case PhaseKind::UdmaIn:
+                        case PhaseKind::UdmaOut:
+                            EXPECT_GE(gap, minEdge);
+                            EXPECT_GE(gap, bus.Samples(u.halfCycle));
+                            break;
+                        case PhaseKind::MwdmaIn:
+                        case PhaseKind::MwdmaOut:
+                            EXPECT_GE(gap, bus.Samples(m.t0));
+                            break;
+                        default:
+                            EXPECT_GE(gap, bus.Samples(p.t0));
+                            break;
                     }
                 }
             }
@@ -576,25 +581,28 @@ TEST(Bus, WriteDataFollowsTheHostsChoice) {
                             EXPECT_EQ(probe.Data(at), word.value);
                         }
                         switch (choice) {
-                        case WriteData::Setup:
-                            // With the address; the next multiword DMA word
-                            // follows the previous one's hold.
-                            EXPECT_LT(word.dataFrom, word.position);
-                            if (!multiword) {
-                                EXPECT_EQ(word.dataFrom, word.position - bus.Samples(p.t1));
-                            }
-                            if (multiword && i > 0) {
-                                EXPECT_EQ(word.dataFrom, phase.words[i - 1].strobeEnd + bus.Samples(hold));
-                            }
-                            break;
-                        case WriteData::Strobe: EXPECT_EQ(word.dataFrom, word.position); break;
-                        case WriteData::Late:
-                            EXPECT_GE(word.dataFrom, word.position);
-                            if (word.dataFrom > word.position) {
-                                EXPECT_GE((word.strobeEnd - word.dataFrom) * period, setup - 1e-9);
-                                EXPECT_LT((word.strobeEnd - word.dataFrom - 1) * period, setup);
-                            }
-                            break;
+                            case WriteData::Setup:
+                                // With the address; the next multiword DMA word
+                                // follows the previous one's hold.
+                                EXPECT_LT(word.dataFrom, word.position);
+                                if (!multiword) {
+                                    EXPECT_EQ(word.dataFrom, word.position - bus.Samples(p.t1));
+                                }
+                                if (multiword && i > 0) {
+                                    EXPECT_EQ(word.dataFrom,
+                                              phase.words[i - 1].strobeEnd + bus.Samples(hold));
+                                }
+                                break;
+                            case WriteData::Strobe:
+                                EXPECT_EQ(word.dataFrom, word.position);
+                                break;
+                            case WriteData::Late:
+                                EXPECT_GE(word.dataFrom, word.position);
+                                if (word.dataFrom > word.position) {
+                                    EXPECT_GE((word.strobeEnd - word.dataFrom) * period, setup - 1e-9);
+                                    EXPECT_LT((word.strobeEnd - word.dataFrom - 1) * period, setup);
+                                }
+                                break;
                         }
                         // After its hold the host lets go, unless the next
                         // word takes the lines over right then.
@@ -735,13 +743,18 @@ TEST(Bus, WholeCommandPollsBusyThenDataReady) {
         if (phase.kind == PhaseKind::RegisterRead) statuses.push_back(phase.words[0].value);
     }
     using K = PhaseKind;
-    EXPECT_EQ(shape, (std::vector<std::pair<K, Reg>>{
-                         {K::RegisterWrite, Reg::CardHead}, {K::RegisterWrite, Reg::Features},
-                         {K::RegisterWrite, Reg::SectorCount}, {K::RegisterWrite, Reg::SectorNumber},
-                         {K::RegisterWrite, Reg::CylinderLow}, {K::RegisterWrite, Reg::CylinderHigh},
-                         {K::RegisterWrite, Reg::Command}, {K::RegisterRead, Reg::Status},
-                         {K::RegisterRead, Reg::Status}, {K::RegisterRead, Reg::Status},
-                         {K::PioDataIn, Reg::Data}, {K::RegisterRead, Reg::AltStatus}}));
+    EXPECT_EQ(shape, (std::vector<std::pair<K, Reg>>{{K::RegisterWrite, Reg::CardHead},
+                                                     {K::RegisterWrite, Reg::Features},
+                                                     {K::RegisterWrite, Reg::SectorCount},
+                                                     {K::RegisterWrite, Reg::SectorNumber},
+                                                     {K::RegisterWrite, Reg::CylinderLow},
+                                                     {K::RegisterWrite, Reg::CylinderHigh},
+                                                     {K::RegisterWrite, Reg::Command},
+                                                     {K::RegisterRead, Reg::Status},
+                                                     {K::RegisterRead, Reg::Status},
+                                                     {K::RegisterRead, Reg::Status},
+                                                     {K::PioDataIn, Reg::Data},
+                                                     {K::RegisterRead, Reg::AltStatus}}));
     EXPECT_EQ(statuses, (std::vector<uint16_t>{0x80, 0x80, 0x58, 0x50}));
     const Phase& data = bus.transcript().phases[10];
     ASSERT_EQ(data.words.size(), 256u);

@@ -60,7 +60,6 @@ uint32_t Colour(uint16_t id) {
 constexpr uint16_t kCompose = 3036, kReadBlock = 3100, kWriteBlock = 3101, kStart = 3306;
 constexpr uint16_t kDataRead = 4026, kDataWrite = 4032, kDmaRead = 4017, kDmaWrite = 4018;
 
-
 // What the decoding rules make of the transcript.
 class Expectation {
 public:
@@ -94,28 +93,36 @@ public:
                 }
             }
         }
-        std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.position < b.position; });
+        std::sort(events.begin(), events.end(),
+                  [](const Event& a, const Event& b) { return a.position < b.position; });
         for (const Event& e : events) {
             const Phase& phase = *e.phase;
             switch (phase.kind) {
-            case PhaseKind::RegisterRead:
-            case PhaseKind::RegisterWrite:
-            case PhaseKind::PioDataIn:
-            case PhaseKind::PioDataOut: {
-                const bool write = phase.kind == PhaseKind::RegisterWrite || phase.kind == PhaseKind::PioDataOut;
-                Register(e.position, phase.reg, write, e.bus);
-                break;
-            }
-            case PhaseKind::MwdmaIn: Cycle(e.position, kDmaRead, e.bus); break;
-            case PhaseKind::MwdmaOut: Cycle(e.position, kDmaWrite, e.bus); break;
-            case PhaseKind::UdmaIn: UltraWord(e.position, false, e.bus); break;
-            case PhaseKind::UdmaOut:
-                if (e.stopCycle) {
-                    Cycle(e.position, kDmaWrite, e.bus);
-                } else {
-                    UltraWord(e.position, true, e.bus);
+                case PhaseKind::RegisterRead:
+                case PhaseKind::RegisterWrite:
+                case PhaseKind::PioDataIn:
+                case PhaseKind::PioDataOut: {
+                    const bool write =
+                        phase.kind == PhaseKind::RegisterWrite || phase.kind == PhaseKind::PioDataOut;
+                    Register(e.position, phase.reg, write, e.bus);
+                    break;
                 }
-                break;
+                case PhaseKind::MwdmaIn:
+                    Cycle(e.position, kDmaRead, e.bus);
+                    break;
+                case PhaseKind::MwdmaOut:
+                    Cycle(e.position, kDmaWrite, e.bus);
+                    break;
+                case PhaseKind::UdmaIn:
+                    UltraWord(e.position, false, e.bus);
+                    break;
+                case PhaseKind::UdmaOut:
+                    if (e.stopCycle) {
+                        Cycle(e.position, kDmaWrite, e.bus);
+                    } else {
+                        UltraWord(e.position, true, e.bus);
+                    }
+                    break;
             }
         }
     }
@@ -154,11 +161,14 @@ private:
             ++sectorNumber_;
             const auto address = static_cast<int32_t>(
                 ((static_cast<uint32_t>(cardHead_) * 256 + static_cast<uint32_t>(cylinderHigh_)) * 256 +
-                 static_cast<uint32_t>(cylinderLow_)) * 256 + static_cast<uint32_t>(sectorNumber_));
+                 static_cast<uint32_t>(cylinderLow_)) *
+                    256 +
+                static_cast<uint32_t>(sectorNumber_));
             Emit(at, kCompose, static_cast<uint64_t>(static_cast<int64_t>(address)));
             wordCount_ = 0;
         }
-        if (wordCount_ == 0) Emit(at, hostToCard ? kWriteBlock : kReadBlock, hostToCard ? kWriteBlock : kReadBlock);
+        if (wordCount_ == 0)
+            Emit(at, hostToCard ? kWriteBlock : kReadBlock, hostToCard ? kWriteBlock : kReadBlock);
         StartIfPending(at);
         Emit(at, hostToCard ? kDataWrite : kDataRead, word);
         ++wordCount_;
@@ -335,8 +345,9 @@ TEST(DecodeSynthesized, SimultaneousStrobesLoseTheirWords) {
         for (const Transfer& word : phase.words) lost += word.simultaneous;
     }
     EXPECT_EQ(lost, 512u / 7);
-    EXPECT_EQ(Only(decoded, kDataRead).size() + Only(decoded, kDataWrite).size() + Only(decoded, kDmaRead).size(),
-              512 - lost);
+    EXPECT_EQ(
+        Only(decoded, kDataRead).size() + Only(decoded, kDataWrite).size() + Only(decoded, kDmaRead).size(),
+        512 - lost);
 }
 
 TEST(DecodeSynthesized, ZeroWidthGlitchesAndLowStartsChangeNothing) {

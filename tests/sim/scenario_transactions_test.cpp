@@ -25,7 +25,8 @@ std::vector<Record> Decode(const fd::host::Waveform& waveform) {
     std::vector<Record> records;
     if (!capture.positionList) return records;
     for (int32_t i = 0; i < capture.positionList->count; ++i) {
-        records.push_back({capture.positionList->elements[i], static_cast<int64_t>(capture.valueList->elements[i]),
+        records.push_back({capture.positionList->elements[i],
+                           static_cast<int64_t>(capture.valueList->elements[i]),
                            capture.fieldIdList->elements[i]});
     }
     return records;
@@ -33,11 +34,16 @@ std::vector<Record> Decode(const fd::host::Waveform& waveform) {
 
 Verdict Expected(Outcome outcome) {
     switch (outcome) {
-    case Outcome::Ok: return Verdict::Ok;
-    case Outcome::Error: return Verdict::Error;
-    case Outcome::Aborted: return Verdict::Aborted;
-    case Outcome::Reset: return Verdict::Reset;
-    case Outcome::Incomplete: break;
+        case Outcome::Ok:
+            return Verdict::Ok;
+        case Outcome::Error:
+            return Verdict::Error;
+        case Outcome::Aborted:
+            return Verdict::Aborted;
+        case Outcome::Reset:
+            return Verdict::Reset;
+        case Outcome::Incomplete:
+            break;
     }
     return Verdict::Incomplete;
 }
@@ -46,9 +52,12 @@ Verdict Expected(Outcome outcome) {
 std::string FirstDifference(const std::vector<uint16_t>& got, const std::vector<uint16_t>& expected) {
     for (size_t i = 0; i < std::min(got.size(), expected.size()); ++i) {
         if (got[i] != expected[i])
-            return "word " + std::to_string(i) + ": " + std::to_string(got[i]) + " != " + std::to_string(expected[i]);
+            return "word " + std::to_string(i) + ": " + std::to_string(got[i]) +
+                   " != " + std::to_string(expected[i]);
     }
-    return got.size() == expected.size() ? "" : "sizes " + std::to_string(got.size()) + " != " + std::to_string(expected.size());
+    return got.size() == expected.size()
+               ? ""
+               : "sizes " + std::to_string(got.size()) + " != " + std::to_string(expected.size());
 }
 
 void ExpectTransactions(const std::vector<Transaction>& got, const std::vector<IssuedCommand>& issued) {
@@ -67,7 +76,8 @@ void ExpectTransactions(const std::vector<Transaction>& got, const std::vector<I
         EXPECT_EQ(t.name, LookupCommand(c.opcode).name);
         EXPECT_EQ(t.lba, (c.taskFile.cardHead & 0x40) != 0);
         if (t.lba) {
-            const uint32_t lba = (uint32_t{c.taskFile.cardHead & 0x0Fu} << 24) | (uint32_t{c.taskFile.cylinderHigh} << 16) |
+            const uint32_t lba = (uint32_t{c.taskFile.cardHead & 0x0Fu} << 24) |
+                                 (uint32_t{c.taskFile.cylinderHigh} << 16) |
                                  (uint32_t{c.taskFile.cylinderLow} << 8) | c.taskFile.sectorNumber;
             EXPECT_EQ(t.lbaAddress, lba);
         }
@@ -86,7 +96,8 @@ struct Analyzed {
     std::vector<Transaction> transactions;
 };
 
-Analyzed RunAndAnalyze(const std::string& scenario, const fd::sim::ScenarioParams& params, fd::sim::Options options = {}) {
+Analyzed RunAndAnalyze(const std::string& scenario, const fd::sim::ScenarioParams& params,
+                       fd::sim::Options options = {}) {
     fd::sim::Bus bus(options);
     Analyzed run;
     run.issued = fd::sim::RunScenario(bus, scenario, params);

@@ -29,8 +29,8 @@ TEST(TranscriptWriter, OneLinePerPhase) {
     char crc[8];
     std::snprintf(crc, sizeof crc, "%04x", UdmaCrc(std::vector<uint16_t>{0x1234, 0xABCD}));
     expected << phases[2].start << '-' << phases[2].end << " udma-in words=2 crc=" << crc
-             << " ended-by=host: 1234@" << phases[2].words[0].position << " abcd@" << phases[2].words[1].position
-             << "*\n"
+             << " ended-by=host: 1234@" << phases[2].words[0].position << " abcd@"
+             << phases[2].words[1].position << "*\n"
              << "9 glitch IORD width=0\n";
     std::ostringstream out;
     WriteTranscript(out, bus.transcript());

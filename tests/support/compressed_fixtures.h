@@ -50,7 +50,6 @@ inline std::string ZstdBytes(std::string_view data) {
     return out;
 }
 
-
 // An FST file's header block as GTKWave's writer lays it out: block type
 // 0, its length 329 (big-endian), start and end time, then e as a double
 // in the writer's byte order (little-endian here, or big-endian); the rest

@@ -19,7 +19,6 @@
 
 namespace fd::test {
 
-
 // DSView's header of a logic session of these probes (probeN = name).
 inline std::string DslHeader(const std::vector<std::string>& names, uint64_t samples, uint64_t blocks,
                              const std::string& samplerate) {

@@ -22,12 +22,11 @@ public:
     }
 };
 WINUI_BEGIN_MESSAGE_MAP(CBase)
-    OnCommand<CBase, &CBase::OnClick>(10),
-    OnCommand<CBase, &CBase::OnClick>(11),
+OnCommand<CBase, &CBase::OnClick>(10), OnCommand<CBase, &CBase::OnClick>(11),
     OnMessage<CBase, &CBase::OnTimer>(WM_TIMER),
-WINUI_END_MESSAGE_MAP(CBase, CWnd)
+    WINUI_END_MESSAGE_MAP(CBase, CWnd)
 
-class CDerived : public CBase {
+        class CDerived : public CBase {
     WINUI_DECLARE_MESSAGE_MAP()
 
 public:
@@ -37,12 +36,13 @@ public:
     void OnThrow() { throw 1; }
 };
 WINUI_BEGIN_MESSAGE_MAP(CDerived)
-    OnCommand<CDerived, &CDerived::OnClick10>(10),
-    OnMessage<CDerived, &CDerived::OnSize>(WM_SIZE),
+OnCommand<CDerived, &CDerived::OnClick10>(10), OnMessage<CDerived, &CDerived::OnSize>(WM_SIZE),
     OnCommand<CDerived, &CDerived::OnThrow>(12),
-WINUI_END_MESSAGE_MAP(CDerived, CBase)
+    WINUI_END_MESSAGE_MAP(CDerived, CBase)
 
-Msg Command(UINT id, UINT code = BN_CLICKED) { return {WM_COMMAND, MAKEWPARAM(id, code), 0}; }
+        Msg Command(UINT id, UINT code = BN_CLICKED) {
+    return {WM_COMMAND, MAKEWPARAM(id, code), 0};
+}
 
 TEST(MessageMap, TheMostDerivedEntryWinsAndTheChainFillsIn) {
     CDerived w;
@@ -112,10 +112,9 @@ private:
     void OnGo() { ++goClicks; }
 };
 WINUI_BEGIN_MESSAGE_MAP(CTestDialog)
-    OnCommand<CTestDialog, &CTestDialog::OnGo>(201),
-WINUI_END_MESSAGE_MAP(CTestDialog, CDialog)
+OnCommand<CTestDialog, &CTestDialog::OnGo>(201), WINUI_END_MESSAGE_MAP(CTestDialog, CDialog)
 
-TEST(Dialog, ModalRunWithExchangeOwnerDrawAndOk) {
+                                                     TEST(Dialog, ModalRunWithExchangeOwnerDrawAndOk) {
     CTestDialog dialog;
     INT_PTR result = 0;
     uint32_t probePixel = 0;

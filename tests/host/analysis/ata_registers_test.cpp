@@ -41,17 +41,26 @@ TEST(Commands, LookupAndFind) {
     EXPECT_EQ(LookupCommand(0x42).name, nullptr);
     EXPECT_EQ(LookupCommand(0x42).protocol, Protocol::Unknown);
 
-    const struct { const char* text; int opcode; } finds[] = {
-        {"read dma", 0xC8}, {"IDENTIFY DEVICE", 0xEC}, {"0xca", 0xCA}, {"0XEF", 0xEF},
-        {"200", 200}, {"256", -1}, {"0x", -1}, {"no such command", -1}, {"", -1},
+    const struct {
+        const char* text;
+        int opcode;
+    } finds[] = {
+        {"read dma", 0xC8}, {"IDENTIFY DEVICE", 0xEC},
+        {"0xca", 0xCA},     {"0XEF", 0xEF},
+        {"200", 200},       {"256", -1},
+        {"0x", -1},         {"no such command", -1},
+        {"", -1},
     };
     for (const auto& f : finds) EXPECT_EQ(FindOpcode(f.text), f.opcode) << f.text;
 }
 
 TEST(Commands, TransferModes) {
-    const struct { uint8_t sc; const char* mode; } cases[] = {
-        {0x00, "PIO default"}, {0x0C, "PIO4"}, {0x0E, "PIO6"}, {0x0F, ""},
-        {0x22, "MWDMA2"},      {0x24, "MWDMA4"}, {0x25, ""},  {0x45, "UDMA5"}, {0x80, ""},
+    const struct {
+        uint8_t sc;
+        const char* mode;
+    } cases[] = {
+        {0x00, "PIO default"}, {0x0C, "PIO4"}, {0x0E, "PIO6"},  {0x0F, ""}, {0x22, "MWDMA2"},
+        {0x24, "MWDMA4"},      {0x25, ""},     {0x45, "UDMA5"}, {0x80, ""},
     };
     for (const auto& c : cases) EXPECT_EQ(TransferModeName(c.sc), c.mode) << int(c.sc);
 }

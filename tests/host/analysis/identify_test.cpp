@@ -33,8 +33,8 @@ TEST(Identify, CompactFlashCard) {
     w[60] = 0x4240, w[61] = 0x000F;
     w[63] = 0x0407;  // MWDMA0-2, MWDMA2 selected
     w[64] = 0x0003;
-    w[88] = 0x101F;  // UDMA0-4, UDMA4 selected
-    w[163] = 0x0009; // PIO5, MWDMA3
+    w[88] = 0x101F;   // UDMA0-4, UDMA4 selected
+    w[163] = 0x0009;  // PIO5, MWDMA3
     auto info = ParseIdentify(w);
     ASSERT_TRUE(info);
     EXPECT_TRUE(info->cfSignature);

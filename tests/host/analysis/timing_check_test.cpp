@@ -23,7 +23,6 @@ using fd::host::Waveform;
 using fd::sim::Bus;
 using fd::sim::PhaseKind;
 
-
 struct Capture {
     Waveform waveform;
     fd::sim::Transcript transcript;
@@ -41,17 +40,32 @@ Capture Synthesize(fd::sim::Options options, const std::function<void(Bus&)>& ac
         for (const fd::sim::Transfer& word : phase.words) {
             std::optional<uint16_t> id;
             switch (phase.kind) {
-            case PhaseKind::RegisterRead: case PhaseKind::PioDataIn: id = fd::test::RegisterField(phase.reg, false); break;
-            case PhaseKind::RegisterWrite: case PhaseKind::PioDataOut: id = fd::test::RegisterField(phase.reg, true); break;
-            case PhaseKind::MwdmaIn: id = 4017; break;
-            case PhaseKind::MwdmaOut: id = 4018; break;
-            case PhaseKind::UdmaIn: id = 4026; break;
-            case PhaseKind::UdmaOut: id = 4032; break;
+                case PhaseKind::RegisterRead:
+                case PhaseKind::PioDataIn:
+                    id = fd::test::RegisterField(phase.reg, false);
+                    break;
+                case PhaseKind::RegisterWrite:
+                case PhaseKind::PioDataOut:
+                    id = fd::test::RegisterField(phase.reg, true);
+                    break;
+                case PhaseKind::MwdmaIn:
+                    id = 4017;
+                    break;
+                case PhaseKind::MwdmaOut:
+                    id = 4018;
+                    break;
+                case PhaseKind::UdmaIn:
+                    id = 4026;
+                    break;
+                case PhaseKind::UdmaOut:
+                    id = 4032;
+                    break;
             }
             if (id) capture.records.push_back({word.position, word.value, *id});  // no rule, no record
         }
     }
-    for (int role = 0; role < kBusRoles; ++role) capture.bus[static_cast<size_t>(role)] = &capture.waveform.signals[static_cast<size_t>(role)];
+    for (int role = 0; role < kBusRoles; ++role)
+        capture.bus[static_cast<size_t>(role)] = &capture.waveform.signals[static_cast<size_t>(role)];
     return capture;
 }
 
@@ -80,7 +94,8 @@ bool HasNote(const TimingReport& report, TimingNote::Kind kind, const std::strin
 
 std::string Warnings(const TimingReport& report) {
     std::string text;
-    for (const TimingWarning& w : report.warnings) text += "@" + std::to_string(w.position) + " " + w.Describe() + "\n";
+    for (const TimingWarning& w : report.warnings)
+        text += "@" + std::to_string(w.position) + " " + w.Describe() + "\n";
     return text;
 }
 
@@ -95,7 +110,8 @@ TEST(TimingCheck, CleanCapturesGiveNoWarning) {
                 options.udmaMode = pio;
                 const Capture capture = Scenario(scenario, options);
                 const TimingReport report = CheckTiming(capture.records, capture.bus, Judging(options));
-                SCOPED_TRACE(std::string(scenario) + " period " + std::to_string(period) + " mode " + std::to_string(pio));
+                SCOPED_TRACE(std::string(scenario) + " period " + std::to_string(period) + " mode " +
+                             std::to_string(pio));
                 EXPECT_TRUE(report.warnings.empty()) << Warnings(report);
                 EXPECT_EQ(report.cyclesChecked, capture.records.size());
             }
@@ -110,7 +126,8 @@ TEST(TimingCheck, UltraDmaStopIsNoMultiwordCycle) {
     Capture capture = Scenario("udma-write", options);
     for (const auto& phase : capture.transcript.phases) {
         for (const auto& mark : phase.marks) {
-            if (mark.kind == fd::sim::Landmark::StopNegated) capture.records.push_back({mark.position, mark.bus, 4018});
+            if (mark.kind == fd::sim::Landmark::StopNegated)
+                capture.records.push_back({mark.position, mark.bus, 4018});
         }
     }
     std::sort(capture.records.begin(), capture.records.end(),
@@ -126,9 +143,14 @@ TEST(TimingCheck, UltraDmaStopIsNoMultiwordCycle) {
 // Which parameter a cut strobe breaks, by the kind of cycle it hit.
 std::string ShortStrobeParameter(PhaseKind kind) {
     switch (kind) {
-    case PhaseKind::MwdmaIn: case PhaseKind::MwdmaOut: return "tD";
-    case PhaseKind::UdmaIn: case PhaseKind::UdmaOut: return "tCYC";
-    default: return "t2";
+        case PhaseKind::MwdmaIn:
+        case PhaseKind::MwdmaOut:
+            return "tD";
+        case PhaseKind::UdmaIn:
+        case PhaseKind::UdmaOut:
+            return "tCYC";
+        default:
+            return "t2";
     }
 }
 
@@ -147,17 +169,55 @@ TEST(TimingCheck, EachFaultIsReportedAtTheCyclesItHit) {
     };
     const auto shortHit = [](const fd::sim::Transfer& t) { return t.shortStrobe; };
     const Case cases[] = {
-        {"short PIO strobes", "pio-read", 5, [](fd::sim::Faults& f) { f.shortStrobeEvery = 7; }, shortHit, "", {}},
-        {"short PIO write strobes", "pio-write", 5, [](fd::sim::Faults& f) { f.shortStrobeEvery = 5; }, shortHit, "", {}},
-        {"short multiword DMA strobes", "mdma", 5, [](fd::sim::Faults& f) { f.shortStrobeEvery = 5; }, shortHit, "", {}},
-        {"short Ultra DMA phases", "udma-read", 5, [](fd::sim::Faults& f) { f.shortStrobeEvery = 9; }, shortHit, "",
+        {"short PIO strobes",
+         "pio-read",
+         5,
+         [](fd::sim::Faults& f) { f.shortStrobeEvery = 7; },
+         shortHit,
+         "",
+         {}},
+        {"short PIO write strobes",
+         "pio-write",
+         5,
+         [](fd::sim::Faults& f) { f.shortStrobeEvery = 5; },
+         shortHit,
+         "",
+         {}},
+        {"short multiword DMA strobes",
+         "mdma",
+         5,
+         [](fd::sim::Faults& f) { f.shortStrobeEvery = 5; },
+         shortHit,
+         "",
+         {}},
+        {"short Ultra DMA phases",
+         "udma-read",
+         5,
+         [](fd::sim::Faults& f) { f.shortStrobeEvery = 9; },
+         shortHit,
+         "",
          {"t2CYC"}},
-        {"late Ultra DMA data in", "udma-read", 1, [](fd::sim::Faults& f) { f.lateDataEvery = 10; },
-         [](const fd::sim::Transfer& t) { return t.lateData; }, "tDS", {}},
-        {"late Ultra DMA data out", "udma-write", 1, [](fd::sim::Faults& f) { f.lateDataEvery = 13; },
-         [](const fd::sim::Transfer& t) { return t.lateData; }, "tDS", {}},
-        {"early Ultra DMA data", "udma-write", 1, [](fd::sim::Faults& f) { f.earlyDataEvery = 10; },
-         [](const fd::sim::Transfer& t) { return t.earlyData; }, "tDH", {}},
+        {"late Ultra DMA data in",
+         "udma-read",
+         1,
+         [](fd::sim::Faults& f) { f.lateDataEvery = 10; },
+         [](const fd::sim::Transfer& t) { return t.lateData; },
+         "tDS",
+         {}},
+        {"late Ultra DMA data out",
+         "udma-write",
+         1,
+         [](fd::sim::Faults& f) { f.lateDataEvery = 13; },
+         [](const fd::sim::Transfer& t) { return t.lateData; },
+         "tDS",
+         {}},
+        {"early Ultra DMA data",
+         "udma-write",
+         1,
+         [](fd::sim::Faults& f) { f.earlyDataEvery = 10; },
+         [](const fd::sim::Transfer& t) { return t.earlyData; },
+         "tDH",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,7 +234,8 @@ TEST(TimingCheck, EachFaultIsReportedAtTheCyclesItHit) {
             for (const auto& word : phase.words) {
                 edges.push_back(word.position);
                 if (!c.hit(word)) continue;
-                expected.insert({word.position, c.parameter.empty() ? ShortStrobeParameter(phase.kind) : c.parameter});
+                expected.insert(
+                    {word.position, c.parameter.empty() ? ShortStrobeParameter(phase.kind) : c.parameter});
                 hits.insert(word.position);
             }
         }
@@ -186,7 +247,8 @@ TEST(TimingCheck, EachFaultIsReportedAtTheCyclesItHit) {
                 // At a hit edge or the one after it.
                 const auto at = std::lower_bound(edges.begin(), edges.end(), w.position);
                 ASSERT_NE(at, edges.begin());
-                EXPECT_TRUE(hits.count(w.position) || hits.count(*(at - 1))) << w.Describe() << " @" << w.position;
+                EXPECT_TRUE(hits.count(w.position) || hits.count(*(at - 1)))
+                    << w.Describe() << " @" << w.position;
             } else {
                 primary.insert({w.position, w.parameter});
             }
@@ -208,10 +270,20 @@ TEST(TimingCheck, WarningsCarryTheMeasuredAndAllowedValues) {
         // PIO4 DATA read: t2 70 ns is 14 samples of 5 ns, half of it 7.
         {"pio-read", 5, [](fd::sim::Faults& f) { f.shortStrobeEvery = 30; }, "t2", 35, 70, "PIO4"},
         // MWDMA2 tD 70 ns, cut to 40 %: 5 samples.
-        {"mdma", 5, [](fd::sim::Faults& f) { f.shortStrobeEvery = 40; f.shortStrobePercent = 40; }, "tD", 25, 70, "MWDMA2"},
+        {"mdma", 5,
+         [](fd::sim::Faults& f) {
+             f.shortStrobeEvery = 40;
+             f.shortStrobePercent = 40;
+         },
+         "tD", 25, 70, "MWDMA2"},
         // UDMA4 phase 30 ns (6 samples), half of it: 3 samples.
         {"udma-write", 5, [](fd::sim::Faults& f) { f.shortStrobeEvery = 40; }, "tCYC", 15, 25, "UDMA4"},
-        {"udma-read", 1, [](fd::sim::Faults& f) { f.lateDataEvery = 40; f.dataMarginNs = 2; }, "tDS", 2, 5, "UDMA4"},
+        {"udma-read", 1,
+         [](fd::sim::Faults& f) {
+             f.lateDataEvery = 40;
+             f.dataMarginNs = 2;
+         },
+         "tDS", 2, 5, "UDMA4"},
         {"udma-read", 0.5, [](fd::sim::Faults& f) { f.earlyDataEvery = 40; }, "tDH", 1, 5, "UDMA4"},
     };
     for (const Case& c : cases) {
@@ -221,8 +293,10 @@ TEST(TimingCheck, WarningsCarryTheMeasuredAndAllowedValues) {
         c.fault(options.faults);
         const Capture capture = Scenario(c.scenario, options);
         const TimingReport report = CheckTiming(capture.records, capture.bus, Judging(options));
-        const auto found = std::find_if(report.warnings.begin(), report.warnings.end(),
-                                        [&](const TimingWarning& w) { return w.parameter == c.parameter && w.meaning.find("16-bit") != 0; });
+        const auto found =
+            std::find_if(report.warnings.begin(), report.warnings.end(), [&](const TimingWarning& w) {
+                return w.parameter == c.parameter && w.meaning.find("16-bit") != 0;
+            });
         ASSERT_NE(found, report.warnings.end()) << Warnings(report);
         EXPECT_DOUBLE_EQ(found->measuredNs, c.measured);
         EXPECT_DOUBLE_EQ(found->allowedNs, c.allowed);
@@ -302,21 +376,35 @@ TEST(ModeTiming, NamesAndSetFeaturesValues) {
         std::optional<TransferMode> mode;
     };
     const Case parsed[] = {
-        {"pio4", TransferMode{ModeFamily::Pio, 4}},    {"PIO6", TransferMode{ModeFamily::Pio, 6}},
-        {"mdma2", TransferMode{ModeFamily::Mwdma, 2}}, {"mwdma4", TransferMode{ModeFamily::Mwdma, 4}},
-        {"udma5", TransferMode{ModeFamily::Udma, 5}},  {"UDMA0", TransferMode{ModeFamily::Udma, 0}},
-        {"pio7", std::nullopt},  {"mdma5", std::nullopt}, {"udma7", std::nullopt},
-        {"udma", std::nullopt},  {"udma55", std::nullopt}, {"", std::nullopt}, {"sdma1", std::nullopt},
+        {"pio4", TransferMode{ModeFamily::Pio, 4}},
+        {"PIO6", TransferMode{ModeFamily::Pio, 6}},
+        {"mdma2", TransferMode{ModeFamily::Mwdma, 2}},
+        {"mwdma4", TransferMode{ModeFamily::Mwdma, 4}},
+        {"udma5", TransferMode{ModeFamily::Udma, 5}},
+        {"UDMA0", TransferMode{ModeFamily::Udma, 0}},
+        {"pio7", std::nullopt},
+        {"mdma5", std::nullopt},
+        {"udma7", std::nullopt},
+        {"udma", std::nullopt},
+        {"udma55", std::nullopt},
+        {"", std::nullopt},
+        {"sdma1", std::nullopt},
     };
     for (const Case& c : parsed) EXPECT_EQ(ParseMode(c.text), c.mode) << c.text;
     EXPECT_EQ(ModeName({ModeFamily::Mwdma, 2}), "MWDMA2");
 
     const std::pair<uint8_t, std::optional<TransferMode>> features[] = {
-        {0x00, TransferMode{ModeFamily::Pio, 0}},  {0x01, TransferMode{ModeFamily::Pio, 0}},
-        {0x0C, TransferMode{ModeFamily::Pio, 4}},  {0x0E, TransferMode{ModeFamily::Pio, 6}},
-        {0x0F, std::nullopt},                      {0x12, std::nullopt},  // single-word DMA: no table
-        {0x22, TransferMode{ModeFamily::Mwdma, 2}}, {0x25, std::nullopt},
-        {0x45, TransferMode{ModeFamily::Udma, 5}},  {0x47, std::nullopt}, {0x80, std::nullopt},
+        {0x00, TransferMode{ModeFamily::Pio, 0}},
+        {0x01, TransferMode{ModeFamily::Pio, 0}},
+        {0x0C, TransferMode{ModeFamily::Pio, 4}},
+        {0x0E, TransferMode{ModeFamily::Pio, 6}},
+        {0x0F, std::nullopt},
+        {0x12, std::nullopt},  // single-word DMA: no table
+        {0x22, TransferMode{ModeFamily::Mwdma, 2}},
+        {0x25, std::nullopt},
+        {0x45, TransferMode{ModeFamily::Udma, 5}},
+        {0x47, std::nullopt},
+        {0x80, std::nullopt},
     };
     for (const auto& [value, mode] : features) EXPECT_EQ(ModeFromSetFeatures(value), mode) << int(value);
     EXPECT_THROW(UdmaMode(7), std::out_of_range);

@@ -129,7 +129,14 @@ TEST(Transactions, ErrorWithAbortAttachesTheErrorRegister) {
 TEST(Transactions, HonestVerdictsForBrokenSequences) {
     {  // a new COMMAND in the middle of a data phase
         Bus bus;
-        bus.Lba(1, 2).Command(0x20).Status(0x58).Words(4002, 100).Command(0xEC).Status(0x58).Words(4002, 256).Status(0x50);
+        bus.Lba(1, 2)
+            .Command(0x20)
+            .Status(0x58)
+            .Words(4002, 100)
+            .Command(0xEC)
+            .Status(0x58)
+            .Words(4002, 256)
+            .Status(0x50);
         auto t = bus.Analyze();
         ASSERT_EQ(t.size(), 2u);
         EXPECT_EQ(t[0].verdict, Verdict::Aborted);
@@ -177,7 +184,13 @@ TEST(Transactions, HonestVerdictsForBrokenSequences) {
 
 TEST(Transactions, BurstPausedAndResumedCountsAsOne) {
     Bus bus;
-    bus.Lba(5, 1).Command(0xCA).Rec(3101, 3101).Words(4032, 100).Status(0x58).Words(4032, 156, 100).Status(0x50);
+    bus.Lba(5, 1)
+        .Command(0xCA)
+        .Rec(3101, 3101)
+        .Words(4032, 100)
+        .Status(0x58)
+        .Words(4032, 156, 100)
+        .Status(0x50);
     auto t = bus.Analyze();
     ASSERT_EQ(t.size(), 1u);
     EXPECT_EQ(t[0].words, 256u);
@@ -207,20 +220,47 @@ TEST(Transactions, WordsAgainstTheDirectionAreNotData) {
     };
     const Case cases[] = {
         {"Ultra DMA write bursts: their words only",
-         [](Bus& b) { b.Rec(3101, 3101).Words(4032, 100).Words(4032, 156, 100); }, 0xCA, 256, 0, DataPath::UltraDma,
+         [](Bus& b) { b.Rec(3101, 3101).Words(4032, 100).Words(4032, 156, 100); },
+         0xCA,
+         256,
+         0,
+         DataPath::UltraDma,
          {0, 1, 2}},
-        {"multiword DMA writes", [](Bus& b) { b.Words(4018, 256, 7); }, 0xCA, 256, 0, DataPath::MultiwordDma,
+        {"multiword DMA writes",
+         [](Bus& b) { b.Words(4018, 256, 7); },
+         0xCA,
+         256,
+         0,
+         DataPath::MultiwordDma,
          {7, 8, 9}},
         // A real multiword DMA word may equal the next word, however it moves.
         {"a multiword DMA write of the next Ultra DMA word's value",
-         [](Bus& b) { b.Rec(4018, 0).Rec(3101, 3101).Words(4032, 255); }, 0xCA, 256, 0, DataPath::MultiwordDma,
+         [](Bus& b) { b.Rec(4018, 0).Rec(3101, 3101).Words(4032, 255); },
+         0xCA,
+         256,
+         0,
+         DataPath::MultiwordDma,
          {0, 0, 1}},
         {"the host's HDMARDY- edges in a read burst",
-         [](Bus& b) { b.Words(4026, 100).Rec(4032, 7).Words(4026, 156, 100).Rec(4032, 7); }, 0xC8, 256, 2,
-         DataPath::UltraDma, {0, 1, 2}},
+         [](Bus& b) { b.Words(4026, 100).Rec(4032, 7).Words(4026, 156, 100).Rec(4032, 7); },
+         0xC8,
+         256,
+         2,
+         DataPath::UltraDma,
+         {0, 1, 2}},
         {"multiword DMA reads of a DMA write command",
-         [](Bus& b) { b.Rec(4017, 9).Words(4018, 256, 3); }, 0xCA, 256, 1, DataPath::MultiwordDma, {3, 4, 5}},
-        {"PIO writes in a PIO read", [](Bus& b) { b.Words(4002, 256, 5).Rec(4003, 1); }, 0x20, 256, 1, DataPath::Pio,
+         [](Bus& b) { b.Rec(4017, 9).Words(4018, 256, 3); },
+         0xCA,
+         256,
+         1,
+         DataPath::MultiwordDma,
+         {3, 4, 5}},
+        {"PIO writes in a PIO read",
+         [](Bus& b) { b.Words(4002, 256, 5).Rec(4003, 1); },
+         0x20,
+         256,
+         1,
+         DataPath::Pio,
          {5, 6, 7}},
     };
     for (const Case& c : cases) {
@@ -243,12 +283,15 @@ TEST(Transactions, WordsAgainstTheDirectionAreNotData) {
 
 TEST(Transactions, SectorRangeOfAnLbaCommand) {
     Bus bus;
-    bus.Lba(100, 4).Command(0xC8).Status(0x51);        // sectors 100..103
-    bus.Lba(100, 4).Command(0xEC).Status(0x51);        // IDENTIFY names no sectors
+    bus.Lba(100, 4).Command(0xC8).Status(0x51);                     // sectors 100..103
+    bus.Lba(100, 4).Command(0xEC).Status(0x51);                     // IDENTIFY names no sectors
     bus.Rec(4007, 100).Rec(4010, 0xA0).Command(0x20).Status(0x51);  // CHS
     const auto t = bus.Analyze();
     ASSERT_EQ(t.size(), 3u);
-    const struct { uint32_t first, last; bool touches; } cases[] = {
+    const struct {
+        uint32_t first, last;
+        bool touches;
+    } cases[] = {
         {0, 99, false}, {0, 100, true}, {103, 103, true}, {104, 0x0FFFFFFF, false}, {101, 102, true},
     };
     for (const auto& c : cases) {
@@ -266,13 +309,24 @@ TEST(Transactions, SoftwareResetEndsAtTheCardsReadyStatus) {
         std::optional<uint8_t> status, code;
     };
     const Case cases[] = {
-        {"polled until ready", [](Bus& b) { b.Rec(4014, 0x08).Status(0x80).Status(0x50); }, Verdict::Ok, 0x50, {}},
-        {"diagnostic code read", [](Bus& b) { b.Rec(4014, 0x08).Status(0x51).Rec(4004, 0x03); }, Verdict::Error, 0x51,
-         0x03},
-        {"a command without polling", [](Bus& b) { b.Rec(4014, 0x08).Command(0xE7).Status(0x50); }, Verdict::Ok, {}, {}},
+        {"polled until ready",
+         [](Bus& b) { b.Rec(4014, 0x08).Status(0x80).Status(0x50); },
+         Verdict::Ok,
+         0x50,
+         {}},
+        {"diagnostic code read", [](Bus& b) { b.Rec(4014, 0x08).Status(0x51).Rec(4004, 0x03); },
+         Verdict::Error, 0x51, 0x03},
+        {"a command without polling",
+         [](Bus& b) { b.Rec(4014, 0x08).Command(0xE7).Status(0x50); },
+         Verdict::Ok,
+         {},
+         {}},
         {"capture ends with SRST held", [](Bus& b) { b.Status(0x80); }, Verdict::Incomplete, {}, {}},
-        {"capture ends before the card is ready", [](Bus& b) { b.Rec(4014, 0x08).Status(0x80); }, Verdict::Incomplete,
-         {}, {}},
+        {"capture ends before the card is ready",
+         [](Bus& b) { b.Rec(4014, 0x08).Status(0x80); },
+         Verdict::Incomplete,
+         {},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

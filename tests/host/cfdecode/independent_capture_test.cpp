@@ -29,7 +29,8 @@ class BusGenerator {
 public:
     explicit BusGenerator(uint32_t seed) : random_(seed) {
         level_ = {0, 1, 1, 1, 0, 0, 0, 1, 1, 1};
-        for (int bit = 0; bit < 16; ++bit) level_[static_cast<size_t>(kD0 + bit)] = static_cast<uint8_t>(Next() & 1);
+        for (int bit = 0; bit < 16; ++bit)
+            level_[static_cast<size_t>(kD0 + bit)] = static_cast<uint8_t>(Next() & 1);
         initial_ = level_;
         time_ = 5 + Next() % 50;
     }
@@ -37,11 +38,23 @@ public:
     void Generate(int operations) {
         for (int i = 0; i < operations; ++i) {
             switch (Next() % 7) {
-            case 0: case 1: case 2: Register(Next() % 2 == 0); break;
-            case 3: UltraDma(true, 1 + Next() % 300); break;
-            case 4: UltraDma(false, 1 + Next() % 300); break;
-            case 5: MultiwordDma(Next() % 2 == 0, 1 + Next() % 6); break;
-            default: Collision(); break;
+                case 0:
+                case 1:
+                case 2:
+                    Register(Next() % 2 == 0);
+                    break;
+                case 3:
+                    UltraDma(true, 1 + Next() % 300);
+                    break;
+                case 4:
+                    UltraDma(false, 1 + Next() % 300);
+                    break;
+                case 5:
+                    MultiwordDma(Next() % 2 == 0, 1 + Next() % 6);
+                    break;
+                default:
+                    Collision();
+                    break;
             }
             time_ += 1 + Next() % 20;
         }
@@ -161,10 +174,14 @@ private:
 enum class Style { AtaScalars, CfNamesDataVector, LowercaseShuffled };
 
 std::string RoleSignalName(int role, Style style) {
-    static const char* kAta[] = {"DMARQ", "DMACK-", "CS1-", "CS0-", "DA0", "DA1", "DA2", "DIOR-", "DIOW-", "IORDY"};
-    static const char* kCf[] = {"DMARQ", "-DMACK", "-CE2", "-CE1", "A0", "A1", "A2", "-IORD", "-IOWR", "IORDY"};
-    static const char* kLower[] = {"dmarq", "dmack_n", "cs1_n", "cs0_n", "a0", "a1", "a2", "iord_n", "iowr_n", "iordy"};
-    if (role < kD0) return (style == Style::AtaScalars ? kAta : style == Style::CfNamesDataVector ? kCf : kLower)[role];
+    static const char* kAta[] = {"DMARQ", "DMACK-", "CS1-",  "CS0-",  "DA0",
+                                 "DA1",   "DA2",    "DIOR-", "DIOW-", "IORDY"};
+    static const char* kCf[] = {"DMARQ", "-DMACK", "-CE2",  "-CE1",  "A0",
+                                "A1",    "A2",     "-IORD", "-IOWR", "IORDY"};
+    static const char* kLower[] = {"dmarq", "dmack_n", "cs1_n",  "cs0_n",  "a0",
+                                   "a1",    "a2",      "iord_n", "iowr_n", "iordy"};
+    if (role < kD0)
+        return (style == Style::AtaScalars ? kAta : style == Style::CfNamesDataVector ? kCf : kLower)[role];
     return (style == Style::LowercaseShuffled ? "dd" : "DD") + std::to_string(role - kD0);
 }
 
@@ -186,8 +203,9 @@ std::string WriteVcd(const BusGenerator& bus, Style style, uint32_t seed) {
         if (style != Style::CfNamesDataVector || role < kD0) order.push_back(role);
     if (style == Style::LowercaseShuffled) std::shuffle(order.begin(), order.end(), random);
 
-    std::string text = "$date generated $end\n$version independent test writer $end\n$timescale 1 ns $end\n"
-                       "$scope module capture $end\n";
+    std::string text =
+        "$date generated $end\n$version independent test writer $end\n$timescale 1 ns $end\n"
+        "$scope module capture $end\n";
     std::map<int, std::string> codes;
     for (size_t i = 0; i < order.size(); ++i) {
         codes[order[i]] = Code(i);
@@ -201,7 +219,8 @@ std::string WriteVcd(const BusGenerator& bus, Style style, uint32_t seed) {
     std::array<uint8_t, kRoles> levels = bus.initial();
     auto dataValue = [&] {
         std::string bits;
-        for (int bit = 15; bit >= 0; --bit) bits += static_cast<char>('0' + levels[static_cast<size_t>(kD0 + bit)]);
+        for (int bit = 15; bit >= 0; --bit)
+            bits += static_cast<char>('0' + levels[static_cast<size_t>(kD0 + bit)]);
         return bits;
     };
     text += "#0\n$dumpvars\n";
@@ -243,7 +262,8 @@ struct Window {
 std::string ExpectedCsv(const BusGenerator& bus, const Window& window) {
     std::vector<fd::host::ChannelSpec> specs;
     for (int role = 0; role < kRoles; ++role) {
-        fd::host::Signal signal{"", bus.initial()[static_cast<size_t>(role)], bus.changes()[static_cast<size_t>(role)]};
+        fd::host::Signal signal{"", bus.initial()[static_cast<size_t>(role)],
+                                bus.changes()[static_cast<size_t>(role)]};
         specs.push_back({RoleSignalName(role, Style::AtaScalars), role, fd::host::ToTransitionList(signal)});
     }
     fd::host::CaptureImage image(std::move(specs), bus.end());
@@ -262,12 +282,16 @@ std::string ExpectedCsv(const BusGenerator& bus, const Window& window) {
         table.GetFieldName(id, name);
         std::string text = name;
         if (text.empty()) {
-            static const std::map<uint16_t, std::string> kUnnamed = {
-                {1, "UNKNOW"}, {3036, "COMPOSE"}, {3306, "START"}, {3100, "READ BLOCK"}, {3101, "WRITE BLOCK"}};
+            static const std::map<uint16_t, std::string> kUnnamed = {{1, "UNKNOW"},
+                                                                     {3036, "COMPOSE"},
+                                                                     {3306, "START"},
+                                                                     {3100, "READ BLOCK"},
+                                                                     {3101, "WRITE BLOCK"}};
             text = kUnnamed.at(id);
         }
         csv += fmt::format("{},{},{},{},{}\n", capture.positionList->elements[i], id, text,
-                           static_cast<int64_t>(capture.valueList->elements[i]), Hex(capture.colourList->elements[i]));
+                           static_cast<int64_t>(capture.valueList->elements[i]),
+                           Hex(capture.colourList->elements[i]));
     }
     return csv;
 }
@@ -280,10 +304,11 @@ std::string CollisionWarning(const std::string& path, const std::vector<uint32_t
     for (uint32_t at : collisions)
         if (!window.hasRange || (at > window.rangeStart && at < window.rangeEnd)) inside.push_back(at);
     if (inside.empty()) return "";
-    return fmt::format("cfdecode: warning: {}: {} position{} where {} and {} change together outside DMA {} not "
-                       "decoded (the first at {})\n",
-                       path, inside.size(), inside.size() == 1 ? "" : "s", RoleSignalName(kIord, style),
-                       RoleSignalName(kIowr, style), inside.size() == 1 ? "was" : "were", inside.front());
+    return fmt::format(
+        "cfdecode: warning: {}: {} position{} where {} and {} change together outside DMA {} not "
+        "decoded (the first at {})\n",
+        path, inside.size(), inside.size() == 1 ? "" : "s", RoleSignalName(kIord, style),
+        RoleSignalName(kIowr, style), inside.size() == 1 ? "was" : "were", inside.front());
 }
 
 TEST(IndependentCaptures, CfdecodeListsExactlyThePluginsRecords) {
@@ -296,7 +321,8 @@ TEST(IndependentCaptures, CfdecodeListsExactlyThePluginsRecords) {
 
         const auto result = RunCfdecode({capture.path(), "--format", "csv"});
         ASSERT_EQ(result.status, 0) << "seed " << seed << ": " << result.err;
-        EXPECT_EQ(result.err, CollisionWarning(capture.path(), bus.collisions(), style, {})) << "seed " << seed;
+        EXPECT_EQ(result.err, CollisionWarning(capture.path(), bus.collisions(), style, {}))
+            << "seed " << seed;
         const std::string expected = ExpectedCsv(bus, {});
         EXPECT_EQ(result.out, expected) << "seed " << seed;
 
@@ -306,7 +332,8 @@ TEST(IndependentCaptures, CfdecodeListsExactlyThePluginsRecords) {
                                          fmt::format("{}:{}", window.rangeStart, window.rangeEnd)});
         ASSERT_EQ(ranged.status, 0) << ranged.err;
         EXPECT_EQ(ranged.out, ExpectedCsv(bus, window)) << "seed " << seed;
-        EXPECT_NE(ranged.err.find(CollisionWarning(capture.path(), bus.collisions(), style, window)), std::string::npos)
+        EXPECT_NE(ranged.err.find(CollisionWarning(capture.path(), bus.collisions(), style, window)),
+                  std::string::npos)
             << "seed " << seed << ": " << ranged.err;
     }
 }
@@ -343,7 +370,7 @@ TEST(IndependentCaptures, JsonCarriesTheSameRecords) {
             line.erase(detail, line.size() - 1 - detail);
         }
         EXPECT_EQ(line, fmt::format(R"({{"position":{},"field_id":{},"name":"{}","value":{},"colour":"{}"}})",
-                                            field[0], field[1], field[2], field[3], field[4]));
+                                    field[0], field[1], field[2], field[3], field[4]));
     }
 }
 

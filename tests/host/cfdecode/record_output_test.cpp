@@ -52,8 +52,8 @@ TEST(ColourHex, TurnsTheStoredOrderAround) {
     EXPECT_EQ(fd::host::ColourHex(0), "#000000");
 }
 
-std::string Written(const std::vector<DecodedRecord>& records, const std::map<uint16_t, FieldPresentation>& fields,
-                    const OutputOptions& options) {
+std::string Written(const std::vector<DecodedRecord>& records,
+                    const std::map<uint16_t, FieldPresentation>& fields, const OutputOptions& options) {
     std::FILE* file = std::tmpfile();
     EXPECT_TRUE(fd::host::WriteRecords(file, records, fields, options));
     std::rewind(file);
@@ -101,7 +101,9 @@ TEST_F(RecordOutput, TextPaintsEachRecordInItsColourButNotBlack) {
     options.all = true;
     const std::string text = Written(records, fields, options);
     EXPECT_NE(text.find("\x1b[38;2;51;51;51m       0  UNKNOW\x1b[0m\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\x1b[38;2;239;127;159m     150  COMMAND           0x76  SEEK\x1b[0m\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\x1b[38;2;239;127;159m     150  COMMAND           0x76  SEEK\x1b[0m\n"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("\n     150  START\n"), std::string::npos) << text;
 }
 
@@ -116,7 +118,8 @@ TEST_F(RecordOutput, CsvAndJsonListEveryRecord) {
               "1234567,4026,DATA(R),-2,#33CC33\n");
     options.format = OutputFormat::Json;
     EXPECT_EQ(Written({records[3]}, fields, options),
-              "{\"position\":1234567,\"field_id\":4026,\"name\":\"DATA(R)\",\"value\":-2,\"colour\":\"#33CC33\"}\n");
+              "{\"position\":1234567,\"field_id\":4026,\"name\":\"DATA(R)\",\"value\":-2,\"colour\":\"#"
+              "33CC33\"}\n");
 }
 
 // Long outputs are made in blocks on two threads: every line, in order,
@@ -140,10 +143,12 @@ TEST(RecordOutputNames, AreQuotedWhereCsvNeedsIt) {
     const std::map<uint16_t, FieldPresentation> fields = {{9, {"A, \"B\"", true, FdRadixHexadecimal, 8}}};
     OutputOptions options;
     options.format = OutputFormat::Csv;
-    EXPECT_EQ(Written({{5, 1, 9, 0}}, fields, options), "position,field_id,name,value,colour\n5,9,\"A, \"\"B\"\"\",1,#000000\n");
-    options.format = OutputFormat::Json;
     EXPECT_EQ(Written({{5, 1, 9, 0}}, fields, options),
-              "{\"position\":5,\"field_id\":9,\"name\":\"A, \\\"B\\\"\",\"value\":1,\"colour\":\"#000000\"}\n");
+              "position,field_id,name,value,colour\n5,9,\"A, \"\"B\"\"\",1,#000000\n");
+    options.format = OutputFormat::Json;
+    EXPECT_EQ(
+        Written({{5, 1, 9, 0}}, fields, options),
+        "{\"position\":5,\"field_id\":9,\"name\":\"A, \\\"B\\\"\",\"value\":1,\"colour\":\"#000000\"}\n");
 }
 
 }  // namespace

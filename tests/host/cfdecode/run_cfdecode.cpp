@@ -27,7 +27,8 @@ std::string Quoted(const std::string& text) {
 
 TemporaryFile::TemporaryFile(const std::string& suffix, const std::string& contents) {
     path_ = (std::filesystem::temp_directory_path() /
-             ("cfdecode-test-" + std::to_string(std::random_device{}()) + suffix)).string();
+             ("cfdecode-test-" + std::to_string(std::random_device{}()) + suffix))
+                .string();
     if (!contents.empty()) Write(contents);
 }
 
@@ -48,7 +49,9 @@ void TemporaryFile::Write(const std::string& contents) const {
     out << contents;
 }
 
-ProgramResult RunCfdecode(const std::vector<std::string>& arguments) { return RunCfdecodePiped("", arguments); }
+ProgramResult RunCfdecode(const std::vector<std::string>& arguments) {
+    return RunCfdecodePiped("", arguments);
+}
 
 ProgramResult RunCfdecodePiped(const std::string& input, const std::vector<std::string>& arguments) {
     TemporaryFile errors(".err");
@@ -66,7 +69,8 @@ ProgramResult RunCfdecodePiped(const std::string& input, const std::vector<std::
     size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
     const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    result.status =
+        WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     result.err = errors.Read();
     return result;
 }

@@ -31,8 +31,9 @@ TEST(Sample, DecodesToTheGoldenCsv) {
     EXPECT_TRUE(result.err.empty() || std::regex_match(result.err, kReleasedBus)) << result.err;
     const std::string golden = ReadFile(std::string(FD_SOURCE_DIR) + "/samples/mixed.csv");
     ASSERT_FALSE(golden.empty());
-    EXPECT_TRUE(result.out == golden) << "cfdecode's CSV of the sample differs from samples/mixed.csv; "
-                                         "after an intended change run scripts/make-sample and review the diff";
+    EXPECT_TRUE(result.out == golden)
+        << "cfdecode's CSV of the sample differs from samples/mixed.csv; "
+           "after an intended change run scripts/make-sample and review the diff";
 }
 
 TEST(Sample, ShowsIdentifyAndUltraDmaBothWays) {

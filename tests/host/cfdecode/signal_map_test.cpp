@@ -26,14 +26,22 @@ TEST(RoleForSignalName, KnowsTheUsualNames) {
         const char* signal;
         const char* role;  // nullptr: no role
     } cases[] = {
-        {"DMARQ", "DMARQ"},   {"dmarq", "DMARQ"},     {"DMACK-", "DMACK"},   {"-DMACK", "DMACK"},
-        {"dmack_n", "DMACK"}, {"CS1-", "CS1"},        {"-CE2", "CS1"},       {"CS0#", "CS0"},
-        {"-CE1", "CS0"},      {"DA0", "A0"},          {"a1", "A1"},          {"DA2_N", "A2"},
-        {"DIOR-", "IORD"},    {"-IORD", "IORD"},      {"iord_b", "IORD"},    {"DIOR-:HDMARDY-:HSTROBE", "IORD"},
-        {"DIOW-", "IOWR"},    {"DIOW-/STOP", "IOWR"}, {"IORDY", "IORDY"},    {"IORDY:DDMARDY-:DSTROBE", "IORDY"},
-        {"D0", "D0"},         {"DD15", "D15"},        {"dd07", "D7"},        {"DATA12", "D12"},
-        {"top.dut.DD3", "D3"}, {"INTRQ", nullptr},    {"D16", nullptr},      {"DASP-", nullptr},
-        {"CLK", nullptr},     {"", nullptr},          {"-", nullptr},        {"DIOR-:DIOW-", nullptr},
+        {"DMARQ", "DMARQ"},    {"dmarq", "DMARQ"},
+        {"DMACK-", "DMACK"},   {"-DMACK", "DMACK"},
+        {"dmack_n", "DMACK"},  {"CS1-", "CS1"},
+        {"-CE2", "CS1"},       {"CS0#", "CS0"},
+        {"-CE1", "CS0"},       {"DA0", "A0"},
+        {"a1", "A1"},          {"DA2_N", "A2"},
+        {"DIOR-", "IORD"},     {"-IORD", "IORD"},
+        {"iord_b", "IORD"},    {"DIOR-:HDMARDY-:HSTROBE", "IORD"},
+        {"DIOW-", "IOWR"},     {"DIOW-/STOP", "IOWR"},
+        {"IORDY", "IORDY"},    {"IORDY:DDMARDY-:DSTROBE", "IORDY"},
+        {"D0", "D0"},          {"DD15", "D15"},
+        {"dd07", "D7"},        {"DATA12", "D12"},
+        {"top.dut.DD3", "D3"}, {"INTRQ", nullptr},
+        {"D16", nullptr},      {"DASP-", nullptr},
+        {"CLK", nullptr},      {"", nullptr},
+        {"-", nullptr},        {"DIOR-:DIOW-", nullptr},
     };
     for (const auto& c : cases) {
         const auto role = RoleForSignalName(c.signal);
@@ -72,7 +80,8 @@ Waveform WithSignals(const std::vector<std::string>& names) {
 }
 
 std::vector<std::string> FullBus() {
-    std::vector<std::string> names = {"INTRQ", "DIOW-", "DIOR-", "IORDY", "DMACK-", "DMARQ", "CS0-", "CS1-", "DA2", "DA1", "DA0"};
+    std::vector<std::string> names = {"INTRQ", "DIOW-", "DIOR-", "IORDY", "DMACK-", "DMARQ",
+                                      "CS0-",  "CS1-",  "DA2",   "DA1",   "DA0"};
     for (int bit = 15; bit >= 0; --bit) names.push_back("DD" + std::to_string(bit));
     return names;
 }
@@ -133,7 +142,8 @@ TEST(PlanChannels, MissingRolesHoldTheirIdleLevelAndUnnamedSignalsStayFurtherCha
     EXPECT_EQ(plan.settingsChannels[1], -1);
     EXPECT_EQ(plan.settingsChannels[7], 7);
     ASSERT_EQ(plan.notes.size(), 1u);
-    for (const char* part : {"DMARQ, DMACK", "DMARQ=idle low", "DMACK=idle high", "probe7", "--bind-by-position"})
+    for (const char* part :
+         {"DMARQ, DMACK", "DMARQ=idle low", "DMACK=idle high", "probe7", "--bind-by-position"})
         EXPECT_NE(plan.notes[0].find(part), std::string::npos) << part << ": " << plan.notes[0];
 }
 
@@ -190,7 +200,8 @@ TEST(PlanChannels, RefusesCapturesThatNameNoControlLine) {
             ADD_FAILURE() << c.label << ": accepted";
         } catch (const MappingError& e) {
             const std::string message = e.what();
-            EXPECT_NE(message.find("no signal is named for a bus control line"), std::string::npos) << message;
+            EXPECT_NE(message.find("no signal is named for a bus control line"), std::string::npos)
+                << message;
             EXPECT_NE(message.find(c.names[0] + ", " + c.names[1]), std::string::npos) << message;
             EXPECT_NE(message.find("--map ROLE=SIGNAL"), std::string::npos) << message;
             EXPECT_NE(message.find("--bind-by-position"), std::string::npos) << message;
@@ -198,7 +209,8 @@ TEST(PlanChannels, RefusesCapturesThatNameNoControlLine) {
         EXPECT_EQ(PlanChannels(WithSignals(c.names), {}, true).channels[0].name, c.names[0]) << c.label;
     }
     // One mapped control line is enough; the rest hold their idle level.
-    const ChannelPlan mapped = PlanChannels(WithSignals(numbered("Channel ", 16)), ParseRoleOverrides({"IORD=channel 3"}));
+    const ChannelPlan mapped =
+        PlanChannels(WithSignals(numbered("Channel ", 16)), ParseRoleOverrides({"IORD=channel 3"}));
     EXPECT_EQ(mapped.channels[static_cast<size_t>(Role("IORD"))].name, "Channel 3");
     EXPECT_EQ(mapped.channels[static_cast<size_t>(Role("D0"))].name, "(D0 idle)");
 }
@@ -232,9 +244,11 @@ TEST(PlanChannels, ASecondSignalForOneRoleIsKeptAsAFurtherChannel) {
     for (const std::string& name : FullBus()) twice.push_back("tb.dut." + name);
     const ChannelPlan doubled = PlanChannels(WithSignals(twice), {});
     ASSERT_EQ(doubled.notes.size(), 1u) << doubled.notes[0];
-    EXPECT_NE(doubled.notes[0].find("26 signals name a role another signal already carries"), std::string::npos)
+    EXPECT_NE(doubled.notes[0].find("26 signals name a role another signal already carries"),
+              std::string::npos)
         << doubled.notes[0];
-    EXPECT_NE(doubled.notes[0].find("tb.dut.DIOW- (IOWR, carried by DIOW-)"), std::string::npos) << doubled.notes[0];
+    EXPECT_NE(doubled.notes[0].find("tb.dut.DIOW- (IOWR, carried by DIOW-)"), std::string::npos)
+        << doubled.notes[0];
 }
 
 }  // namespace

@@ -19,7 +19,9 @@ using fd::test::RunCfdecode;
 using fd::test::SynthesizedVcd;
 using fd::test::TemporaryFile;
 
-int LineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+int LineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 TEST(CfdecodeTiming, BadValuesGetOneLineAndStatusTwo) {
     const TemporaryFile capture(".vcd", SynthesizedVcd("pio-read", {}));
@@ -28,10 +30,12 @@ TEST(CfdecodeTiming, BadValuesGetOneLineAndStatusTwo) {
         std::vector<std::string> arguments;
         std::string expected;
     } cases[] = {
-        {{"--html", "/nonexistent-folder/page.html"}, "--html /nonexistent-folder/page.html: cannot create the file"},
+        {{"--html", "/nonexistent-folder/page.html"},
+         "--html /nonexistent-folder/page.html: cannot create the file"},
         {{"--html", folder}, "is a folder"},
         {{"--html"}, "--html"},
-        {{"--timing", "--mode", "udma9"}, "--mode udma9: expected pio0 to pio6, mdma0 to mdma4 or udma0 to udma6"},
+        {{"--timing", "--mode", "udma9"},
+         "--mode udma9: expected pio0 to pio6, mdma0 to mdma4 or udma0 to udma6"},
         {{"--timing", "--mode", "pio4,pio3"}, "--mode pio3: PIO4 was given for that family already"},
         {{"--timing", "--samplerate", "fast"}, "--samplerate fast: expected samples per second"},
         {{"--timing", "--samplerate", "0"}, "--samplerate 0: expected samples per second"},
@@ -61,13 +65,15 @@ TEST(CfdecodeTiming, ReportsFaultsAgainstTheModeInForce) {
     // The same PIO4 cycles judged as PIO0: too fast for it.
     result = RunCfdecode({clean.path(), "--timing", "--mode", "pio0"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("PIO0 t0 (PIO cycle time): 120 ns, at least 600 ns"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("PIO0 t0 (PIO cycle time): 120 ns, at least 600 ns"), std::string::npos)
+        << result.out;
 
     options.faults.shortStrobeEvery = 10;
     const TemporaryFile faulty(".vcd", SynthesizedVcd("pio-read", options));
     result = RunCfdecode({faulty.path(), "--timing", "--mode", "pio4"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("PIO4 t2 (DIOR- active, 16-bit): 35 ns, at least 70 ns"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("PIO4 t2 (DIOR- active, 16-bit): 35 ns, at least 70 ns"), std::string::npos)
+        << result.out;
 }
 
 TEST(CfdecodeTiming, JudgesAtTheSampleStepOrTheGivenRate) {
@@ -78,8 +84,9 @@ TEST(CfdecodeTiming, JudgesAtTheSampleStepOrTheGivenRate) {
     const TemporaryFile capture(".vcd", SynthesizedVcd("udma-read", options));
     ProgramResult result = RunCfdecode({capture.path(), "--timing", "--mode", "udma4"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("note: UDMA4 tDS (data setup before the strobe edge, at least 5 ns) cannot be judged: "
-                              "the sample period is 5 ns, it needs 2.5 ns or less"),
+    EXPECT_NE(result.out.find(
+                  "note: UDMA4 tDS (data setup before the strobe edge, at least 5 ns) cannot be judged: "
+                  "the sample period is 5 ns, it needs 2.5 ns or less"),
               std::string::npos)
         << result.out;
     EXPECT_EQ(result.out.find(" tDS ("), result.out.find("note: UDMA4 tDS (") + 11) << result.out;
@@ -110,7 +117,8 @@ TEST(CfdecodeTiming, HtmlPageIsOneSelfContainedFile) {
         EXPECT_EQ(html.find(outside), std::string::npos) << outside;
     // Two script elements, the data and the page, and nothing closes them early.
     size_t scripts = 0;
-    for (size_t at = html.find("</script"); at != std::string::npos; at = html.find("</script", at + 1)) ++scripts;
+    for (size_t at = html.find("</script"); at != std::string::npos; at = html.find("</script", at + 1))
+        ++scripts;
     EXPECT_EQ(scripts, 2u);
 
     // A capture that cannot be read leaves no half page behind.

@@ -59,13 +59,16 @@ std::vector<int> Numbers(const std::string& jsonLines) {
     return numbers;
 }
 
-int LineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+int LineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 // A folder in the temporary directory, removed with everything in it.
 class TemporaryFolder {
 public:
     TemporaryFolder()
-        : path_(std::filesystem::temp_directory_path() / ("cfdecode-dump-" + std::to_string(std::random_device{}()))) {}
+        : path_(std::filesystem::temp_directory_path() /
+                ("cfdecode-dump-" + std::to_string(std::random_device{}()))) {}
     ~TemporaryFolder() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -106,8 +109,8 @@ TEST_F(TransactionsView, JsonListsEachCommandWithItsVerdict) {
         int bytes;
     };
     const Expected expected[] = {
-        {"FLUSH CACHE", "ok", 0},           {"SET FEATURES", "error", 0}, {"READ SECTORS", "aborted", 256},
-        {"IDENTIFY DEVICE", "ok", 512},     {"READ DMA", "reset", 514},   {"SOFTWARE RESET", "ok", 0},
+        {"FLUSH CACHE", "ok", 0},          {"SET FEATURES", "error", 0}, {"READ SECTORS", "aborted", 256},
+        {"IDENTIFY DEVICE", "ok", 512},    {"READ DMA", "reset", 514},   {"SOFTWARE RESET", "ok", 0},
         {"WRITE DMA", "incomplete", 1024},
     };
     ASSERT_EQ(lines.size(), std::size(expected));
@@ -142,7 +145,8 @@ TEST_F(TransactionsView, TextTableShowsIdentifyAndColoursVerdicts) {
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.out.rfind("#  start", 0), 0u) << plain.out;
     EXPECT_NE(plain.out.find("IDENTIFY DEVICE  PIO in"), std::string::npos) << plain.out;
-    EXPECT_NE(plain.out.find("\n      model      FLASHDECODE SIMULATED CF 4.1\n"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("\n      model      FLASHDECODE SIMULATED CF 4.1\n"), std::string::npos)
+        << plain.out;
     EXPECT_NE(plain.out.find("0x51 DRDY DSC ERR  0x04 ABRT  error"), std::string::npos) << plain.out;
     EXPECT_NE(plain.out.find("aborted     moved 128 of 512 words\n"), std::string::npos) << plain.out;
     EXPECT_EQ(plain.out.find('\x1b'), std::string::npos);
@@ -150,7 +154,8 @@ TEST_F(TransactionsView, TextTableShowsIdentifyAndColoursVerdicts) {
     EXPECT_NE(coloured.out.find("\x1b[1;31merror\x1b[0m"), std::string::npos);
     EXPECT_NE(coloured.out.find("\x1b[35mincomplete\x1b[0m"), std::string::npos);
     // --hex: IDENTIFY's word 0, 848Ah, goes on the bus as 8A 84.
-    const ProgramResult hex = Run({"--view", "transactions", "--color", "never", "--hex", "--command", "0xEC"});
+    const ProgramResult hex =
+        Run({"--view", "transactions", "--color", "never", "--hex", "--command", "0xEC"});
     EXPECT_NE(hex.out.find("\n      00000000  8a 84 "), std::string::npos) << hex.out;
 }
 
@@ -160,16 +165,21 @@ TEST_F(TransactionsView, CsvHasOneRowPerCommand) {
     std::istringstream lines(result.out);
     std::string line;
     std::getline(lines, line);
-    EXPECT_EQ(line, "number,kind,start,end,device,opcode,name,protocol,data_path,direction,lba,cylinder,head,sector,"
-                    "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes");
+    EXPECT_EQ(
+        line,
+        "number,kind,start,end,device,opcode,name,protocol,data_path,direction,lba,cylinder,head,sector,"
+        "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes");
     std::vector<std::string> rows;
     while (std::getline(lines, line)) rows.push_back(line);
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_NE(rows[0].find(",0,239,SET FEATURES,non-data,,,,0,0,0,256,119,0,0,81,DRDY DSC ERR,4,ABRT,error,subcommand 0x77"),
-              std::string::npos)
+    EXPECT_NE(
+        rows[0].find(
+            ",0,239,SET FEATURES,non-data,,,,0,0,0,256,119,0,0,81,DRDY DSC ERR,4,ABRT,error,subcommand 0x77"),
+        std::string::npos)
         << rows[0];
-    EXPECT_NE(rows[1].find(",READ SECTORS,PIO in,PIO,in,10768,,,,2,0,128,256,,,,,aborted,moved 128 of 512 words"),
-              std::string::npos)
+    EXPECT_NE(
+        rows[1].find(",READ SECTORS,PIO in,PIO,in,10768,,,,2,0,128,256,,,,,aborted,moved 128 of 512 words"),
+        std::string::npos)
         << rows[1];
 }
 
@@ -214,8 +224,9 @@ TEST_F(TransactionsView, RecordsViewKeepsTheRecordsOfChosenCommands) {
     std::vector<std::string> expected;
     while (std::getline(allLines, line)) {
         const uint32_t position = static_cast<uint32_t>(std::stoul(line.substr(0, line.find(','))));
-        const bool in = std::any_of(within.begin(), within.end(),
-                                    [&](const auto& span) { return span.first <= position && position <= span.second; });
+        const bool in = std::any_of(within.begin(), within.end(), [&](const auto& span) {
+            return span.first <= position && position <= span.second;
+        });
         if (in) expected.push_back(line);
         inside += in;
     }
@@ -247,7 +258,8 @@ TEST_F(TransactionsView, BadViewArgumentsGetOneLineAndStatusTwo) {
         {{"--view", "commands"}, "--view"},
         {{"--hex"}, "--hex shows the payload under each command: use it with --view transactions"},
         {{"--dump", notAFolder.path()}, "--dump " + notAFolder.path() + ": not a folder"},
-        {{"--dump", notAFolder.path() + "/sub"}, "--dump " + notAFolder.path() + "/sub: cannot make a folder there"},
+        {{"--dump", notAFolder.path() + "/sub"},
+         "--dump " + notAFolder.path() + "/sub: cannot make a folder there"},
     };
     for (const Case& c : cases) {
         const ProgramResult result = Run(c.arguments);
@@ -281,10 +293,12 @@ TEST(TransactionsDump, FilesEqualTheDataOnTheBus) {
         const Scenario scenario = Synthesize(name, 3);
         TemporaryFile capture(".vcd", scenario.vcd);
         TemporaryFolder folder;
-        const ProgramResult result = RunCfdecode({capture.path(), "--view", "transactions", "--dump", folder.path().string(), "-q"});
+        const ProgramResult result =
+            RunCfdecode({capture.path(), "--view", "transactions", "--dump", folder.path().string(), "-q"});
         ASSERT_EQ(result.status, 0) << result.err;
         std::vector<std::filesystem::path> files;
-        for (const auto& entry : std::filesystem::directory_iterator(folder.path())) files.push_back(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+            files.push_back(entry.path());
         std::sort(files.begin(), files.end());
         size_t next = 0;
         for (size_t i = 0; i < scenario.issued.size(); ++i) {
@@ -323,7 +337,8 @@ public:
         time_ += 5;
         for (int i = 0; i < words; ++i) {
             time_ += 10;
-            changes_ += fmt::format("#{} b{:b} )\n#{} 0{}\n#{} 1{}\n", time_, 0x2000 + i, time_ + 2, strobe, time_ + 8, strobe);
+            changes_ += fmt::format("#{} b{:b} )\n#{} 0{}\n#{} 1{}\n", time_, 0x2000 + i, time_ + 2, strobe,
+                                    time_ + 8, strobe);
         }
         time_ += 20;
         changes_ += fmt::format("#{} 0!\n#{} 1\"\n", time_, time_ + 5);
@@ -345,7 +360,8 @@ private:
         const char* select = cs1 ? "%" : "#";
         const char* strobe = write ? "&" : "'";
         changes_ += fmt::format("#{} 0{} b{:03b} $ b{:b} )\n", time_, select, address, value);
-        changes_ += fmt::format("#{} 0{}\n#{} 1{}\n#{} 1{}\n", time_ + 3, strobe, time_ + 9, strobe, time_ + 11, select);
+        changes_ += fmt::format("#{} 0{}\n#{} 1{}\n#{} 1{}\n", time_ + 3, strobe, time_ + 9, strobe,
+                                time_ + 11, select);
         return *this;
     }
 
@@ -367,29 +383,50 @@ TEST(TransactionsOfBrokenSequences, GetHonestVerdicts) {
     const Case cases[] = {
         {"complete", RegisterSequence().Command(0xE7).Status(0x80).Status(0x50), {{"FLUSH CACHE", "ok", 0}}},
         {"multiword DMA both ways",
-         RegisterSequence().Command(0xC8).Status(0x58).Dma(256, true).Status(0x50).Command(0xCA, 2).Dma(512, false).Status(0x50),
+         RegisterSequence()
+             .Command(0xC8)
+             .Status(0x58)
+             .Dma(256, true)
+             .Status(0x50)
+             .Command(0xCA, 2)
+             .Dma(512, false)
+             .Status(0x50),
          {{"READ DMA", "ok", 512}, {"WRITE DMA", "ok", 1024}}},
-        {"DMA cut short, then a ready STATUS", RegisterSequence().Command(0xC8, 2).Dma(300, true).Status(0x50),
+        {"DMA cut short, then a ready STATUS",
+         RegisterSequence().Command(0xC8, 2).Dma(300, true).Status(0x50),
          {{"READ DMA", "incomplete", 600}}},
         {"missing STATUS", RegisterSequence().Command(0xE7).Status(0x80), {{"FLUSH CACHE", "incomplete", 0}}},
-        {"data cut by the end of the capture", RegisterSequence().Command(0x20).Status(0x58).DataIn(100),
+        {"data cut by the end of the capture",
+         RegisterSequence().Command(0x20).Status(0x58).DataIn(100),
          {{"READ SECTORS", "incomplete", 200}}},
-        {"ready STATUS before the data moved", RegisterSequence().Command(0x20).Status(0x50).DataIn(10).Status(0x50),
+        {"ready STATUS before the data moved",
+         RegisterSequence().Command(0x20).Status(0x50).DataIn(10).Status(0x50),
          {{"READ SECTORS", "incomplete", 20}}},
         {"new COMMAND mid-data",
          RegisterSequence().Command(0x20, 2).Status(0x58).DataIn(50).Command(0xE7).Status(0x50),
          {{"READ SECTORS", "aborted", 100}, {"FLUSH CACHE", "ok", 0}}},
         {"reset mid-data",
-         RegisterSequence().Command(0x20).Status(0x58).DataIn(7).Control(0x0C).Control(0x08).Status(0x80).Status(0x50),
+         RegisterSequence()
+             .Command(0x20)
+             .Status(0x58)
+             .DataIn(7)
+             .Control(0x0C)
+             .Control(0x08)
+             .Status(0x80)
+             .Status(0x50),
          {{"READ SECTORS", "reset", 14}, {"SOFTWARE RESET", "ok", 0}}},
-        {"capture begins in the data phase", RegisterSequence().DataIn(30).Status(0x50).Command(0xE7).Status(0x50),
+        {"capture begins in the data phase",
+         RegisterSequence().DataIn(30).Status(0x50).Command(0xE7).Status(0x50),
          {{"(data without a command)", "incomplete", 60}, {"FLUSH CACHE", "ok", 0}}},
-        {"ERR without an ERROR read", RegisterSequence().Command(0xC8).Status(0x51), {{"READ DMA", "error", 0}}},
+        {"ERR without an ERROR read",
+         RegisterSequence().Command(0xC8).Status(0x51),
+         {{"READ DMA", "error", 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         TemporaryFile capture(".vcd", c.sequence.Vcd());
-        const ProgramResult result = RunCfdecode({capture.path(), "--view", "transactions", "--format", "json"});
+        const ProgramResult result =
+            RunCfdecode({capture.path(), "--view", "transactions", "--format", "json"});
         ASSERT_EQ(result.status, 0) << result.err;
         const std::vector<json> lines = JsonLines(result.out);
         ASSERT_EQ(lines.size(), c.expected.size()) << result.out;

@@ -42,15 +42,16 @@ const std::string& Golden() {
     return golden;
 }
 
-constexpr const char* kRoles[10] = {"DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2", "IORD", "IOWR", "IORDY"};
+constexpr const char* kRoles[10] = {"DMARQ", "DMACK", "CS1",  "CS0",  "A0",
+                                    "A1",    "A2",    "IORD", "IOWR", "IORDY"};
 
 // How a rewritten file declares and writes the bus.
 struct Layout {
     std::string timescale = "1 ns";
-    std::string declarations;     // between $timescale and $enddefinitions
-    bool dataVector = false;      // D15 .. D0 as one variable, code V (ports: <10)
-    bool ascending = false;       // that vector's leftmost bit is D0
-    bool ports = false;           // extended VCD: p<state> <strength0> <strength1> <code>
+    std::string declarations;         // between $timescale and $enddefinitions
+    bool dataVector = false;          // D15 .. D0 as one variable, code V (ports: <10)
+    bool ascending = false;           // that vector's leftmost bit is D0
+    bool ports = false;               // extended VCD: p<state> <strength0> <strength1> <code>
     uint32_t gapFrom = 0, gapTo = 0;  // a $dumpoff .. $dumpon stretch, when gapTo > 0
 };
 
@@ -66,7 +67,8 @@ std::string Rewrite(const Layout& layout) {
     for (int i = 0; i < 26; ++i)
         for (uint32_t at : bus.signals[static_cast<size_t>(i)].changes) toggles[at].push_back(i);
     std::vector<int> level(26);
-    for (int i = 0; i < 26; ++i) level[static_cast<size_t>(i)] = bus.signals[static_cast<size_t>(i)].initialLevel;
+    for (int i = 0; i < 26; ++i)
+        level[static_cast<size_t>(i)] = bus.signals[static_cast<size_t>(i)].initialLevel;
 
     // Extended VCD: each line's states in turn, all meaning the same level.
     static const char kLow[] = "DLdl0", kHigh[] = "UHuh1";
@@ -74,7 +76,8 @@ std::string Rewrite(const Layout& layout) {
     auto scalar = [&](int i, char unknown = 0) {
         const int value = level[static_cast<size_t>(i)];
         if (layout.ports)
-            return std::string("p") + (unknown ? unknown : state(i, value)) + " 6 6 " + Code(layout, i) + "\n";
+            return std::string("p") + (unknown ? unknown : state(i, value)) + " 6 6 " + Code(layout, i) +
+                   "\n";
         return std::string(1, unknown ? unknown : static_cast<char>('0' + value)) + Code(layout, i) + "\n";
     };
     auto vector = [&](char unknown = 0) {
@@ -93,14 +96,16 @@ std::string Rewrite(const Layout& layout) {
         return text;
     };
 
-    std::string text = "$version dialect rewrite $end\n$timescale " + layout.timescale + " $end\n" + layout.declarations +
-                       "$enddefinitions $end\n#0\n" + (layout.ports ? "$dumpports\n" : "$dumpvars\n") + everything() +
-                       "$end\n";
+    std::string text = "$version dialect rewrite $end\n$timescale " + layout.timescale + " $end\n" +
+                       layout.declarations + "$enddefinitions $end\n#0\n" +
+                       (layout.ports ? "$dumpports\n" : "$dumpvars\n") + everything() + "$end\n";
     bool gapWritten = layout.gapTo == 0;
     for (const auto& [at, lines] : toggles) {
-        if (!gapWritten && at >= layout.gapFrom && at <= layout.gapTo) ADD_FAILURE() << "a change within the gap";
+        if (!gapWritten && at >= layout.gapFrom && at <= layout.gapTo)
+            ADD_FAILURE() << "a change within the gap";
         if (!gapWritten && at > layout.gapTo) {
-            text += "#" + std::to_string(layout.gapFrom) + "\n" + (layout.ports ? "$dumpportsoff" : "$dumpoff") + "\n" +
+            text += "#" + std::to_string(layout.gapFrom) + "\n" +
+                    (layout.ports ? "$dumpportsoff" : "$dumpoff") + "\n" +
                     everything(layout.ports ? 'X' : 'x') + "$end\n#" + std::to_string(layout.gapTo) + "\n" +
                     (layout.ports ? "$dumpportson" : "$dumpon") + "\n" + everything() + "$end\n";
             gapWritten = true;
@@ -127,10 +132,11 @@ std::string Declare(const Layout& layout, const char* type, const std::vector<st
                     const std::string& bit, const std::string& vector) {
     std::string text;
     for (int i = 0; i < 10; ++i)
-        text += "$var " + std::string(type) + " 1 " + Code(layout, i) + " " + names[static_cast<size_t>(i)] + " $end\n";
+        text += "$var " + std::string(type) + " 1 " + Code(layout, i) + " " + names[static_cast<size_t>(i)] +
+                " $end\n";
     if (!vector.empty()) {
-        text += "$var " + std::string(type) + " " + (layout.ports ? "[15:0]" : "16") + " " + VectorCode(layout) + " " +
-                vector + " $end\n";
+        text += "$var " + std::string(type) + " " + (layout.ports ? "[15:0]" : "16") + " " +
+                VectorCode(layout) + " " + vector + " $end\n";
     } else {
         for (int d = 15; d >= 0; --d) {
             std::string name = bit;
@@ -141,13 +147,16 @@ std::string Declare(const Layout& layout, const char* type, const std::vector<st
     return text;
 }
 
-std::vector<std::string> RoleNames() { return std::vector<std::string>(std::begin(kRoles), std::end(kRoles)); }
+std::vector<std::string> RoleNames() {
+    return std::vector<std::string>(std::begin(kRoles), std::end(kRoles));
+}
 
 // The widest stretch without a change, well inside the capture: where a
 // $dumpoff can go without hiding anything.
 std::pair<uint32_t, uint32_t> QuietStretch() {
     std::vector<uint32_t> all;
-    for (const Signal& signal : Bus().signals) all.insert(all.end(), signal.changes.begin(), signal.changes.end());
+    for (const Signal& signal : Bus().signals)
+        all.insert(all.end(), signal.changes.begin(), signal.changes.end());
     std::sort(all.begin(), all.end());
     std::pair<uint32_t, uint32_t> best{0, 0};
     for (size_t i = 1; i < all.size(); ++i)
@@ -169,24 +178,24 @@ std::vector<Case> Dialects() {
         Case c{"escaped identifiers", {}, nullptr};
         c.layout.timescale = "\n\t1ns\n";
         c.layout.dataVector = true;
-        c.layout.declarations =
-            "$scope module tb $end\n" +
-            Declare(c.layout, "reg",
-                    {"\\DMARQ", "\\-DMACK", "\\CS1#", "\\-CS0", "\\DA0", "\\A1", "\\A2#", "\\DIOR-", "\\DIOW-", "\\IORDY"},
-                    "", "\\D[15:0] [15:0]") +
-            "$upscope $end\n";
+        c.layout.declarations = "$scope module tb $end\n" +
+                                Declare(c.layout, "reg",
+                                        {"\\DMARQ", "\\-DMACK", "\\CS1#", "\\-CS0", "\\DA0", "\\A1", "\\A2#",
+                                         "\\DIOR-", "\\DIOW-", "\\IORDY"},
+                                        "", "\\D[15:0] [15:0]") +
+                                "$upscope $end\n";
         cases.push_back(c);
     }
     {
         // VHDL bit names, declared from the top bit down.
         Case c{"VHDL bit names", {}, nullptr};
         c.layout.timescale = "1 ns";
-        c.layout.declarations =
-            "$scope module tb $end\n" +
-            Declare(c.layout, "reg",
-                    {"dmarq", "dmack_n", "cs1_n", "cs0_n", "da(0)", "da(1)", "da(2)", "dior_n", "diow_n", "iordy"},
-                    "dd(%d)", "") +
-            "$upscope $end\n";
+        c.layout.declarations = "$scope module tb $end\n" +
+                                Declare(c.layout, "reg",
+                                        {"dmarq", "dmack_n", "cs1_n", "cs0_n", "da(0)", "da(1)", "da(2)",
+                                         "dior_n", "diow_n", "iordy"},
+                                        "dd(%d)", "") +
+                                "$upscope $end\n";
         cases.push_back(c);
     }
     for (const bool ascending : {false, true}) {
@@ -194,7 +203,8 @@ std::vector<Case> Dialects() {
         c.layout.timescale = "1.0 ns";
         c.layout.dataVector = true;
         c.layout.ascending = ascending;
-        c.layout.declarations = Declare(c.layout, "reg", RoleNames(), "", ascending ? "dd(0 to 15)" : "dd(15 DOWNTO 0)");
+        c.layout.declarations =
+            Declare(c.layout, "reg", RoleNames(), "", ascending ? "dd(0 to 15)" : "dd(15 DOWNTO 0)");
         cases.push_back(c);
     }
     {
@@ -203,7 +213,8 @@ std::vector<Case> Dialects() {
         Case c{"one signal in two scopes", {}, nullptr};
         c.layout.dataVector = true;
         std::string inner;
-        for (int i = 9; i >= 0; --i) inner += "$var wire 1 " + Code(c.layout, i) + " pin" + std::to_string(i) + " $end\n";
+        for (int i = 9; i >= 0; --i)
+            inner += "$var wire 1 " + Code(c.layout, i) + " pin" + std::to_string(i) + " $end\n";
         c.layout.declarations = "$scope module tb $end\n$scope module card $end\n" + inner +
                                 "$var wire 16 V pins [15:0] $end\n$upscope $end\n" +
                                 Declare(c.layout, "wire", RoleNames(), "", "DD [15:0]") + "$upscope $end\n";
@@ -216,7 +227,8 @@ std::vector<Case> Dialects() {
         c.layout.gapFrom = from;
         c.layout.gapTo = to;
         static std::string note;
-        note = "no data from " + std::to_string(from) + " to " + std::to_string(to) + " ($dumpoff until $dumpon)";
+        note = "no data from " + std::to_string(from) + " to " + std::to_string(to) +
+               " ($dumpoff until $dumpon)";
         c.note = note.c_str();
         cases.push_back(c);
     }
@@ -225,8 +237,8 @@ std::vector<Case> Dialects() {
         c.layout.ports = true;
         c.layout.dataVector = true;
         c.layout.timescale = "1\tns";
-        c.layout.declarations = "$scope module cf_host $end\n" + Declare(c.layout, "port", RoleNames(), "", "DD") +
-                                "$upscope $end\n";
+        c.layout.declarations = "$scope module cf_host $end\n" +
+                                Declare(c.layout, "port", RoleNames(), "", "DD") + "$upscope $end\n";
         cases.push_back(c);
     }
     for (const char* timescale : {"1ns", "1 ns", "1.0ns", "1.00\nns", "\t1\tns\t"}) {
@@ -246,8 +258,8 @@ TEST(VcdDialects, DecodeToTheSampleRecords) {
         const auto result = RunCfdecode({file.path(), "--format", "csv"});
         EXPECT_EQ(result.status, 0) << c.label << ": " << result.err;
         if (result.status != 0) continue;
-        EXPECT_TRUE(result.out == Golden()) << c.label << ": the records differ from samples/mixed.csv; stderr: "
-                                            << result.err;
+        EXPECT_TRUE(result.out == Golden())
+            << c.label << ": the records differ from samples/mixed.csv; stderr: " << result.err;
         if (c.note != nullptr) {
             EXPECT_NE(result.err.find(c.note), std::string::npos) << c.label << ": " << result.err;
         }

@@ -272,9 +272,10 @@ TEST_F(CaptureInputFile, FormatsNoReaderTakesAreRefusedWithWhatToDo) {
         ADD_FAILURE() << "a folder was read";
     } catch (const CaptureFormatError& e) {
         // A folder is read as a Saleae binary export; one without its files is refused.
-        EXPECT_EQ(std::string(e.what()), dir.string() +
-                                             ": a folder with no digital_N.bin file in it: expected a Saleae Logic 2 "
-                                             "binary export (File > Export Data > Binary) or a capture file");
+        EXPECT_EQ(std::string(e.what()),
+                  dir.string() +
+                      ": a folder with no digital_N.bin file in it: expected a Saleae Logic 2 "
+                      "binary export (File > Export Data > Binary) or a capture file");
     }
     for (const auto& c : cases) {
         const std::string path = Write(c.name, c.bytes);

@@ -53,7 +53,8 @@ TEST_F(CaptureReader, OffsetShiftsSampleCountedFormats) {
     std::string csv = "sample,A,B,C\n";
     for (uint32_t p = 0; p < 20; ++p)
         csv += std::to_string(p) + "," + std::to_string(LevelAt(w.signals[0], p)) + "," +
-               std::to_string(LevelAt(w.signals[1], p)) + "," + std::to_string(LevelAt(w.signals[2], p)) + "\n";
+               std::to_string(LevelAt(w.signals[1], p)) + "," + std::to_string(LevelAt(w.signals[2], p)) +
+               "\n";
     const std::string sr = (dir / "t.sr").string();
     WriteSigrokSession(w, sr);
     CaptureReadOptions options;

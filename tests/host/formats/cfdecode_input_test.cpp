@@ -71,12 +71,9 @@ TEST(CfdecodeInput, PipedAndCompressedCapturesDecodeLikeThePlainFile) {
             std::string input;  // piped on standard input when set
             std::string path;
         } runs[] = {
-            {"piped", plain.path(), "-"},
-            {"a pipe by its name", plain.path(), "/dev/stdin"},
-            {"gzip", "", gz.path()},
-            {"zstd", "", zst.path()},
-            {"gzip piped", gz.path(), "-"},
-            {"gzip without a name", "", unnamed.path()},
+            {"piped", plain.path(), "-"},   {"a pipe by its name", plain.path(), "/dev/stdin"},
+            {"gzip", "", gz.path()},        {"zstd", "", zst.path()},
+            {"gzip piped", gz.path(), "-"}, {"gzip without a name", "", unnamed.path()},
         };
         for (const auto& run : runs) {
             const ProgramResult result = RunCfdecodePiped(run.input, {run.path, "--format", "csv"});

@@ -32,12 +32,12 @@ TEST(DsviewSession, ReadsProbesAcrossBlocks) {
     const std::string low(1, '\0');
     DsviewReadNotes notes;
     const Waveform w = ReadBytes(ZipBytes({{"header", header},
-                                        {"L-0/0", "\x03"},
-                                        {"L-0/1", "\xF8"},
-                                        {"L-0/2", "\x07"},
-                                        {"L-3/0", low},
-                                        {"L-3/1", low},
-                                        {"L-3/2", low}}),
+                                           {"L-0/0", "\x03"},
+                                           {"L-0/1", "\xF8"},
+                                           {"L-0/2", "\x07"},
+                                           {"L-3/0", low},
+                                           {"L-3/1", low},
+                                           {"L-3/2", low}}),
                                  &notes);
     ASSERT_EQ(w.signals.size(), 2u);
     EXPECT_EQ(w.signals[0].name, "IORD-");

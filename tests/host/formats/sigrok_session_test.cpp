@@ -42,8 +42,9 @@ protected:
     // A session of `unit`-byte samples cut into members of the given
     // lengths (in samples); logic-1-N is kept uncompressed when N is in
     // `stored`.
-    std::string MakeSession(const char* name, const std::string& metadata, const std::string& samples, size_t unit,
-                            const std::vector<size_t>& lengths, const std::set<size_t>& stored = {}) {
+    std::string MakeSession(const char* name, const std::string& metadata, const std::string& samples,
+                            size_t unit, const std::vector<size_t>& lengths,
+                            const std::set<size_t>& stored = {}) {
         const std::string path = File(name);
         int error = 0;
         zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -56,7 +57,9 @@ protected:
         }
         EXPECT_EQ(at, samples.size());
         for (size_t i = 0; i < members.size(); ++i) {
-            const std::string member = i == 0 ? "version" : i == 1 ? "metadata" : "logic-1-" + std::to_string(i - 1);
+            const std::string member = i == 0   ? "version"
+                                       : i == 1 ? "metadata"
+                                                : "logic-1-" + std::to_string(i - 1);
             zip_source_t* source = zip_source_buffer(zip, members[i].data(), members[i].size(), 0);
             const zip_int64_t index = zip_file_add(zip, member.c_str(), source, ZIP_FL_OVERWRITE);
             EXPECT_GE(index, 0);
@@ -74,7 +77,8 @@ Waveform Sample() {
     w.secondsPerPosition = 1e-8;
     for (int i = 0; i < 26; ++i) {
         Signal s{"S" + std::to_string(i), static_cast<uint8_t>(i % 2), {}};
-        for (uint32_t p = static_cast<uint32_t>(3 + i); p < 5000; p += static_cast<uint32_t>(17 + i * 7)) s.changes.push_back(p);
+        for (uint32_t p = static_cast<uint32_t>(3 + i); p < 5000; p += static_cast<uint32_t>(17 + i * 7))
+            s.changes.push_back(p);
         w.signals.push_back(s);
     }
     return w;
@@ -82,7 +86,8 @@ Waveform Sample() {
 
 std::string Metadata(const std::string& extra) {
     return "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\ntotal probes=2\n"
-           "samplerate=1 MHz\nprobe1=A\nprobe2=B\n" + extra;
+           "samplerate=1 MHz\nprobe1=A\nprobe2=B\n" +
+           extra;
 }
 
 TEST_F(SigrokSession, RoundTrip) {
@@ -108,7 +113,8 @@ TEST_F(SigrokSession, RoundTripAcrossChunks) {
     constexpr uint32_t kPerChunk = (4u << 20) / 4;  // 26 signals: 4-byte samples
     Waveform w;
     w.endPosition = 3 * kPerChunk + 17;
-    for (int i = 0; i < 26; ++i) w.signals.push_back({"S" + std::to_string(i), static_cast<uint8_t>(i % 2), {}});
+    for (int i = 0; i < 26; ++i)
+        w.signals.push_back({"S" + std::to_string(i), static_cast<uint8_t>(i % 2), {}});
     w.signals[0].changes = {kPerChunk - 1, kPerChunk, 2 * kPerChunk + 1, 3 * kPerChunk};
     w.signals[25].changes = {1, kPerChunk + 1, 3 * kPerChunk + 16};
     w.signals[7].changes = {5, 2 * kPerChunk};
@@ -132,9 +138,12 @@ TEST_F(SigrokSession, DisabledProbeKeepsItsBit) {
     // probe2 has no name: bit 1 is skipped, probe3 is bit 2.
     std::string data;
     for (int s = 0; s < 8; ++s) data.push_back(static_cast<char>(s & 0x07));
-    const auto path = MakeZip("gap.sr", {{"version", "2"},
-        {"metadata", "[device 1]\ntotal probes=3\nprobe1=X\nprobe3=Z\nunitsize=1\nsamplerate=24 MHz\n"},
-        {"logic-1-1", data.substr(0, 4)}, {"logic-1-2", data.substr(4)}});
+    const auto path = MakeZip(
+        "gap.sr",
+        {{"version", "2"},
+         {"metadata", "[device 1]\ntotal probes=3\nprobe1=X\nprobe3=Z\nunitsize=1\nsamplerate=24 MHz\n"},
+         {"logic-1-1", data.substr(0, 4)},
+         {"logic-1-2", data.substr(4)}});
     const Waveform r = ReadSigrokSession(path);
     ASSERT_EQ(r.signals.size(), 2u);
     EXPECT_EQ(r.signals[0].changes, (std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7}));
@@ -157,7 +166,8 @@ Waveform Expected(const std::string& samples, size_t unit, int totalProbes, cons
     w.endPosition = static_cast<uint32_t>(count);
     auto value = [&](size_t i) {
         uint64_t v = 0;
-        for (size_t b = 0; b < unit; ++b) v |= uint64_t{static_cast<uint8_t>(samples[i * unit + b])} << (8 * b);
+        for (size_t b = 0; b < unit; ++b)
+            v |= uint64_t{static_cast<uint8_t>(samples[i * unit + b])} << (8 * b);
         return v;
     };
     for (int probe = 1; probe <= totalProbes; ++probe) {
@@ -174,10 +184,12 @@ Waveform Expected(const std::string& samples, size_t unit, int totalProbes, cons
 }
 
 std::string SessionMetadata(size_t unit, int totalProbes, const std::set<int>& disabled) {
-    std::string text = "[device 1]\ncapturefile=logic-1\nsamplerate=50 MHz\nunitsize=" + std::to_string(unit) +
-                       "\ntotal probes=" + std::to_string(totalProbes) + "\n";
+    std::string text =
+        "[device 1]\ncapturefile=logic-1\nsamplerate=50 MHz\nunitsize=" + std::to_string(unit) +
+        "\ntotal probes=" + std::to_string(totalProbes) + "\n";
     for (int probe = 1; probe <= totalProbes; ++probe) {
-        if (disabled.count(probe) == 0) text += "probe" + std::to_string(probe) + "=P" + std::to_string(probe) + "\n";
+        if (disabled.count(probe) == 0)
+            text += "probe" + std::to_string(probe) + "=P" + std::to_string(probe) + "\n";
     }
     return text;
 }
@@ -209,10 +221,18 @@ std::string MakeSamples(size_t count, size_t unit, const std::vector<size_t>& le
             --quiet;
         } else {
             switch (random() % 6) {
-            case 0: quiet = random() % 400; break;
-            case 1: clock = 64 + random() % 200; break;
-            case 2: value ^= (random() & random()) & mask; break;
-            default: value ^= uint64_t{1} << (random() % (8 * unit)); break;
+                case 0:
+                    quiet = random() % 400;
+                    break;
+                case 1:
+                    clock = 64 + random() % 200;
+                    break;
+                case 2:
+                    value ^= (random() & random()) & mask;
+                    break;
+                default:
+                    value ^= uint64_t{1} << (random() % (8 * unit));
+                    break;
             }
         }
         for (size_t b = 0; b < unit; ++b) samples.push_back(static_cast<char>(value >> (8 * b)));
@@ -239,31 +259,38 @@ TEST_F(SigrokSession, SamplesBecomeChangesAcrossMembers) {
         {4, 26, {7, 8, 26}, {20000}, {}},
         {5, 34, {2, 33}, {4000, 4001}, {}},
         {8, 64, {}, {2048, 3000, 1}, {2}},
-        {8, 64, [] {
+        {8,
+         64,
+         [] {
              std::set<int> lowOff;
              for (int p = 1; p <= 32; ++p) lowOff.insert(p);
              return lowOff;
-         }(), {1500, 1500}, {}},
+         }(),
+         {1500, 1500},
+         {}},
     };
     uint64_t seed = 1;
     for (const auto& c : cases) {
         size_t count = 0;
         for (size_t length : c.lengths) count += length;
         const std::string samples = MakeSamples(count, c.unit, c.lengths, seed++);
-        const std::string path =
-            MakeSession("many.sr", SessionMetadata(c.unit, c.probes, c.disabled), samples, c.unit, c.lengths, c.stored);
+        const std::string path = MakeSession("many.sr", SessionMetadata(c.unit, c.probes, c.disabled),
+                                             samples, c.unit, c.lengths, c.stored);
         const Waveform expected = Expected(samples, c.unit, c.probes, c.disabled);
         SigrokReadNotes notes;
         const Waveform read = ReadSigrokSession(path, &notes);
-        SCOPED_TRACE("unitsize " + std::to_string(c.unit) + ", " + std::to_string(c.lengths.size()) + " members");
+        SCOPED_TRACE("unitsize " + std::to_string(c.unit) + ", " + std::to_string(c.lengths.size()) +
+                     " members");
         EXPECT_EQ(notes.samples, count);
         EXPECT_EQ(read.endPosition, expected.endPosition);
         ASSERT_EQ(read.signals.size(), expected.signals.size());
         for (size_t i = 0; i < expected.signals.size(); ++i) {
             EXPECT_EQ(read.signals[i].name, expected.signals[i].name);
-            EXPECT_EQ(read.signals[i].initialLevel, expected.signals[i].initialLevel) << expected.signals[i].name;
+            EXPECT_EQ(read.signals[i].initialLevel, expected.signals[i].initialLevel)
+                << expected.signals[i].name;
             EXPECT_EQ(read.signals[i].changes, expected.signals[i].changes) << expected.signals[i].name;
-            EXPECT_GE(read.signals[i].changes.capacity(), read.signals[i].changes.size() + 2);  // room for ToTransitionList
+            EXPECT_GE(read.signals[i].changes.capacity(),
+                      read.signals[i].changes.size() + 2);  // room for ToTransitionList
         }
         // The same bytes from memory.
         std::ifstream in(path, std::ios::binary);
@@ -283,7 +310,8 @@ TEST_F(SigrokSession, LargeMemberIsReadInBlocks) {
     for (size_t length : lengths) count += length;
     // Toggles on both sides of each member boundary and of the block
     // boundary inside the large member.
-    const size_t toggles[] = {999, 1000, 1001, 1000 + (16u << 20) - 1, 1000 + (16u << 20), count - 1000, count - 1};
+    const size_t toggles[] = {999,          1000,     1001, 1000 + (16u << 20) - 1, 1000 + (16u << 20),
+                              count - 1000, count - 1};
     std::string samples(count, '\0');
     char level = 0;
     for (size_t i = 0, next = 0; i < count; ++i) {
@@ -333,9 +361,7 @@ TEST_F(SigrokSession, DamagedMemberIsNamed) {
         }
         ASSERT_LT(at, bytes.size());
         bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
-        {
-            std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-        }
+        { std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes; }
         try {
             ReadSigrokSession(path);
             ADD_FAILURE() << "a damaged member was accepted";
@@ -362,25 +388,23 @@ TEST_F(SigrokSession, ImplausibleCompressedSizeIsNotBelieved) {
     // 20, the name at 46.
     const std::string name = "logic-1-1";
     size_t entry = std::string::npos;
-    for (size_t at = bytes.find("PK\x01\x02"); at != std::string::npos; at = bytes.find("PK\x01\x02", at + 1)) {
+    for (size_t at = bytes.find("PK\x01\x02"); at != std::string::npos;
+         at = bytes.find("PK\x01\x02", at + 1)) {
         if (bytes.compare(at + 46, name.size(), name) == 0) entry = at;
     }
     ASSERT_NE(entry, std::string::npos);
     const char huge[4] = {0, 0, 0, static_cast<char>(0xFB)};
     bytes.replace(entry + 20, 4, huge, 4);
-    {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
+    { std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes; }
     const Waveform expected = Expected(samples, 1, 8, {});
     const Waveform read = ReadSigrokSession(path);
     ASSERT_EQ(read.signals.size(), expected.signals.size());
-    for (size_t i = 0; i < expected.signals.size(); ++i) EXPECT_EQ(read.signals[i].changes, expected.signals[i].changes);
+    for (size_t i = 0; i < expected.signals.size(); ++i)
+        EXPECT_EQ(read.signals[i].changes, expected.signals[i].changes);
 }
 
 TEST_F(SigrokSession, BrokenFilesAreRefusedWithPlace) {
-    {
-        std::ofstream(File("junk.sr")) << "this is not a zip archive at all";
-    }
+    { std::ofstream(File("junk.sr")) << "this is not a zip archive at all"; }
     const struct {
         std::string path;
         const char* expected;
@@ -392,9 +416,11 @@ TEST_F(SigrokSession, BrokenFilesAreRefusedWithPlace) {
          "not a multiple of unitsize"},
         {MakeZip("unit9.sr", {{"metadata", Metadata("unitsize=9\n")}, {"logic-1-1", std::string(9, '\0')}}),
          "unitsize 9 is not supported"},
-        {MakeZip("probes.sr", {{"metadata", "[device 1]\ntotal probes=9\nunitsize=1\nprobe1=A\n"}, {"logic-1-1", "\0"}}),
+        {MakeZip("probes.sr",
+                 {{"metadata", "[device 1]\ntotal probes=9\nunitsize=1\nprobe1=A\n"}, {"logic-1-1", "\0"}}),
          "do not fit"},
-        {MakeZip("gap.sr", {{"metadata", Metadata("unitsize=1\n")}, {"logic-1-1", "\0"}, {"logic-1-3", "\0"}}),
+        {MakeZip("gap.sr",
+                 {{"metadata", Metadata("unitsize=1\n")}, {"logic-1-1", "\0"}, {"logic-1-3", "\0"}}),
          "logic-1-2 is missing"},
         {MakeZip("nodata.sr", {{"metadata", Metadata("unitsize=1\n")}}), "no logic data"},
         {MakeZip("version.sr", {{"version", "3"}, {"metadata", Metadata("")}}), "format 3"},
@@ -419,9 +445,13 @@ TEST_F(SigrokSession, TruncatedArchiveIsRefused) {
 }
 
 TEST(Samplerate, ParseAndFormat) {
-    const struct { const char* text; uint64_t hz; } cases[] = {
-        {"1 MHz", 1000000}, {"24 MHz", 24000000}, {"2.5 MHz", 2500000}, {"1 GHz", 1000000000},
-        {"500 kHz", 500000}, {"100 Hz", 100}, {"12000000", 12000000}, {"fast", 0}, {"3 parsecs", 0},
+    const struct {
+        const char* text;
+        uint64_t hz;
+    } cases[] = {
+        {"1 MHz", 1000000},     {"24 MHz", 24000000}, {"2.5 MHz", 2500000},
+        {"1 GHz", 1000000000},  {"500 kHz", 500000},  {"100 Hz", 100},
+        {"12000000", 12000000}, {"fast", 0},          {"3 parsecs", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseSamplerate(c.text), c.hz) << c.text;
     EXPECT_EQ(FormatSamplerate(100000000), "100 MHz");

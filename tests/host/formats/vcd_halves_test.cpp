@@ -7,8 +7,8 @@
 // read exactly as one reader reads them, errors included.
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <cctype>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -76,16 +76,19 @@ std::string RandomDump(std::mt19937& random, bool& broken) {
             text += "r1.5 &" + std::string(eol);
         } else if (kind < 85) {
             // A section over several lines, with what looks like a timestamp.
-            text += "$comment" + std::string(eol) + "#" + std::to_string(time + 7) + eol + "1!" + eol + "$end" + eol;
+            text += "$comment" + std::string(eol) + "#" + std::to_string(time + 7) + eol + "1!" + eol +
+                    "$end" + eol;
         } else if (kind < 88) {
-            text += "$dumpall" + std::string(eol) + "#" + std::to_string(time + 1) + eol + "1!" + eol + "$end" + eol;
+            text += "$dumpall" + std::string(eol) + "#" + std::to_string(time + 1) + eol + "1!" + eol +
+                    "$end" + eol;
         } else if (kind < 90) {
             // Dumping off (a stretch without data, perhaps across the
             // middle) and, mostly, on again later.
             text += "$dumpoff" + std::string(eol) + "x!" + eol + "bxxxx $" + eol + "$end" + eol;
             if (chance(70)) {
                 time += 1 + random() % 4;
-                text += "#" + std::to_string(time) + eol + "$dumpon" + eol + "1!" + eol + "b0110 $" + eol + "$end" + eol;
+                text += "#" + std::to_string(time) + eol + "$dumpon" + eol + "1!" + eol + "b0110 $" + eol +
+                        "$end" + eol;
             }
         } else if (kind < 92 && chance(50)) {
             // Faults: a timestamp going back, an unknown code, noise.

@@ -11,9 +11,8 @@ namespace {
 
 TEST(ToTransitionList, LevelsAgreeWithTheToggleModel) {
     const fd::host::Signal signals[] = {
-        {"high", 1, {}},         {"low", 0, {}},           {"h", 1, {5, 9, 10}},
-        {"l", 0, {5, 9, 10}},    {"l0", 0, {0, 4}},        {"h0", 1, {0, 4, 6}},
-        {"edge", 0, {1}},        {"only0", 1, {0}},
+        {"high", 1, {}},   {"low", 0, {}},       {"h", 1, {5, 9, 10}}, {"l", 0, {5, 9, 10}},
+        {"l0", 0, {0, 4}}, {"h0", 1, {0, 4, 6}}, {"edge", 0, {1}},     {"only0", 1, {0}},
     };
     for (const auto& signal : signals) {
         const fd::test::OwnedChannel owned(fd::host::ToTransitionList(signal));
@@ -28,7 +27,7 @@ TEST(ToTransitionList, LevelsAgreeWithTheToggleModel) {
 // build the very list the copying form builds.
 TEST(ToTransitionList, InPlaceGivesTheCopiedList) {
     const fd::host::Signal signals[] = {
-        {"high", 1, {}}, {"low", 0, {}},         {"h", 1, {5, 9, 10}}, {"l", 0, {5, 9, 10}},
+        {"high", 1, {}},   {"low", 0, {}},       {"h", 1, {5, 9, 10}}, {"l", 0, {5, 9, 10}},
         {"l0", 0, {0, 4}}, {"h0", 1, {0, 4, 6}}, {"only0", 1, {0}},    {"zeros", 0, {0, 0, 3}},
     };
     for (const auto& signal : signals) {

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 struct LevelCase {
     std::vector<uint32_t> positions;
     uint32_t at;
@@ -55,7 +54,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FindTransition, IndexOfGoverningTransition) {
     fd::test::OwnedChannel f({5, 10, 15, 20, 25});
-    const struct { uint32_t at; int32_t index; } cases[] = {
+    const struct {
+        uint32_t at;
+        int32_t index;
+    } cases[] = {
         {0, 0}, {4, 0}, {5, 0}, {9, 0}, {10, 1}, {14, 1}, {15, 2}, {24, 3}, {25, 4}, {1000, 4},
     };
     for (const auto& c : cases) EXPECT_EQ(fd::FindTransition(f.channel, c.at), c.index) << c.at;
@@ -101,15 +103,15 @@ struct HeldCase {
 
 TEST(LevelHeldUntil, FirstPositionWhereTheLevelDiffers) {
     const HeldCase cases[] = {
-        {k123, 0, 1000, 200},    // the first transition changes nothing
-        {k123, 150, 1000, 200},  //
-        {k123, 200, 1000, 300},  // from a transition's own position
-        {k123, 299, 1000, 300},  //
-        {k123, 300, 1000, 1000}, // holds to the limit
-        {k123, 150, 200, 200},   // a change at the limit is past it
-        {k123, 150, 180, 180},   //
+        {k123, 0, 1000, 200},     // the first transition changes nothing
+        {k123, 150, 1000, 200},   //
+        {k123, 200, 1000, 300},   // from a transition's own position
+        {k123, 299, 1000, 300},   //
+        {k123, 300, 1000, 1000},  // holds to the limit
+        {k123, 150, 200, 200},    // a change at the limit is past it
+        {k123, 150, 180, 180},    //
         {kStartsLow, 0, 1000, 50},
-        {{10, 20, 20, 30}, 10, 1000, 30},  // a pulse of no width ends nothing
+        {{10, 20, 20, 30}, 10, 1000, 30},          // a pulse of no width ends nothing
         {{10, 20, 25, 25, 25, 40}, 22, 1000, 25},  // three at one position: one change
         {{70}, 0, 500, 500},
         {{}, 3, 500, 500},

@@ -4,8 +4,8 @@ namespace fd::test {
 
 const char* LineName(int line) {
     static const char* const kNames[kLineCount] = {
-        "DMARQ", "DMACK", "CS1", "CS0", "A0",  "A1",  "A2",  "IORD", "IOWR", "IORDY", "D0",  "D1",  "D2",
-        "D3",    "D4",    "D5",  "D6",  "D7",  "D8",  "D9",  "D10",  "D11",  "D12",   "D13", "D14", "D15",
+        "DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2", "IORD", "IOWR", "IORDY", "D0",  "D1",  "D2",
+        "D3",    "D4",    "D5",  "D6",  "D7", "D8", "D9", "D10",  "D11",  "D12",   "D13", "D14", "D15",
     };
     return kNames[line];
 }

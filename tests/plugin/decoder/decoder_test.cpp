@@ -97,8 +97,8 @@ const CycleCase kCycleCases[] = {
     {"DmaWriteWithoutRequest", kMultiwordDma, false, 0, 0xBEEF, 0, 0},
     {"BothSelectsAsserted", 6, true, 0, 0x0050, 0, 0},
     {"NoSelectWithoutDmack", 63, true, 1, 0x0050, 0, 0},
-        {"Cs1WithLowAddress", 40, false, 0, 0x0050, 0, 0},
-        {"Cs0WithDmack", 23, true, 1, 0x0050, 0, 0},
+    {"Cs1WithLowAddress", 40, false, 0, 0x0050, 0, 0},
+    {"Cs0WithDmack", 23, true, 1, 0x0050, 0, 0},
 };
 
 TEST_F(Decoder, EveryCycleCodeRecordsItsRegisterOrNothing) {
@@ -133,8 +133,8 @@ TEST_F(Decoder, SelectCardHeadFirstMeansNoStartInTheWholeDecode) {
     const uint32_t status = bus.Read(kStatusCommand, 0x50);
     const std::vector<uint32_t> words = bus.UltraIn({1, 2});
     EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(select, 0xE0, 4010), R(status, 0x50, 4011),
-                                                R(words[0], kReadBlock, kReadBlock), R(words[0], 1, kDataRead),
-                                                R(words[1], 2, kDataRead)}));
+                                                R(words[0], kReadBlock, kReadBlock),
+                                                R(words[0], 1, kDataRead), R(words[1], 2, kDataRead)}));
     EXPECT_EQ(fd::Transfer().cardHead, 0xE0);
 }
 
@@ -154,20 +154,18 @@ TEST_F(Decoder, StrobeFallingWhileTheOtherIsLowIsNoCycle) {
 TEST_F(Decoder, UltraDmaInTakesWordsOnBothEdges) {
     BusScript bus;
     const std::vector<uint32_t> at = bus.UltraIn({0x1111, 0x2222, 0x3333, 0x8001});
-    EXPECT_EQ(Decode(bus),
-              (std::vector<Record>{kLead, R(at[0], kReadBlock, kReadBlock), R(at[0], 0, kStart),
-                                   R(at[0], 0x1111, kDataRead), R(at[1], 0x2222, kDataRead),
-                                   R(at[2], 0x3333, kDataRead), R(at[3], 0x8001, kDataRead)}));
+    EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(at[0], kReadBlock, kReadBlock), R(at[0], 0, kStart),
+                                                R(at[0], 0x1111, kDataRead), R(at[1], 0x2222, kDataRead),
+                                                R(at[2], 0x3333, kDataRead), R(at[3], 0x8001, kDataRead)}));
     EXPECT_EQ(fd::Transfer().wordCount, 4);
 }
 
 TEST_F(Decoder, UltraDmaOutTakesWordsOnBothEdges) {
     BusScript bus;
     const std::vector<uint32_t> at = bus.UltraOut({0x8001, 0xFFFF, 0});
-    EXPECT_EQ(Decode(bus),
-              (std::vector<Record>{kLead, R(at[0], kWriteBlock, kWriteBlock), R(at[0], 0, kStart),
-                                   R(at[0], 0x8001, kDataWrite), R(at[1], 0xFFFF, kDataWrite),
-                                   R(at[2], 0, kDataWrite)}));
+    EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(at[0], kWriteBlock, kWriteBlock),
+                                                R(at[0], 0, kStart), R(at[0], 0x8001, kDataWrite),
+                                                R(at[1], 0xFFFF, kDataWrite), R(at[2], 0, kDataWrite)}));
 }
 
 // Words on the rising edges of a burst whose first edge rises.
@@ -242,8 +240,8 @@ TEST_F(Decoder, UltraDmaBurstJoinedMidwayNeedsTheReceiverReady) {
     bus.Set({{kIord, 1}});
     CaptureImage image = bus.Capture();
     image.SetStart(start);
-    EXPECT_EQ(Decode(image), (std::vector<Record>{kLead, R(rising, kWriteBlock, kWriteBlock), R(rising, 0, kStart),
-                                                  R(rising, 0x1234, kDataWrite)}));
+    EXPECT_EQ(Decode(image), (std::vector<Record>{kLead, R(rising, kWriteBlock, kWriteBlock),
+                                                  R(rising, 0, kStart), R(rising, 0x1234, kDataWrite)}));
 }
 
 std::vector<uint32_t> Counting(uint32_t count, uint32_t first = 0) {
@@ -485,8 +483,9 @@ TEST_F(Decoder, UltraDmaOutOpeningIsNoMultiwordWrite) {
     bus.Set({{kIordy, 1}});
     bus.Set({{kDmarq, 0}});
     bus.Set({{kDmack, 1}});
-    EXPECT_EQ(Decode(bus), (std::vector<Record>{kLead, R(at[0], kWriteBlock, kWriteBlock), R(at[0], 0, kStart),
-                                                R(at[0], 0x1234, kDataWrite), R(at[1], 0x5678, kDataWrite)}));
+    EXPECT_EQ(Decode(bus),
+              (std::vector<Record>{kLead, R(at[0], kWriteBlock, kWriteBlock), R(at[0], 0, kStart),
+                                   R(at[0], 0x1234, kDataWrite), R(at[1], 0x5678, kDataWrite)}));
     EXPECT_EQ(fd::Transfer().wordCount, 2);
 }
 
@@ -538,39 +537,79 @@ struct BurstCase {
 
 const BurstCase kBurstCases[] = {
     {"HostPausesADataInBurst",
-     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIord, 0},  // STOP negated, HDMARDY- asserted
-      {kIordy, 0, 0x1001}, {kIordy, 1, 0x1002},
-      {kIord, 1},               // HDMARDY- negated: a pause
-      {kIordy, 0, 0x1003},      // the card finishes a word
-      {kIord, 0},               // ready again
+     {{kDmarq, 1},
+      {kDmack, 0},
+      {kIowr, 0},
+      {kIord, 0},  // STOP negated, HDMARDY- asserted
+      {kIordy, 0, 0x1001},
+      {kIordy, 1, 0x1002},
+      {kIord, 1},           // HDMARDY- negated: a pause
+      {kIordy, 0, 0x1003},  // the card finishes a word
+      {kIord, 0},           // ready again
       {kIordy, 1, 0x1004},
-      {kDmarq, 0}, {kIowr, 1}, {kIord, 1}, {kDmack, 1}}},
+      {kDmarq, 0},
+      {kIowr, 1},
+      {kIord, 1},
+      {kDmack, 1}}},
     {"HostEndsADataInBurst",
-     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIord, 0},
-      {kIordy, 0, 0x2001}, {kIordy, 1, 0x2002}, {kIordy, 0, 0x2003},
-      {kIord, 1},               // HDMARDY- negated, then STOP
-      {kIordy, 1, 0x2004},      // a word within tRFS
-      {kIowr, 1}, {kDmarq, 0}, {kDmack, 1}}},
+     {{kDmarq, 1},
+      {kDmack, 0},
+      {kIowr, 0},
+      {kIord, 0},
+      {kIordy, 0, 0x2001},
+      {kIordy, 1, 0x2002},
+      {kIordy, 0, 0x2003},
+      {kIord, 1},           // HDMARDY- negated, then STOP
+      {kIordy, 1, 0x2004},  // a word within tRFS
+      {kIowr, 1},
+      {kDmarq, 0},
+      {kDmack, 1}}},
     {"CardPausesADataOutBurst",
-     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIordy, 0},  // STOP negated, DDMARDY- asserted
-      {kIord, 0, 0x3001}, {kIord, 1, 0x3002},
-      {kIordy, 1},              // DDMARDY- negated: a pause
-      {kIord, 0, 0x3003},       // the host finishes a word
-      {kIordy, 0},              // ready again while HSTROBE is low
+     {{kDmarq, 1},
+      {kDmack, 0},
+      {kIowr, 0},
+      {kIordy, 0},  // STOP negated, DDMARDY- asserted
+      {kIord, 0, 0x3001},
+      {kIord, 1, 0x3002},
+      {kIordy, 1},         // DDMARDY- negated: a pause
+      {kIord, 0, 0x3003},  // the host finishes a word
+      {kIordy, 0},         // ready again while HSTROBE is low
       {kIord, 1, 0x3004},
-      {kIowr, 1}, {kDmarq, 0}, {kDmack, 1}}},
+      {kIowr, 1},
+      {kDmarq, 0},
+      {kDmack, 1}}},
     {"CardEndsADataOutBurstAfterAnOddWord",
-     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIordy, 0},
-      {kIord, 0, 0x4001}, {kIord, 1, 0x4002}, {kIord, 0, 0x4003},
-      {kIordy, 1},              // DDMARDY- rises while HSTROBE is low
-      {kDmarq, 0}, {kIowr, 1}, {kIord, 1}, {kDmack, 1}}},
+     {{kDmarq, 1},
+      {kDmack, 0},
+      {kIowr, 0},
+      {kIordy, 0},
+      {kIord, 0, 0x4001},
+      {kIord, 1, 0x4002},
+      {kIord, 0, 0x4003},
+      {kIordy, 1},  // DDMARDY- rises while HSTROBE is low
+      {kDmarq, 0},
+      {kIowr, 1},
+      {kIord, 1},
+      {kDmack, 1}}},
     {"BurstsOneWayThenTheOther",
-     {{kDmarq, 1}, {kDmack, 0}, {kIowr, 0}, {kIord, 0},
-      {kIordy, 0, 0x5001}, {kIordy, 1, 0x5002},
-      {kIowr, 1}, {kIord, 1}, {kDmack, 1},
-      {kDmack, 0}, {kIowr, 0}, {kIordy, 0},
-      {kIord, 0, 0x5003}, {kIord, 1, 0x5004},
-      {kIowr, 1}, {kIordy, 1}, {kDmarq, 0}, {kDmack, 1}}},
+     {{kDmarq, 1},
+      {kDmack, 0},
+      {kIowr, 0},
+      {kIord, 0},
+      {kIordy, 0, 0x5001},
+      {kIordy, 1, 0x5002},
+      {kIowr, 1},
+      {kIord, 1},
+      {kDmack, 1},
+      {kDmack, 0},
+      {kIowr, 0},
+      {kIordy, 0},
+      {kIord, 0, 0x5003},
+      {kIord, 1, 0x5004},
+      {kIowr, 1},
+      {kIordy, 1},
+      {kDmarq, 0},
+      {kDmack, 1}}},
 };
 
 TEST_F(Decoder, UltraDmaReadyLinesCarryNoWordsOnceTheBurstShowedItsWay) {
@@ -647,7 +686,8 @@ TEST_F(Decoder, MultiwordDmaNeedsTheOtherStrobeSteadyOverThePulse) {
             EXPECT_EQ(records, (std::vector<Record>{kLead, R(fall, 0, kStart), R(fall, 0xABCD, c.fieldId)}));
         } else {
             // The toggling strobe may carry Ultra DMA words; no multiword cycle.
-            for (const Record& record : records) EXPECT_TRUE(record.fieldId != 4017 && record.fieldId != 4018);
+            for (const Record& record : records)
+                EXPECT_TRUE(record.fieldId != 4017 && record.fieldId != 4018);
         }
     }
 }
@@ -712,10 +752,9 @@ TEST_F(Decoder, PositionsAboveTwoToTheThirtyFirst) {
         const std::vector<uint32_t> at = bus.UltraIn({7, 8});
         CaptureImage image = bus.Capture(5);
         image.SetStart(origin - 1);
-        EXPECT_EQ(Decode(image),
-                  (std::vector<Record>{kLead, R(status, 0, kStart), R(status, 0x50, 4011),
-                                       R(at[0], kReadBlock, kReadBlock), R(at[0], 7, kDataRead),
-                                       R(at[1], 8, kDataRead)}))
+        EXPECT_EQ(Decode(image), (std::vector<Record>{kLead, R(status, 0, kStart), R(status, 0x50, 4011),
+                                                      R(at[0], kReadBlock, kReadBlock),
+                                                      R(at[0], 7, kDataRead), R(at[1], 8, kDataRead)}))
             << std::hex << origin;
         // A window start above the cycles leaves nothing.
         image.SetStart(bus.now());
@@ -746,7 +785,8 @@ TEST_F(Decoder, PositionalFallbackWritesTheNumbersBack) {
     BusScript bus = SampleTraffic();
     const std::vector<Record> reference = Decode(bus);  // channels 0..25, DMARQ -1 in the settings
     ASSERT_GT(reference.size(), 5u);
-    for (int field = 0; field < FdChannelFieldCount; ++field) EXPECT_EQ(fd::LiveSettings().channel[field], field);
+    for (int field = 0; field < FdChannelFieldCount; ++field)
+        EXPECT_EQ(fd::LiveSettings().channel[field], field);
 
     fd::SetDefaults(fd::LiveSettings());
     std::vector<ChannelSpec> specs = bus.Channels();
@@ -837,7 +877,8 @@ TEST(ComposeSectorAddress, WrapsIn32BitsAndSignExtends) {
         {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, static_cast<int32_t>(0x7EFEFEFFu)},
     };
     for (const ComposeCase& c : cases) {
-        EXPECT_EQ(fd::ComposeSectorAddress(c.cardHead, c.cylinderHigh, c.cylinderLow, c.sectorNumber), c.address)
+        EXPECT_EQ(fd::ComposeSectorAddress(c.cardHead, c.cylinderHigh, c.cylinderLow, c.sectorNumber),
+                  c.address)
             << c.cardHead << " " << c.cylinderHigh << " " << c.cylinderLow << " " << c.sectorNumber;
     }
 }

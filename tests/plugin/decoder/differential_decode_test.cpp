@@ -60,15 +60,18 @@ bool PathsAgree(FdCapture& capture, const Fields& fields, const std::string& whe
     fd::SelectQueryPath(fd::QueryPath::Cursors);
     EXPECT_EQ(fast.finished, reference.finished) << where;
     EXPECT_EQ(fast.fields, reference.fields) << where;
-    const auto mismatch =
-        std::mismatch(fast.records.begin(), fast.records.end(), reference.records.begin(), reference.records.end());
+    const auto mismatch = std::mismatch(fast.records.begin(), fast.records.end(), reference.records.begin(),
+                                        reference.records.end());
     if (mismatch.first != fast.records.end() || mismatch.second != reference.records.end()) {
         ADD_FAILURE() << where << ": record " << (mismatch.first - fast.records.begin()) << " of "
-                      << fast.records.size() << " (bisection: " << reference.records.size() << ")\n  cursors   "
-                      << (mismatch.first != fast.records.end() ? ::testing::PrintToString(*mismatch.first) : "-")
+                      << fast.records.size() << " (bisection: " << reference.records.size()
+                      << ")\n  cursors   "
+                      << (mismatch.first != fast.records.end() ? ::testing::PrintToString(*mismatch.first)
+                                                               : "-")
                       << "\n  bisection "
-                      << (mismatch.second != reference.records.end() ? ::testing::PrintToString(*mismatch.second)
-                                                                      : "-");
+                      << (mismatch.second != reference.records.end()
+                              ? ::testing::PrintToString(*mismatch.second)
+                              : "-");
         return false;
     }
     return !::testing::Test::HasFailure();
@@ -202,7 +205,8 @@ TEST_P(DifferentialDecode, SynthesizedCapturesGiveTheSameRecords) {
         params.sectors = static_cast<uint32_t>(Uniform(rng, 1, 3));
         params.burstWords = Chance(rng, 0.5) ? 0 : static_cast<size_t>(Uniform(rng, 1, 300));
         params.edges = static_cast<uint64_t>(Uniform(rng, 1, 5000));
-        const auto& scenario = scenarios[static_cast<size_t>(Uniform(rng, 0, static_cast<int64_t>(scenarios.size()) - 1))];
+        const auto& scenario =
+            scenarios[static_cast<size_t>(Uniform(rng, 0, static_cast<int64_t>(scenarios.size()) - 1))];
         fd::sim::RunScenario(bus, scenario.name, params);
         const host::Waveform waveform = bus.Finish();
         host::CaptureImage image = host::CaptureImage::FromWaveform(waveform);
@@ -211,8 +215,8 @@ TEST_P(DifferentialDecode, SynthesizedCapturesGiveTheSameRecords) {
         // field names no channel.
         Fields fields = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
         if (Chance(rng, 0.3)) fields[static_cast<size_t>(Uniform(rng, 0, 10))] = 9999;
-        const std::string where =
-            "seed " + std::to_string(seed) + " capture " + std::to_string(i) + " (" + std::string(scenario.name) + ")";
+        const std::string where = "seed " + std::to_string(seed) + " capture " + std::to_string(i) + " (" +
+                                  std::string(scenario.name) + ")";
         ASSERT_TRUE(PathsAgree(*image.capture(), fields, where));
     }
 }

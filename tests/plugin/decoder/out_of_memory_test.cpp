@@ -146,7 +146,8 @@ int DecodeWithOneListAllocationFailing(FdCapture& capture, const std::vector<Rec
             finishedAfterFailure += listAllocations >= which ? 1 : 0;
         } else {
             EXPECT_LE(records.size(), complete.size()) << which;
-            EXPECT_TRUE(records.size() <= complete.size() && std::equal(records.begin(), records.end(), complete.begin()))
+            EXPECT_TRUE(records.size() <= complete.size() &&
+                        std::equal(records.begin(), records.end(), complete.begin()))
                 << which;
         }
     }
@@ -158,7 +159,8 @@ TEST_F(OutOfMemory, OneFailedListAllocationLosesNoRecords) {
     FdCapture& capture = *image.capture();
     ASSERT_TRUE(fd::DecodeAndPublish(capture));
     const std::vector<Record> complete = ReadRecords(capture);
-    EXPECT_GT(DecodeWithOneListAllocationFailing(capture, complete, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), 0);
+    EXPECT_GT(DecodeWithOneListAllocationFailing(capture, complete, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}),
+              0);
 }
 
 // A decode long enough for its lists' pages to be mapped ahead on another

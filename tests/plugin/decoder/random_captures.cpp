@@ -18,10 +18,18 @@ Scenario NoiseScenario(Rng& rng) {
     const int64_t length = Uniform(rng, 20, 2500);
     int64_t base = 0;
     switch (Uniform(rng, 0, 3)) {
-        case 0: base = 0; break;
-        case 1: base = Uniform(rng, 1, 1000); break;
-        case 2: base = 0x7FFFFF00LL + Uniform(rng, 0, 512); break;
-        default: base = 0xFFFFFFFFLL - length - Uniform(rng, 0, 50); break;
+        case 0:
+            base = 0;
+            break;
+        case 1:
+            base = Uniform(rng, 1, 1000);
+            break;
+        case 2:
+            base = 0x7FFFFF00LL + Uniform(rng, 0, 512);
+            break;
+        default:
+            base = 0xFFFFFFFFLL - length - Uniform(rng, 0, 50);
+            break;
     }
     s.first = static_cast<uint32_t>(base);
     s.last = static_cast<uint32_t>(base + length);
@@ -58,9 +66,12 @@ namespace {
 
 int RandomCode(Rng& rng) {
     switch (Uniform(rng, 0, 3)) {
-        case 0: return static_cast<int>(Uniform(rng, 0, 63));
-        case 1: return static_cast<int>(Uniform(rng, 24, 31));
-        default: return static_cast<int>(Uniform(rng, 46, 55));
+        case 0:
+            return static_cast<int>(Uniform(rng, 0, 63));
+        case 1:
+            return static_cast<int>(Uniform(rng, 24, 31));
+        default:
+            return static_cast<int>(Uniform(rng, 46, 55));
     }
 }
 
@@ -76,7 +87,9 @@ Scenario ScriptScenario(Rng& rng) {
     const int64_t steps = Uniform(rng, 3, 30);
     for (int64_t i = 0; i < steps; ++i) {
         switch (Uniform(rng, 0, 9)) {
-            case 0: case 1: case 2: {
+            case 0:
+            case 1:
+            case 2: {
                 if (Chance(rng, 0.3)) bus.Set({{kDmarq, static_cast<int>(Uniform(rng, 0, 1))}});
                 const int code = RandomCode(rng);
                 const auto value = static_cast<uint32_t>(Uniform(rng, 0, 0xFFFF));
@@ -87,8 +100,11 @@ Scenario ScriptScenario(Rng& rng) {
                 }
                 break;
             }
-            case 3: case 4: case 5: {
-                const int64_t count = std::min(wordsLeft, Chance(rng, 0.2) ? Uniform(rng, 250, 700) : Uniform(rng, 1, 40));
+            case 3:
+            case 4:
+            case 5: {
+                const int64_t count =
+                    std::min(wordsLeft, Chance(rng, 0.2) ? Uniform(rng, 250, 700) : Uniform(rng, 1, 40));
                 wordsLeft -= count;
                 std::vector<uint32_t> words(static_cast<size_t>(count));
                 for (uint32_t& w : words) w = static_cast<uint32_t>(Uniform(rng, 0, 0xFFFF));
@@ -99,7 +115,8 @@ Scenario ScriptScenario(Rng& rng) {
                 }
                 break;
             }
-            case 6: case 7: {  // a stray change, sometimes back at once
+            case 6:
+            case 7: {  // a stray change, sometimes back at once
                 const int line = static_cast<int>(Uniform(rng, 0, kLineCount - 1));
                 bus.Set({{line, bus.level(line) ^ 1}});
                 if (Chance(rng, 0.5)) bus.Set({{line, bus.level(line) ^ 1}});
@@ -111,7 +128,9 @@ Scenario ScriptScenario(Rng& rng) {
                 bus.Set({{a, bus.level(a) ^ 1}, {b, bus.level(b) ^ 1}});
                 break;
             }
-            default: bus.Wait(static_cast<uint32_t>(Uniform(rng, 1, 30))); break;
+            default:
+                bus.Wait(static_cast<uint32_t>(Uniform(rng, 1, 30)));
+                break;
         }
     }
     Scenario s;
@@ -175,17 +194,20 @@ Numbering Number(Rng& rng, const Scenario& s) {
     }
     for (int line = 0; line < kLineCount; ++line) {
         n.specs[static_cast<size_t>(line)].number =
-            line < kD0 ? controls[static_cast<size_t>(line)] : static_cast<int32_t>((d0 + line - kD0) & 0xFFFFFFFF);
+            line < kD0 ? controls[static_cast<size_t>(line)]
+                       : static_cast<int32_t>((d0 + line - kD0) & 0xFFFFFFFF);
     }
     for (int f = 0; f < 10; ++f) n.fields[static_cast<size_t>(f)] = controls[static_cast<size_t>(f)];
     n.fields[10] = static_cast<int32_t>(d0);
     for (size_t i = kLineCount; i < n.specs.size(); ++i) {
         // A spare sometimes carries a role's number and, placed later, takes it.
-        n.specs[i].number = Chance(rng, 0.3) ? n.specs[static_cast<size_t>(Uniform(rng, 0, kLineCount - 1))].number
-                                             : static_cast<int32_t>(Uniform(rng, 5000, 6000));
+        n.specs[i].number = Chance(rng, 0.3)
+                                ? n.specs[static_cast<size_t>(Uniform(rng, 0, kLineCount - 1))].number
+                                : static_cast<int32_t>(Uniform(rng, 5000, 6000));
     }
     std::shuffle(n.specs.begin(), n.specs.end(), rng);
-    if (mode == 6) n.fields[static_cast<size_t>(Uniform(rng, 0, 9))] = n.fields[static_cast<size_t>(Uniform(rng, 0, 9))];
+    if (mode == 6)
+        n.fields[static_cast<size_t>(Uniform(rng, 0, 9))] = n.fields[static_cast<size_t>(Uniform(rng, 0, 9))];
     return n;
 }
 

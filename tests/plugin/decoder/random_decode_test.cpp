@@ -55,7 +55,8 @@ TEST_P(RandomCaptures, AgreeWithTheReference) {
         Numbering numbering = Number(rng, scenario);
 
         ReferenceCapture reference;
-        for (const host::ChannelSpec& spec : numbering.specs) reference.channels.push_back({spec.number, spec.positions});
+        for (const host::ChannelSpec& spec : numbering.specs)
+            reference.channels.push_back({spec.number, spec.positions});
         reference.endPosition = Chance(rng, 0.5)   ? scenario.last + 1
                                 : Chance(rng, 0.8) ? RandomWindowPoint(rng, scenario)
                                                    : static_cast<uint32_t>(Uniform(rng, 0, 1) * 0xFFFFFFFFLL);
@@ -82,17 +83,21 @@ TEST_P(RandomCaptures, AgreeWithTheReference) {
         ASSERT_TRUE(t.Decode());
         const std::vector<Record> got = ReadRecords(capture);
         const std::string where = "seed " + std::to_string(seed) + " capture " + std::to_string(i);
-        const auto mismatch = std::mismatch(got.begin(), got.end(), expected.records.begin(), expected.records.end());
+        const auto mismatch =
+            std::mismatch(got.begin(), got.end(), expected.records.begin(), expected.records.end());
         if (mismatch.first != got.end() || mismatch.second != expected.records.end()) {
             const auto index = mismatch.first - got.begin();
             ADD_FAILURE() << where << ": record " << index << " of " << got.size() << " (expected "
                           << expected.records.size() << ")\n  got      "
                           << (mismatch.first != got.end() ? ::testing::PrintToString(*mismatch.first) : "-")
                           << "\n  expected "
-                          << (mismatch.second != expected.records.end() ? ::testing::PrintToString(*mismatch.second) : "-");
+                          << (mismatch.second != expected.records.end()
+                                  ? ::testing::PrintToString(*mismatch.second)
+                                  : "-");
             return;
         }
-        ASSERT_TRUE(std::equal(expected.channelFields.begin(), expected.channelFields.end(), live.channel)) << where;
+        ASSERT_TRUE(std::equal(expected.channelFields.begin(), expected.channelFields.end(), live.channel))
+            << where;
         records += static_cast<int64_t>(got.size());
         fallbacks += expected.channelFields != numbering.fields;
 

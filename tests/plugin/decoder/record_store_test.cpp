@@ -20,17 +20,17 @@ struct GrowthCase {
 
 TEST(GrownCapacity, AnEighthOfTheCountAtLeast4) {
     const GrowthCase cases[] = {
-        {0, 0, 0, 1, 4},            // at least 4 more
-        {4, 4, 0, 5, 8},            // 4/8 = 0 -> 4
-        {40, 40, 0, 41, 45},        // 40/8 = 5
-        {8191, 8191, 0, 8192, 9214},  // 8191/8 = 1023
-        {9000, 9000, 0, 9001, 10125}, // no cap: appends stay amortised
+        {0, 0, 0, 1, 4},               // at least 4 more
+        {4, 4, 0, 5, 8},               // 4/8 = 0 -> 4
+        {40, 40, 0, 41, 45},           // 40/8 = 5
+        {8191, 8191, 0, 8192, 9214},   // 8191/8 = 1023
+        {9000, 9000, 0, 9001, 10125},  // no cap: appends stay amortised
         {8000000, 8000000, 0, 8000001, 9000000},
-        {10, 2, 0, 11, 14},         // the eighth is of the count, added to the capacity
-        {0, 0, 0, 100, 100},        // never less than asked for
-        {16, 16, 3, 17, 19},        // a positive growth step is added as it stands
+        {10, 2, 0, 11, 14},   // the eighth is of the count, added to the capacity
+        {0, 0, 0, 100, 100},  // never less than asked for
+        {16, 16, 3, 17, 19},  // a positive growth step is added as it stands
         {16, 16, 3, 40, 40},
-        {16, 16, -5, 17, 20},       // a negative step counts as automatic
+        {16, 16, -5, 17, 20},  // a negative step counts as automatic
     };
     for (const GrowthCase& c : cases) {
         EXPECT_EQ(fd::GrownCapacity(c.capacity, c.count, c.growthStep, c.required, INT32_MAX), c.grown)
@@ -151,7 +151,8 @@ template <typename List>
 void Fill(List& list, int32_t count) {
     fd::ReserveList(list, count);
     for (int32_t i = 0; i < count; ++i) {
-        fd::AppendReserved(list, static_cast<fd::ListElement<List>>(0x9E3779B97F4A7C15u * static_cast<uint64_t>(i + 1)));
+        fd::AppendReserved(
+            list, static_cast<fd::ListElement<List>>(0x9E3779B97F4A7C15u * static_cast<uint64_t>(i + 1)));
     }
 }
 

@@ -62,7 +62,8 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
         end = capture.rangeEnd;
     }
     auto emit = [&](uint32_t p, int id, uint64_t value) {
-        result.records.push_back({std::min(p, end), value, static_cast<uint16_t>(id), ColourFor(id, colours)});
+        result.records.push_back(
+            {std::min(p, end), value, static_cast<uint16_t>(id), ColourFor(id, colours)});
     };
     result.records.push_back({0, 1, 1, ColourFor(1, colours)});
     const auto& channels = capture.channels;
@@ -72,8 +73,8 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
     int bound[26];
     bool complete = true;
     for (int role = 0; role < 26; ++role) {
-        const int64_t wanted = role < 10 ? int64_t{fields[static_cast<size_t>(role)]}
-                                         : int64_t{fields[10]} + (role - 10);
+        const int64_t wanted =
+            role < 10 ? int64_t{fields[static_cast<size_t>(role)]} : int64_t{fields[10]} + (role - 10);
         bound[role] = -1;
         for (size_t i = 0; i < channels.size(); ++i) {
             if (channels[i].number == wanted) bound[role] = static_cast<int>(i);
@@ -151,7 +152,8 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
     // window's last sample.
     auto pulse_end = [&](int strobe, uint32_t p) {
         for (uint64_t x = uint64_t{p} + 1; x <= highest && x < end; ++x) {
-            if (level(strobe, static_cast<uint32_t>(x)) != level(strobe, p)) return static_cast<uint32_t>(x - 1);
+            if (level(strobe, static_cast<uint32_t>(x)) != level(strobe, p))
+                return static_cast<uint32_t>(x - 1);
         }
         return end - 1;  // no change after the last transition
     };
@@ -179,16 +181,36 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
             value = word;
         } else {
             switch (code) {
-                case 46: id = read ? 4013 : 4014; break;
-                case 48: id = read ? 4002 : 4003; value = word; break;
-                case 49: id = read ? 4004 : 4005; break;
-                case 50: id = 4006; break;
-                case 51: id = 4007; break;
-                case 52: id = 4008; break;
-                case 53: id = 4009; break;
-                case 54: id = 4010; break;
-                case 55: id = read ? 4011 : 4012; break;
-                default: return;
+                case 46:
+                    id = read ? 4013 : 4014;
+                    break;
+                case 48:
+                    id = read ? 4002 : 4003;
+                    value = word;
+                    break;
+                case 49:
+                    id = read ? 4004 : 4005;
+                    break;
+                case 50:
+                    id = 4006;
+                    break;
+                case 51:
+                    id = 4007;
+                    break;
+                case 52:
+                    id = 4008;
+                    break;
+                case 53:
+                    id = 4009;
+                    break;
+                case 54:
+                    id = 4010;
+                    break;
+                case 55:
+                    id = read ? 4011 : 4012;
+                    break;
+                default:
+                    return;
             }
         }
         if (id == 4010) {
@@ -234,7 +256,8 @@ ReferenceResult ReferenceDecode(const ReferenceCapture& capture, std::array<int3
         // Rising strobe edges: Ultra DMA words.
         if (iord == 0 || iordy == 0) {
             const bool toCard = iord == 0;
-            if (level(IOWR, p) == 0 && takes(toCard, toCard ? 0 : level(IORD, p)) && burst(p)) ultra_word(p, toCard);
+            if (level(IOWR, p) == 0 && takes(toCard, toCard ? 0 : level(IORD, p)) && burst(p))
+                ultra_word(p, toCard);
         }
 
         // Falling strobe edges.

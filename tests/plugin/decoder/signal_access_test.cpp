@@ -57,7 +57,8 @@ TEST(SignalAccess, AnswersAsTheCaptureQueriesInAnyOrder) {
                 const auto signal = static_cast<fd::Signal>(s);
                 const FdChannel& channel = *lines.binding[static_cast<size_t>(s)];
                 ASSERT_EQ(access.Level(signal, x), fd::Level(channel, x)) << round << " " << s << " " << x;
-                ASSERT_EQ(access.EdgeKind(signal, x), fd::EdgeKind(channel, x)) << round << " " << s << " " << x;
+                ASSERT_EQ(access.EdgeKind(signal, x), fd::EdgeKind(channel, x))
+                    << round << " " << s << " " << x;
                 const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(
                     uint64_t{x} + 1 + std::uniform_int_distribution<uint32_t>(0, 80)(rng), 0xFFFFFFFFu));
                 ASSERT_EQ(access.LevelHeldUntil(signal, x, limit), fd::LevelHeldUntil(channel, x, limit))
@@ -91,8 +92,10 @@ TEST(SignalAccess, VisitedPositionsAnswerAsTheCaptureQueries) {
                 for (int s = 0; s < fd::kBoundSignals; ++s) {
                     const auto signal = static_cast<fd::Signal>(s);
                     const FdChannel& channel = *lines.binding[static_cast<size_t>(s)];
-                    ASSERT_EQ(access.Level(signal, at), fd::Level(channel, at)) << round << " " << s << " " << at;
-                    ASSERT_EQ(access.EdgeKind(signal, at), fd::EdgeKind(channel, at)) << round << " " << s << " " << at;
+                    ASSERT_EQ(access.Level(signal, at), fd::Level(channel, at))
+                        << round << " " << s << " " << at;
+                    ASSERT_EQ(access.EdgeKind(signal, at), fd::EdgeKind(channel, at))
+                        << round << " " << s << " " << at;
                     if (s >= 10) word |= static_cast<uint32_t>(fd::Level(channel, at)) << (s - 10);
                 }
                 ASSERT_EQ(access.DataWord(at), word) << round << " " << at;

@@ -37,8 +37,13 @@ CaptureImage MakeCapture(int channels, int32_t language = 0) {
 
 std::vector<uint8_t> DefaultSettingsBytes() {
     std::vector<uint8_t> bytes;
-    auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i))); };
-    auto put16 = [&](uint16_t v) { bytes.push_back(static_cast<uint8_t>(v)); bytes.push_back(static_cast<uint8_t>(v >> 8)); };
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    auto put16 = [&](uint16_t v) {
+        bytes.push_back(static_cast<uint8_t>(v));
+        bytes.push_back(static_cast<uint8_t>(v >> 8));
+    };
     put32(0);
     bytes.insert(bytes.end(), 4, 0);
     put32(0xFFFFFFFF);
@@ -136,10 +141,10 @@ TEST_F(Boundary, FieldTypesBeforeAndAfterSetCapture) {
     EXPECT_EQ(t.GetFieldTypeCount(), 23);
     EXPECT_EQ(t.GetSignalCount(), 26);
     const FieldTypeRow before[] = {
-        {0, 1, 0x333333, "UNKNOW", 0},           {9, 4010, 0xD8E9EC, "SELECT CARD/HEAD", 8},
-        {17, 4019, 0xFD7D3C, "READ", 8},         {21, 4031, 0x2DBE73, "CARD/HEAD", 8},
-        {22, 4032, 0x33CC33, "DATA(W)", 16},     {23, 3036, 0x333333, "COMPOSE", 0},
-        {24, 4019, 0x333333, "READ", 0},         {25, 4020, 0x333333, "WRITE", 0},
+        {0, 1, 0x333333, "UNKNOW", 0},       {9, 4010, 0xD8E9EC, "SELECT CARD/HEAD", 8},
+        {17, 4019, 0xFD7D3C, "READ", 8},     {21, 4031, 0x2DBE73, "CARD/HEAD", 8},
+        {22, 4032, 0x33CC33, "DATA(W)", 16}, {23, 3036, 0x333333, "COMPOSE", 0},
+        {24, 4019, 0x333333, "READ", 0},     {25, 4020, 0x333333, "WRITE", 0},
         {26, 3306, 0x333333, "START", 0},
     };
     for (const FieldTypeRow& e : before) {
@@ -213,8 +218,10 @@ TEST_F(Boundary, ConstantsAndIdentity) {
     ASSERT_EQ(std::strlen(id), 12u);
     for (int i = 0; i < 12; ++i) {
         const char ch = id[i];
-        if (i < 2) EXPECT_TRUE(ch >= 'A' && ch <= 'Z') << id;
-        else EXPECT_TRUE((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F')) << id;
+        if (i < 2)
+            EXPECT_TRUE(ch >= 'A' && ch <= 'Z') << id;
+        else
+            EXPECT_TRUE((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F')) << id;
     }
 }
 

@@ -59,7 +59,8 @@ TEST(PacketItems, ShownFlagAndColourFollowTheTable) {
     fd::ResetPacketItems();
     fd::PacketItemAt(fd::kPacketItemWrite).shown = false;
     fd::PacketItemAt(7).colour = 0x123456;
-    for (int16_t id : {int16_t{4003}, int16_t{4014}, int16_t{4018}, int16_t{4020}}) EXPECT_FALSE(fd::IsPacketItemShown(id)) << id;
+    for (int16_t id : {int16_t{4003}, int16_t{4014}, int16_t{4018}, int16_t{4020}})
+        EXPECT_FALSE(fd::IsPacketItemShown(id)) << id;
     EXPECT_FALSE(fd::IsWriteItemShown());
     EXPECT_TRUE(fd::IsPacketItemShown(4002));
     int32_t colour = 0;

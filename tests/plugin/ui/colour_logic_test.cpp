@@ -10,7 +10,9 @@ namespace {
 using namespace fd::ui;
 
 TEST(ColourButtonSplit, QuarterOfTheWidthIsTheTail) {
-    struct Case { int left, right, split; };
+    struct Case {
+        int left, right, split;
+    };
     for (const Case c : {Case{0, 42, 32}, Case{0, 40, 30}, Case{0, 3, 3}, Case{10, 52, 42}, Case{0, 0, 0},
                          Case{5, 8, 8}, Case{0, 71, 54}}) {
         EXPECT_EQ(ColourButtonSplit(c.left, c.right), c.split) << c.left << ".." << c.right;
@@ -28,7 +30,8 @@ TEST(BasicColours, PaletteHoldsTheChoosersFortyEight) {
 TEST(BasicColours, MembershipIsExact) {
     for (uint32_t c : {0x123456u, 0xFD7D3Cu, 0x8080FEu, 0x01000000u | 0xFF8000u, 0x010101u})
         EXPECT_FALSE(IsBasicColour(c)) << std::hex << c;
-    for (uint32_t c : {0x000000u, 0x400040u, 0xA00000u, 0xC0C0C0u}) EXPECT_TRUE(IsBasicColour(c)) << std::hex << c;
+    for (uint32_t c : {0x000000u, 0x400040u, 0xA00000u, 0xC0C0C0u})
+        EXPECT_TRUE(IsBasicColour(c)) << std::hex << c;
 }
 
 TEST(ChooserCustomColours, AColourOutsideThePaletteGoesFirst) {

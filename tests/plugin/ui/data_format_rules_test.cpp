@@ -28,7 +28,10 @@ TEST(DataFormat, DefaultsOpenInactiveWithHexadecimalInBothRows) {
 }
 
 TEST(DataFormat, AChoiceOutsideZeroToThreeShowsHexadecimalAndIsWrittenBack) {
-    struct Case { int16_t choice; int shown; } cases[] = {
+    struct Case {
+        int16_t choice;
+        int shown;
+    } cases[] = {
         {0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 2}, {7, 2}, {-1, 2}, {INT16_MIN, 2},
     };
     for (const Case& c : cases) EXPECT_EQ(fd::ui::ShownRadix(c.choice), c.shown) << c.choice;
@@ -48,12 +51,14 @@ TEST(DataFormat, AChoiceOutsideZeroToThreeShowsHexadecimalAndIsWrittenBack) {
 TEST(DataFormat, ARadioButtonChangesOnlyItsOwnRow) {
     fd::ui::DataFormatState state = fd::ui::LoadDataFormat(Defaults());
     for (int16_t radix = 0; radix < 4; ++radix) {
-        EXPECT_EQ(fd::ui::ApplyDataFormatClick(state, fd::ui::kDataRadioIds[radix]), fd::ui::DataFormatChange::Data);
+        EXPECT_EQ(fd::ui::ApplyDataFormatClick(state, fd::ui::kDataRadioIds[radix]),
+                  fd::ui::DataFormatChange::Data);
         EXPECT_EQ(state.dataChoice, radix);
         EXPECT_EQ(state.taskFileChoice, FdRadixHexadecimal);
     }
     for (int16_t radix = 0; radix < 4; ++radix) {
-        EXPECT_EQ(fd::ui::ApplyDataFormatClick(state, fd::ui::kTaskFileRadioIds[radix]), fd::ui::DataFormatChange::TaskFile);
+        EXPECT_EQ(fd::ui::ApplyDataFormatClick(state, fd::ui::kTaskFileRadioIds[radix]),
+                  fd::ui::DataFormatChange::TaskFile);
         EXPECT_EQ(state.taskFileChoice, radix);
         EXPECT_EQ(state.dataChoice, FdRadixAscii);
     }

@@ -45,7 +45,10 @@ struct CaptureFixture {
 };
 
 TEST(ListPinChannels, WalksOnlyTheEntriesThatExist) {
-    struct Case { int listCount, channelCount; size_t expected; } cases[] = {
+    struct Case {
+        int listCount, channelCount;
+        size_t expected;
+    } cases[] = {
         {26, 26, 26}, {20, 26, 20}, {30, 26, 26}, {26, 0, 0}, {26, -5, 0}, {150, 150, 150},
     };
     for (const Case& c : cases) {
@@ -99,12 +102,15 @@ TEST(InitialPinPositions, FindsEachRoleByNumberOrFallsBackToDefaults) {
 }
 
 TEST(LastDataPosition, FollowsD0FifteenOnOrStopsAtTheLastEntry) {
-    struct Case { int d0, entries, expected; } cases[] = {
-        {10, 26, 25}, {11, 26, 25}, {19, 26, 25}, {0, 26, 15}, {-1, 26, 14},
-        {-1, 0, -1},  {0, 1, 0},    {120, 150, 135},
+    struct Case {
+        int d0, entries, expected;
+    } cases[] = {
+        {10, 26, 25}, {11, 26, 25}, {19, 26, 25}, {0, 26, 15},
+        {-1, 26, 14}, {-1, 0, -1},  {0, 1, 0},    {120, 150, 135},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(fd::ui::LastDataPosition(c.d0, c.entries), c.expected) << "D0 " << c.d0 << " of " << c.entries;
+        EXPECT_EQ(fd::ui::LastDataPosition(c.d0, c.entries), c.expected)
+            << "D0 " << c.d0 << " of " << c.entries;
 }
 
 // The D0 position of `positions` changed to `d0`, with the D15 box following.
@@ -147,12 +153,15 @@ TEST(ValidatePinChoice, RefusesWithTheRightMessageOrStoresTheNumbers) {
         {"D0 data run past a list of 20", WithD0(defaults, 10, 20), &data20, kDiffer},
         // A list longer than 100: the tally is as long as the list.
         {"D0 at 120 of 150", WithD0(defaults, 120, 150), &data150, kAccept},
-        {"IOWR at 140, D0 at 100 of 150", WithD0(With(defaults, FdChannelIowr, 140), 100, 150), &data150, kAccept},
-        {"IOWR at 110 inside the run from 100", WithD0(With(defaults, FdChannelIowr, 110), 100, 150), &data150, kDiffer},
+        {"IOWR at 140, D0 at 100 of 150", WithD0(With(defaults, FdChannelIowr, 140), 100, 150), &data150,
+         kAccept},
+        {"IOWR at 110 inside the run from 100", WithD0(With(defaults, FdChannelIowr, 110), 100, 150),
+         &data150, kDiffer},
         {"D0 at 135 of 150", WithD0(defaults, 135, 150), &data150, kDiffer},
     };
     for (const Case& c : cases) {
-        const fd::ui::PinVerdict verdict = fd::ui::ValidatePinChoice(c.choice.positions, c.choice.lastData, *c.data);
+        const fd::ui::PinVerdict verdict =
+            fd::ui::ValidatePinChoice(c.choice.positions, c.choice.lastData, *c.data);
         EXPECT_EQ(verdict.refusalId, c.refusal) << c.what;
         if (c.refusal == kAccept && verdict.refusalId == kAccept) {
             for (int role = 0; role < fd::ui::kPinRoleCount; ++role)
@@ -164,8 +173,8 @@ TEST(ValidatePinChoice, RefusesWithTheRightMessageOrStoresTheNumbers) {
 }
 
 TEST(ValidatePinChoice, DefaultPositionsStoreTheNumbersOfEntriesZeroToTen) {
-    const std::vector<int32_t> data = {7, 3, 9, 11, 40, 41, 42, 2, 1, 0, 50, 51, 52, 53, 54, 55,
-                                       56, 57, 58, 59, 60, 61, 62, 63, 64, 65};
+    const std::vector<int32_t> data = {7,  3,  9,  11, 40, 41, 42, 2,  1,  0,  50, 51, 52,
+                                       53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64, 65};
     const fd::ui::PinVerdict verdict =
         fd::ui::ValidatePinChoice(fd::ui::DefaultPinPositions(), fd::ui::LastDataPosition(10, 26), data);
     ASSERT_EQ(verdict.refusalId, 0);
@@ -177,8 +186,9 @@ TEST(ValidatePinChoice, AnEntryBeyondTheListIsNeverCounted) {
     const std::vector<int32_t> data = Numbers(26);
     EXPECT_EQ(fd::ui::ValidatePinChoice(fd::ui::DefaultPinPositions(), 26, data).refusalId,
               fd::kStrChannelsMustDiffer);
-    EXPECT_EQ(fd::ui::ValidatePinChoice(With(fd::ui::DefaultPinPositions(), FdChannelCs0, 26), 25, data).refusalId,
-              fd::kStrChooseRightChannel);
+    EXPECT_EQ(
+        fd::ui::ValidatePinChoice(With(fd::ui::DefaultPinPositions(), FdChannelCs0, 26), 25, data).refusalId,
+        fd::kStrChooseRightChannel);
 }
 
 }  // namespace

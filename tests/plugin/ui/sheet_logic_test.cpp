@@ -13,10 +13,14 @@ using namespace fd::ui;
 using S = SheetStep;
 
 TEST(OkSteps, SavesOnlyInitialisedPagesSetupFirstDataFormatLast) {
-    struct Case { std::array<bool, 3> initialised; std::vector<S> steps; };
+    struct Case {
+        std::array<bool, 3> initialised;
+        std::vector<S> steps;
+    };
     const Case cases[] = {
         {{true, false, false}, {S::kSaveSetupPage, S::kStoreMode}},
-        {{true, true, false}, {S::kSaveSetupPage, S::kStoreMode, S::kSavePacketColours, S::kSavePacketChecks}},
+        {{true, true, false},
+         {S::kSaveSetupPage, S::kStoreMode, S::kSavePacketColours, S::kSavePacketChecks}},
         {{true, false, true}, {S::kSaveSetupPage, S::kStoreMode, S::kSaveDataFormat}},
         {{true, true, true},
          {S::kSaveSetupPage, S::kStoreMode, S::kSavePacketColours, S::kSavePacketChecks, S::kSaveDataFormat}},
@@ -41,7 +45,10 @@ TEST(DefaultSteps, ResetOnlyThePageInFront) {
 }
 
 TEST(TemplatesFor, LanguageChoosesTheTemplateSet) {
-    struct Case { int32_t language; int setup, packet, format, pins; };
+    struct Case {
+        int32_t language;
+        int setup, packet, format, pins;
+    };
     for (const Case c : {Case{0, 1000, 1008, 1100, 15003}, Case{1, 1004, 1006, 1101, 15004},
                          Case{2, 1002, 1003, 1102, 15006}, Case{3, 1000, 1008, 1100, 15003},
                          Case{-1, 1000, 1008, 1100, 15003}}) {
@@ -93,7 +100,11 @@ TEST(SetupDefaults, AreTheSettingsDefaults) {
 }
 
 TEST(HelpFilePath, TwoLevelsAboveTheExecutablesFolderInTheLanguagesFolder) {
-    struct Case { const char* exe; int32_t language; const char* path; };
+    struct Case {
+        const char* exe;
+        int32_t language;
+        const char* path;
+    };
     const Case cases[] = {
         {R"(C:\A\B\C\host.exe)", 0, R"(C:\A\//PlugInsA//Help//Eng//DIZeruve.viz)"},
         {R"(C:\A\B\C\host.exe)", 1, R"(C:\A\//PlugInsA//Help//Si//DIZeruve.viz)"},

@@ -32,14 +32,17 @@ using Positions = std::array<int, fd::ui::kPinRoleCount>;
 // close something modal are posted (ui::PostClick); everything else is sent,
 // so it has run when the call returns (a sent message overtakes posted ones).
 struct Controls {
-    static HWND Page(HWND sheet) { return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
+    static HWND Page(HWND sheet) {
+        return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+    }
     static HWND ShowPage(HWND sheet, int index) {
         SendMessageW(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
         return Page(sheet);
     }
     static void PostClick(HWND dialog, int id) { fd::test::ui::PostClick(dialog, id); }
     static void SendClick(HWND dialog, int id) {
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
     }
     // BM_CLICK on the control itself: check boxes toggle, radio buttons select.
     static void Click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
@@ -57,7 +60,9 @@ struct Controls {
     static LRESULT ItemData(HWND dialog, int comboId, int index) {
         return SendDlgItemMessageW(dialog, comboId, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
     }
-    static int Check(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0)); }
+    static int Check(HWND dialog, int id) {
+        return static_cast<int>(SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0));
+    }
     static bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
     static std::wstring Text(HWND window) { return fd::test::ui::Text(window); }
     static void PressOk(HWND sheet) { PostClick(sheet, IDOK); }
@@ -156,7 +161,8 @@ Positions Selected(HWND pins) {
 
 constexpr Positions kDefaultPositions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 constexpr std::array<int32_t, 11> kDefaultChannels = {-1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-constexpr std::array<int32_t, 11> kFirstElevenNumbers = {100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110};
+constexpr std::array<int32_t, 11> kFirstElevenNumbers = {100, 101, 102, 103, 104, 105,
+                                                         106, 107, 108, 109, 110};
 
 TEST_F(ConfigPages, PinDialogOpensOnTheDefaultPositionsWithEveryChannelListed) {
     UseCapture(26);
@@ -247,11 +253,13 @@ TEST_F(ConfigPages, ThePinChoiceIsWhatTheNextDecodeBindsBy) {
 
 TEST_F(ConfigPages, PinOkRefusesAChannelUsedTwice) {
     UseCapture(26);
-    struct Case { int boxId, position; } cases[] = {
-        {IDC_PIN_A1, 4},    // A0's channel
-        {IDC_PIN_IORD, 10}, // D0
-        {IDC_PIN_IORD, 17}, // inside the data run
-        {IDC_PIN_DMARQ, 25} // D15
+    struct Case {
+        int boxId, position;
+    } cases[] = {
+        {IDC_PIN_A1, 4},     // A0's channel
+        {IDC_PIN_IORD, 10},  // D0
+        {IDC_PIN_IORD, 17},  // inside the data run
+        {IDC_PIN_DMARQ, 25}  // D15
     };
     WithSheet([&](Driver& driver, HWND sheet) {
         HWND pins = OpenPins(driver, sheet);
@@ -360,11 +368,17 @@ TEST_F(ConfigPages, PinDialogHandlesAListLongerThanAHundredChannels) {
         WaitClosed(pins);
         Controls::PressOk(sheet);
     });
-    EXPECT_EQ(LiveChannels(), (std::array<int32_t, 11>{229, 101, 102, 103, 104, 105, 106, 107, 108, 226, 210}));
+    EXPECT_EQ(LiveChannels(),
+              (std::array<int32_t, 11>{229, 101, 102, 103, 104, 105, 106, 107, 108, 226, 210}));
 }
 
 TEST_F(ConfigPages, PinDialogSpeaksTheCapturesLanguage) {
-    struct Case { int32_t language; const wchar_t* caption; const wchar_t* mustDiffer; const wchar_t* chooseRight; } cases[] = {
+    struct Case {
+        int32_t language;
+        const wchar_t* caption;
+        const wchar_t* mustDiffer;
+        const wchar_t* chooseRight;
+    } cases[] = {
         {1, L"通道设定", L"信号通道不能一样", L"请选择合适的通道"},
         {2, L"通道設定", L"信號通道不能一樣", L"請選擇合適的通道"},
         {3, L"Pin Assignment", L"Channel must be different", L"Please  choose the right channel"},

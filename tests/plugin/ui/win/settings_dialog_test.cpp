@@ -73,7 +73,9 @@ protected:
     }
 };
 
-HWND CurrentPage(HWND sheet) { return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
+HWND CurrentPage(HWND sheet) {
+    return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+}
 
 // Opens the chooser from the button, picks `colour` (0x00BBGGRR) and
 // presses OK. Returns false when a step failed.
@@ -95,10 +97,15 @@ bool ChooseThroughChooser(Driver& d, HWND button, uint32_t colour, bool* sunkenW
 // --- refusal -----------------------------------------------------------------
 
 TEST_F(SettingsDialog, FewerThan26ChannelsRefusesInTheCapturesLanguageAndOpensNoSheet) {
-    struct Case { int32_t language; const wchar_t *text, *title; };
+    struct Case {
+        int32_t language;
+        const wchar_t *text, *title;
+    };
     const Case cases[] = {
-        {0, L"The subitem must be more than twenty-five of the protocol analyzer", L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
-        {3, L"The subitem must be more than twenty-five of the protocol analyzer", L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
+        {0, L"The subitem must be more than twenty-five of the protocol analyzer",
+         L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
+        {3, L"The subitem must be more than twenty-five of the protocol analyzer",
+         L"DAVARIVA VUVODUDE VE4.1 SETUP:CF4.1"},
         {1, L"并行协定的子项必须大于25", L"并行协定CF4.1分析:CF4.1"},
         {2, L"並列協定的子項必須大於25", L"並列協定CF4.1分析:CF4.1"},
     };
@@ -129,7 +136,10 @@ TEST_F(SettingsDialog, FewerThan26ChannelsRefusesInTheCapturesLanguageAndOpensNo
 // --- captions ----------------------------------------------------------------
 
 TEST_F(SettingsDialog, SheetAndButtonCaptionsFollowTheCapturesLanguage) {
-    struct Case { int32_t language; const wchar_t *caption, *tab, *ok, *cancel, *defaults, *help; };
+    struct Case {
+        int32_t language;
+        const wchar_t *caption, *tab, *ok, *cancel, *defaults, *help;
+    };
     const Case cases[] = {
         {0, L"DAVARIVA VUVODUDE VE4.1 SETUP:BUS-7", L"Configuration", L"OK", L"Cancel", L"Default", L"Help"},
         {1, L"并行协定CF4.1分析:BUS-7", L"设定", L"确定", L"取消", L"默认值", L"帮助"},
@@ -183,7 +193,9 @@ TEST_F(SettingsDialog, AColourChosenAndOkReachesTheSettingsAndTheFieldTypes) {
 }
 
 TEST_F(SettingsDialog, OkWithoutChangesKeepsTheSettingsApartFromAnInvalidMode) {
-    struct Case { int32_t mode, stored; };
+    struct Case {
+        int32_t mode, stored;
+    };
     for (const Case c : {Case{0, 0}, Case{7, -1}}) {
         CaptureImage capture = MakeCapture(26, 0);
         Open(capture);
@@ -263,8 +275,9 @@ TEST_F(SettingsDialog, DefaultThenOkStoresModeZeroAndTheDefaultColoursOnly) {
     Customise(Live());
     FdDecoderSettings expected = Live();
     expected.mode = 0;
-    const uint32_t defaults[FdColourCount] = {0xFD7D3C, 0x5949E6, 0x9900CC, 0xB77B41, 0x5984F4, 0x9F7FEF, 0x1D72F9,
-                                              0x33CC33, 0x868686, 0xE54E00, 0xA0489C, 0x89CE8A, 0x2DBE73};
+    const uint32_t defaults[FdColourCount] = {0xFD7D3C, 0x5949E6, 0x9900CC, 0xB77B41, 0x5984F4,
+                                              0x9F7FEF, 0x1D72F9, 0x33CC33, 0x868686, 0xE54E00,
+                                              0xA0489C, 0x89CE8A, 0x2DBE73};
     std::memcpy(expected.colour, defaults, sizeof defaults);
     uint32_t shown = 0;
     Show([&](Driver& d) {
