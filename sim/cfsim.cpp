@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#if defined(FD_HAVE_FORMATS)
 #include "host/formats/csv_capture.h"
+#if defined(FD_HAVE_SESSIONS)
 #include "host/formats/sigrok_session.h"
 #endif
 #include "sim/bus.h"
@@ -220,19 +220,17 @@ int main(int argc, char** argv) {
                      "with -o\n";
         return 2;
     }
-#if !defined(FD_HAVE_FORMATS)
-    if (format != "vcd") {
-        std::cerr << "cfsim: this build writes VCD only (built without the sigrok and CSV formats)\n";
+#if !defined(FD_HAVE_SESSIONS)
+    if (format == "sr") {
+        std::cerr << "cfsim: this build writes no sigrok sessions (built without libzip); write VCD or CSV\n";
         return 2;
     }
 #endif
     const auto writeCapture = [&format](std::ostream& out, const fd::host::Waveform& waveform,
                                         const fd::sim::Transcript& transcript) {
-#if defined(FD_HAVE_FORMATS)
         if (format == "csv")
             fd::host::WriteCsvCapture(waveform, out);
         else
-#endif
             fd::sim::WriteVcd(out, waveform, fd::sim::VcdOptionsFor(transcript, waveform));
         if (!out.flush()) throw std::ios_base::failure("capture");
     };
@@ -256,7 +254,7 @@ int main(int argc, char** argv) {
             }
         }
         if (format == "sr") {
-#if defined(FD_HAVE_FORMATS)
+#if defined(FD_HAVE_SESSIONS)
             fd::host::WriteSigrokSession(waveform, output);
 #endif
         } else if (output == "-") {

@@ -24,7 +24,9 @@
 #include "host/formats/capture_input.h"
 #include "host/formats/capture_reader.h"
 #include "host/formats/samplerate.h"
+#if defined(FD_HAVE_TIMELINE_PAGE)
 #include "host/html/timeline_page.h"
+#endif
 #include "host/model/capture_image.h"
 
 #if defined(_WIN32)
@@ -300,6 +302,12 @@ TimingRequest CheckTimingOptions(const Options& options, uint64_t samplerate) {
     }
     if (samplerate != 0) request.secondsPerPosition = 1 / static_cast<double>(samplerate);
     if (!options.html.empty()) {
+#if !defined(FD_HAVE_TIMELINE_PAGE)
+        throw BadInput{
+            "--html: this cfdecode was built without the timeline page (Node.js or the page's npm "
+            "packages were missing when it was configured: run scripts/install-deps and configure "
+            "again)"};
+#endif
         if (std::filesystem::is_directory(options.html))
             throw BadInput{"--html " + options.html + ": is a folder; give the page's file name"};
         request.html = std::make_unique<PageFile>();
@@ -579,11 +587,13 @@ int Run(const Options& options) {
             options.samplerate.empty() ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
                                        : timing.secondsPerPosition * 1e9;
         analysis::TimingReport report = analysis::CheckTiming(plain, lines, timing.options);
+        clock.Mark("timing");
         if (options.timing &&
             !WriteTimingReport(stdout, report, bus.secondsPerPosition, step, timing.options.samplePeriodNs)) {
             std::fprintf(stderr, "cfdecode: cannot write the output\n");
             return kFailure;
         }
+#if defined(FD_HAVE_TIMELINE_PAGE)
         if (timing.html) {
             TimelineInput page;
             page.title = options.capture == "-" ? captureName
@@ -614,6 +624,9 @@ int Run(const Options& options) {
                     std::fprintf(stderr, "cfdecode: timing: %s\n", note.text.c_str());
             }
         }
+#endif
+        clock.Mark("write");
+        clock.Print(changes, records.size());
         if (!options.settings.empty()) WriteSettingsFile(options.settings, host.ReadSettings());
         return 0;
     }

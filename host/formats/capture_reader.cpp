@@ -9,11 +9,11 @@
 
 #include "host/formats/capture_input.h"
 #include "host/formats/capture_sniff.h"
+#include "host/formats/csv_capture.h"
 #include "host/formats/saleae_binary.h"
 #include "host/formats/samplerate.h"
 #include "host/formats/vcd_reader.h"
-#if defined(FD_HAVE_FORMATS)
-#include "host/formats/csv_capture.h"
+#if defined(FD_HAVE_SESSIONS)
 #include "host/formats/dsview_session.h"
 #include "host/formats/sigrok_session.h"
 #endif
@@ -128,17 +128,17 @@ std::string ConvertedName(const std::string& path, const char* extension) {
         default:
             break;
     }
-#if defined(FD_HAVE_FORMATS)
+#if defined(FD_HAVE_SESSIONS)
     constexpr const char* kExpected =
         "expected a VCD file ($date, $timescale, $scope or $var at the start), a sigrok session (.sr) or CSV "
         "rows";
 #else
-    constexpr const char* kExpected = "expected a VCD file ($date, $timescale, $scope or $var at the start)";
+    constexpr const char* kExpected =
+        "expected a VCD file ($date, $timescale, $scope or $var at the start) or CSV rows";
 #endif
     throw CaptureFormatError(input.name(), "", "unknown capture format: " + what + "; " + kExpected);
 }
 
-#if defined(FD_HAVE_FORMATS)
 // What lies before the offset only sets the starting levels, as in the VCD
 // reader; the rest moves down by it.
 void ApplyOffset(Waveform& waveform, uint64_t offset) {
@@ -164,7 +164,6 @@ public:
         setg(begin, begin, begin + bytes.size());
     }
 };
-#endif
 
 // A Saleae binary export: the folder `path` names, or the channel file it
 // names (already open as `named`) with the digital_N.bin files beside it.
@@ -231,7 +230,7 @@ Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
         return waveform;
     }
     if (kind == CaptureKind::SaleaeBinary) return ReadSaleaeExport(path, &input, options, notes);
-#if defined(FD_HAVE_FORMATS)
+#if defined(FD_HAVE_SESSIONS)
     if (kind == CaptureKind::DsviewSession) {
         DsviewReadNotes dsviewNotes;
         Waveform waveform =
@@ -257,6 +256,13 @@ Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
         ApplyOffset(waveform, options.offset);
         return waveform;
     }
+#else
+    if (kind != CaptureKind::Csv)
+        throw CaptureFormatError(
+            input.name(), "",
+            "the file holds a zip archive (a sigrok session?); this build reads no sessions "
+            "(built without libzip)");
+#endif
     const CsvReadOptions csvOptions{options.samplerate, options.csvColumns};
     CsvReadNotes csvNotes;
     Waveform waveform;
@@ -275,11 +281,6 @@ Waveform ReadAs(CaptureKind kind, const std::string& path, CaptureInput& input,
     }
     ApplyOffset(waveform, options.offset);
     return waveform;
-#else
-    const char* what = kind == CaptureKind::Csv ? "CSV rows" : "a zip archive (a sigrok session?)";
-    throw CaptureFormatError(input.name(), "",
-                             std::string("the file holds ") + what + "; this build reads VCD files only");
-#endif
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#if defined(FD_HAVE_FORMATS)
+#if defined(FD_HAVE_SESSIONS)
 #include <zip.h>
 #endif
 
@@ -95,7 +95,7 @@ bool HasCsvRow(std::string_view text) {
     return false;
 }
 
-#if defined(FD_HAVE_FORMATS)
+#if defined(FD_HAVE_SESSIONS)
 struct ZipCloser {
     void operator()(zip_t* zip) const { zip_discard(zip); }
 };

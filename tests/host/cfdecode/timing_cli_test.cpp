@@ -30,9 +30,13 @@ TEST(CfdecodeTiming, BadValuesGetOneLineAndStatusTwo) {
         std::vector<std::string> arguments;
         std::string expected;
     } cases[] = {
+#if defined(FD_HAVE_TIMELINE_PAGE)
         {{"--html", "/nonexistent-folder/page.html"},
          "--html /nonexistent-folder/page.html: cannot create the file"},
         {{"--html", folder}, "is a folder"},
+#else
+        {{"--html", folder}, "--html: this cfdecode was built without the timeline page"},
+#endif
         {{"--html"}, "--html"},
         {{"--timing", "--mode", "udma9"},
          "--mode udma9: expected pio0 to pio6, mdma0 to mdma4 or udma0 to udma6"},
@@ -99,6 +103,32 @@ TEST(CfdecodeTiming, JudgesAtTheSampleStepOrTheGivenRate) {
     EXPECT_NE(result.out.find("judged at a sample period of 1 ns"), std::string::npos) << result.out;
 }
 
+// --stats times every run, whatever it writes.
+TEST(CfdecodeTiming, StatsAreGivenForEveryOutput) {
+    const TemporaryFile capture(".vcd", SynthesizedVcd("pio-read", {}));
+    const TemporaryFile page(".html");
+    const std::vector<std::vector<std::string>> runs = {
+        {},
+        {"--view", "transactions"},
+        {"--timing"},
+#if defined(FD_HAVE_TIMELINE_PAGE)
+        {"--html", page.path()},
+        {"--timing", "--html", page.path()},
+#endif
+    };
+    for (const std::vector<std::string>& run : runs) {
+        std::vector<std::string> arguments = {capture.path(), "--stats", "--quiet"};
+        arguments.insert(arguments.end(), run.begin(), run.end());
+        SCOPED_TRACE(arguments.back());
+        const ProgramResult result = RunCfdecode(arguments);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_NE(result.err.find("cfdecode: decode "), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("cfdecode: write "), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("cfdecode: total "), std::string::npos) << result.err;
+    }
+}
+
+#if defined(FD_HAVE_TIMELINE_PAGE)
 TEST(CfdecodeTiming, HtmlPageIsOneSelfContainedFile) {
     fd::sim::Options options;
     options.faults.shortStrobeEvery = 50;
@@ -128,5 +158,6 @@ TEST(CfdecodeTiming, HtmlPageIsOneSelfContainedFile) {
     EXPECT_EQ(failed.status, 2);
     EXPECT_FALSE(std::filesystem::exists(stale));
 }
+#endif
 
 }  // namespace
