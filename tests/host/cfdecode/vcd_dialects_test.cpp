@@ -3,7 +3,7 @@
 // cfsim) rewritten with Icarus Verilog's escaped names, VHDL bit names and
 // ranges, one signal declared in two scopes, a $dumpoff stretch, extended
 // VCD ($dumpports) and other ways of writing the timescale must decode to
-// the sample's golden records (samples/mixed.csv) byte for byte; a capture
+// the sample's golden records (tests/host/cfdecode/golden/mixed.records.csv) byte for byte; a capture
 // whose names say nothing must be refused rather than bound by position.
 #include <gtest/gtest.h>
 
@@ -38,7 +38,8 @@ const Waveform& Bus() {
     return bus;
 }
 const std::string& Golden() {
-    static const std::string golden = ReadFile(std::string(FD_SOURCE_DIR) + "/samples/mixed.csv");
+    static const std::string golden =
+        ReadFile(std::string(FD_SOURCE_DIR) + "/tests/host/cfdecode/golden/mixed.records.csv");
     return golden;
 }
 
@@ -259,7 +260,7 @@ TEST(VcdDialects, DecodeToTheSampleRecords) {
         EXPECT_EQ(result.status, 0) << c.label << ": " << result.err;
         if (result.status != 0) continue;
         EXPECT_TRUE(result.out == Golden())
-            << c.label << ": the records differ from samples/mixed.csv; stderr: " << result.err;
+            << c.label << ": the records differ from the golden records; stderr: " << result.err;
         if (c.note != nullptr) {
             EXPECT_NE(result.err.find(c.note), std::string::npos) << c.label << ": " << result.err;
         }
@@ -287,7 +288,7 @@ TEST(VcdDialects, GenericNamesAreRefusedUnlessBoundByPositionOnRequest) {
 
     const auto bound = RunCfdecode({file.path(), "--format", "csv", "--bind-by-position"});
     ASSERT_EQ(bound.status, 0) << bound.err;
-    EXPECT_TRUE(bound.out == Golden()) << "bound in list order, the records differ from samples/mixed.csv";
+    EXPECT_TRUE(bound.out == Golden()) << "bound in list order, the records differ from the golden records";
     EXPECT_NE(bound.err.find("bound by list position: DMARQ=Channel_0"), std::string::npos) << bound.err;
 
     // --map names the lines instead.
@@ -299,7 +300,7 @@ TEST(VcdDialects, GenericNamesAreRefusedUnlessBoundByPositionOnRequest) {
     }
     const auto mapped = RunCfdecode(arguments);
     ASSERT_EQ(mapped.status, 0) << mapped.err;
-    EXPECT_TRUE(mapped.out == Golden()) << "mapped, the records differ from samples/mixed.csv";
+    EXPECT_TRUE(mapped.out == Golden()) << "mapped, the records differ from the golden records";
     EXPECT_EQ(mapped.err.find("warning"), std::string::npos) << mapped.err;
 }
 
