@@ -8,6 +8,7 @@ namespace fd::ui {
 
 WINUI_BEGIN_MESSAGE_MAP(CCFSheet)
 winui::OnCommand<CCFSheet, &CCFSheet::OnOK>(IDOK),
+    winui::OnMessage<CCFSheet, &CCFSheet::OnPressButton>(PSM_PRESSBUTTON),
     winui::OnCommand<CCFSheet, &CCFSheet::OnDefault>(IDC_SHEET_APPLY),
     winui::OnCommand<CCFSheet, &CCFSheet::OnHelp>(IDC_SHEET_HELP),
     WINUI_END_MESSAGE_MAP(CCFSheet, winui::CPropertySheet)
@@ -95,6 +96,15 @@ void CCFSheet::OnOK() {
                                                            PageInitialised(SheetPage::kDataFormat)};
     for (SheetStep step : OkSteps(initialised)) Run(step);
     EndSheet(IDOK);
+}
+
+// comctl32 takes PSM_PRESSBUTTON's OK straight to its own OK path, past the
+// WM_COMMAND above: run ours, which saves and then takes that path.
+bool CCFSheet::OnPressButton(winui::Msg& msg) {
+    if (msg.wParam != PSBTN_OK) return false;
+    OnOK();
+    msg.result = TRUE;
+    return true;
 }
 
 void CCFSheet::OnDefault() {

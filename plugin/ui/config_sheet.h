@@ -1,6 +1,7 @@
 // CCFSheet: the modal configuration sheet that ShowSettingsDialog opens. It
 // owns its pages (added in order: setup, then packet and data format), saves
-// every initialised page on OK, resets the page in front on "Default" (the
+// every initialised page on OK (its button, Enter, or PSM_PRESSBUTTON from
+// anyone who presses it through the sheet), resets the page in front on "Default" (the
 // Apply button's place) and opens the help file on Help.
 #pragma once
 
@@ -27,6 +28,7 @@ protected:
 
 private:
     void OnOK();
+    bool OnPressButton(winui::Msg& msg);
     void OnDefault();
     void OnHelp();
 

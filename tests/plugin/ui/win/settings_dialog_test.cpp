@@ -172,24 +172,33 @@ TEST_F(SettingsDialog, SheetAndButtonCaptionsFollowTheCapturesLanguage) {
 
 // --- storing -----------------------------------------------------------------
 
+// OK saves however it is pressed: its button, or the property sheet's own
+// message (PSM_PRESSBUTTON), which comctl32 handles without a WM_COMMAND.
 TEST_F(SettingsDialog, AColourChosenAndOkReachesTheSettingsAndTheFieldTypes) {
-    CaptureImage capture = MakeCapture(26, 0);
-    Open(capture);
-    std::vector<uint8_t> expected = Bytes();
-    const uint32_t chosen = 0x123456;
-    std::memcpy(&expected[52 + 4 * FdColourWrite], &chosen, 4);
-    bool sunken = false;
-    Show([&](Driver& d) {
-        HWND sheet = d.WaitForSheet();
-        ASSERT_NE(sheet, nullptr);
-        HWND button = GetDlgItem(CurrentPage(sheet), 1024);  // WRITE
-        ASSERT_TRUE(ChooseThroughChooser(d, button, chosen, &sunken));
-        PostClick(sheet, IDOK);
-    });
-    EXPECT_TRUE(sunken) << "the button looks sunken while the chooser is open";
-    EXPECT_EQ(Bytes(), expected);
-    for (int32_t id : {4003, 4014, 4018}) EXPECT_EQ(FieldColour(id), chosen) << id;
-    EXPECT_EQ(FieldColour(4002), 0xFD7D3Cu);
+    enum Press { kButton, kPressButtonMessage };
+    for (const Press press : {kButton, kPressButtonMessage}) {
+        SCOPED_TRACE(press);
+        CaptureImage capture = MakeCapture(26, 0);
+        Open(capture);
+        std::vector<uint8_t> expected = Bytes();
+        const uint32_t chosen = 0x123456;
+        std::memcpy(&expected[52 + 4 * FdColourWrite], &chosen, 4);
+        bool sunken = false;
+        Show([&](Driver& d) {
+            HWND sheet = d.WaitForSheet();
+            ASSERT_NE(sheet, nullptr);
+            HWND button = GetDlgItem(CurrentPage(sheet), 1024);  // WRITE
+            ASSERT_TRUE(ChooseThroughChooser(d, button, chosen, &sunken));
+            if (press == kButton)
+                PostClick(sheet, IDOK);
+            else
+                PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+        });
+        EXPECT_TRUE(sunken) << "the button looks sunken while the chooser is open";
+        EXPECT_EQ(Bytes(), expected);
+        for (int32_t id : {4003, 4014, 4018}) EXPECT_EQ(FieldColour(id), chosen) << id;
+        EXPECT_EQ(FieldColour(4002), 0xFD7D3Cu);
+    }
 }
 
 TEST_F(SettingsDialog, OkWithoutChangesKeepsTheSettingsApartFromAnInvalidMode) {
