@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "host/model/capture_image.h"
@@ -163,6 +164,47 @@ TEST_F(Boundary, FieldTypesBeforeAndAfterSetCapture) {
     for (int32_t index : {1, 12, 15, 17}) EXPECT_EQ(read(index).colour, 0x0000FFu) << index;
     EXPECT_EQ(read(24).colour, 0x333333u);
     EXPECT_EQ(read(0).colour, 0x333333u);
+}
+
+// Every settings colour paints exactly the field types of its group, read
+// back as the host reads them: a colour of its own per group, so an entry
+// left out of its group, or painted by another, shows.
+TEST_F(Boundary, EverySettingsColourReachesExactlyItsFieldTypes) {
+    const struct {
+        FdColourIndex colour;
+        std::vector<int32_t> ids;
+    } groups[] = {
+        {FdColourRead, {4002, 4013, 4017, 4019}},
+        {FdColourWrite, {4003, 4014, 4018, 4020}},
+        {FdColourErrorRegister, {4004}},
+        {FdColourFeatures, {4005}},
+        {FdColourStatus, {4011}},
+        {FdColourCommand, {4012}},
+        {FdColourAddress, {4015, 4025}},
+        {FdColourData, {4026, 4032}},
+        {FdColourSectorCount, {4006}},
+        {FdColourSectorNo, {4007}},
+        {FdColourCylinderLow, {4008}},
+        {FdColourCylinderHigh, {4009}},
+        {FdColourCardHead, {4010, 4031}},
+    };
+    std::map<int32_t, uint32_t> expected;  // field id -> the colour it must show
+    for (const auto& group : groups) {
+        const uint32_t colour = 0x100000u + static_cast<uint32_t>(group.colour);
+        t.GetSettings(nullptr)->colour[group.colour] = colour;
+        for (int32_t id : group.ids) expected[id] = colour;
+    }
+    CaptureImage capture = MakeCapture(26);
+    ASSERT_EQ(t.SetCapture(0, capture.capture()), 0);
+    for (int32_t index = 0; index < 27; ++index) {
+        int32_t id = 0;
+        uint32_t colour = 0;
+        t.GetFieldType(index, &id, &colour, nullptr, nullptr);
+        // The host enumerates 23 entries; the four beyond keep their grey.
+        const auto painted = index < t.GetFieldTypeCount() ? expected.find(id) : expected.end();
+        EXPECT_EQ(colour, painted != expected.end() ? painted->second : 0x333333u)
+            << "entry " << index << ", id " << id;
+    }
 }
 
 TEST_F(Boundary, FieldTypeOutsideTableLeavesOutputs) {
