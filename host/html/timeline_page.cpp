@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "host/analysis/ata_registers.h"
+#include "plugin/interface/host_abi.h"
 
 namespace fd::host {
 namespace {
@@ -74,18 +75,18 @@ std::string Hex(uint64_t value, int digits) {
 // Which lane a record kind goes to.
 std::string LaneOf(uint16_t id) {
     switch (id) {
-        case 4002:
-        case 4003:
-        case 4017:
-        case 4018:
-        case 4026:
-        case 4032:
+        case FdFieldPioRead:
+        case FdFieldPioWrite:
+        case FdFieldDmaRead:
+        case FdFieldDmaWrite:
+        case FdFieldDataRead:
+        case FdFieldDataWrite:
             return "Data";
-        case 3036:
-        case 3100:
-        case 3101:
-        case 3306:
-        case 1:
+        case FdFieldCompose:
+        case FdFieldReadBlock:
+        case FdFieldWriteBlock:
+        case FdFieldStart:
+        case FdFieldUnknown:
             return "Markers";
         default:
             return id >= 4000 && id < 4100 ? "Task file" : "Markers";

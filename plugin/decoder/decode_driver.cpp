@@ -216,8 +216,8 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
     // A word inside a sector, after the first record: one data record, the
     // bulk of every burst, appended here. Everything else (and any record
     // that needs the lists to grow) takes the decoders' own paths.
-    const uint32_t colourToCard = FieldColour(kFieldDataWrite);
-    const uint32_t colourToHost = FieldColour(kFieldDataRead);
+    const uint32_t colourToCard = FieldColour(FdFieldDataWrite);
+    const uint32_t colourToHost = FieldColour(FdFieldDataRead);
     RecordRun run(Records());
     int32_t wordsBefore = 0;  // the sector's words when `left` was counted
     int32_t leftBefore = 0;
@@ -249,7 +249,7 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
         const uint32_t word = now >> kControlLines & 0xFFFFu;
         const bool toCard = action == EdgeAction::WordToCard;
         if ((toCard || action == EdgeAction::WordToHost) && left > 0) {
-            run.Append(p, word, static_cast<uint16_t>(toCard ? kFieldDataWrite : kFieldDataRead),
+            run.Append(p, word, static_cast<uint16_t>(toCard ? FdFieldDataWrite : FdFieldDataRead),
                        toCard ? colourToCard : colourToHost);
             --left;
             continue;
@@ -347,7 +347,7 @@ bool DecodeCapture(FdCapture& capture) {
     BeginDecodeColours();
     edgeList.clear();
     edgeList.shrink_to_fit();
-    AppendFieldRecord(0, kFieldUnknown, 1);
+    AppendFieldRecord(0, FdFieldUnknown, 1);
 
     if (capture.hasRange) {
         start = std::max(start, capture.rangeStart);

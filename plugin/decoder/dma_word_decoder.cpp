@@ -55,17 +55,17 @@ void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direc
         const int64_t address =
             ComposeSectorAddress(state.cardHead, state.cylinderHigh, state.cylinderLow, state.sectorNumber);
         state.wordCount = 0;
-        AppendFieldRecord(position, kFieldCompose, static_cast<uint64_t>(address));
+        AppendFieldRecord(position, FdFieldCompose, static_cast<uint64_t>(address));
     }
     if (state.wordCount == 0) {
-        const int marker = toCard ? kFieldWriteBlock : kFieldReadBlock;
+        const int marker = toCard ? FdFieldWriteBlock : FdFieldReadBlock;
         AppendFieldRecord(position, marker, static_cast<uint64_t>(marker));
     }
     if (state.startPending) {
-        AppendFieldRecord(position, kFieldStart, 0);
+        AppendFieldRecord(position, FdFieldStart, 0);
         state.startPending = false;
     }
-    AppendFieldRecord(position, toCard ? kFieldDataWrite : kFieldDataRead, word);
+    AppendFieldRecord(position, toCard ? FdFieldDataWrite : FdFieldDataRead, word);
     ++state.wordCount;
 }
 

@@ -12,9 +12,6 @@ namespace fd {
 
 enum class Direction : uint8_t { HostToCard, CardToHost };
 
-inline constexpr int kFieldDataRead = 4026;   // DATA(R): card to host
-inline constexpr int kFieldDataWrite = 4032;  // DATA(W): host to card
-
 // ((cardHead * 256 + cylinderHigh) * 256 + cylinderLow) * 256 + sectorNumber
 // in wrapping 32-bit arithmetic, sign-extended. No input is cut to a byte, so
 // a sector number past 255 carries into the cylinder bytes. Pure: the

@@ -16,19 +16,19 @@ constexpr std::array<CycleRow, kCycleCodes> MakeCycleTable() {
     // DMACK low, both chip selects high: a multiword DMA cycle; the address
     // lines do not matter. Only while the card requests DMA.
     for (int code = 24; code <= 31; ++code)
-        table[static_cast<size_t>(code)] = {4017, 4018, Word, 1, None, true};
+        table[static_cast<size_t>(code)] = {FdFieldDmaRead, FdFieldDmaWrite, Word, 1, None, true};
     // CS1 asserted: the control block.
-    table[46] = {4013, 4014, Byte, -1, None};  // ALT STATUS / CONTROL
-    table[47] = {4015, 0, Byte, 0, None};      // DRIVE ADDRESS, read only, not during DMA
+    table[46] = {FdFieldAltStatusRead, FdFieldControlWrite, Byte, -1, None};  // ALT STATUS / CONTROL
+    table[47] = {FdFieldDriveAddress, 0, Byte, 0, None};  // DRIVE ADDRESS, read only, not during DMA
     // CS0 asserted: the command block.
-    table[48] = {4002, 4003, Word, -1, None};  // DATA
-    table[49] = {4004, 4005, Byte, -1, None};  // ERROR REGISTER / FEATURES
-    table[50] = {4006, 4006, Byte, -1, None};  // SECTOR COUNT
-    table[51] = {4007, 4007, Byte, -1, SectorNumber};
-    table[52] = {4008, 4008, Byte, -1, CylinderLow};
-    table[53] = {4009, 4009, Byte, -1, CylinderHigh};
-    table[54] = {4010, 4010, Byte, -1, SelectCardHead};
-    table[55] = {4011, 4012, Byte, -1, None};  // STATUS / COMMAND
+    table[48] = {FdFieldPioRead, FdFieldPioWrite, Word, -1, None};         // DATA
+    table[49] = {FdFieldErrorRegister, FdFieldFeatures, Byte, -1, None};   // ERROR REGISTER / FEATURES
+    table[50] = {FdFieldSectorCount, FdFieldSectorCount, Byte, -1, None};  // SECTOR COUNT
+    table[51] = {FdFieldSectorNo, FdFieldSectorNo, Byte, -1, SectorNumber};
+    table[52] = {FdFieldCylinderLow, FdFieldCylinderLow, Byte, -1, CylinderLow};
+    table[53] = {FdFieldCylinderHigh, FdFieldCylinderHigh, Byte, -1, CylinderHigh};
+    table[54] = {FdFieldSelectCardHead, FdFieldSelectCardHead, Byte, -1, SelectCardHead};
+    table[55] = {FdFieldStatus, FdFieldCommand, Byte, -1, None};  // STATUS / COMMAND
     return table;
 }
 
@@ -85,7 +85,7 @@ void RecordRegisterValue(const CycleRow& row, int field, uint32_t position, uint
     }
 
     if (state.startPending) {
-        AppendFieldRecord(position, kFieldStart, 0);
+        AppendFieldRecord(position, FdFieldStart, 0);
         state.startPending = false;
     }
     AppendFieldRecord(position, field, value);

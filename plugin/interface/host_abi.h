@@ -74,6 +74,38 @@ typedef struct FdHostString {
     const char* text;
 } FdHostString;
 
+/* The field ids of the decoded records (the values of the field-id list):
+ * the register and data kinds, and the markers. */
+enum FdFieldId {
+    FdFieldUnknown = 1, /* the leading record of every decode */
+    FdFieldCompose = 3036,
+    FdFieldReadBlock = 3100,
+    FdFieldWriteBlock = 3101,
+    FdFieldStart = 3306,
+    FdFieldPioRead = 4002,
+    FdFieldPioWrite = 4003,
+    FdFieldErrorRegister = 4004,
+    FdFieldFeatures = 4005,
+    FdFieldSectorCount = 4006,
+    FdFieldSectorNo = 4007,
+    FdFieldCylinderLow = 4008,
+    FdFieldCylinderHigh = 4009,
+    FdFieldSelectCardHead = 4010,
+    FdFieldStatus = 4011,
+    FdFieldCommand = 4012,
+    FdFieldAltStatusRead = 4013,
+    FdFieldControlWrite = 4014,
+    FdFieldDriveAddress = 4015,
+    FdFieldDmaRead = 4017,
+    FdFieldDmaWrite = 4018,
+    FdFieldRead = 4019,
+    FdFieldWrite = 4020,
+    FdFieldAddress = 4025,
+    FdFieldDataRead = 4026, /* DATA(R): card to host */
+    FdFieldCardHead = 4031,
+    FdFieldDataWrite = 4032 /* DATA(W): host to card */
+};
+
 struct FdUInt32List;
 struct FdUInt64List;
 struct FdUInt16List;

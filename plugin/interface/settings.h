@@ -4,20 +4,20 @@
 #pragma once
 
 #include "plugin/interface/host_abi.h"
+#include "plugin/presentation/field_table.h"
 
 namespace fd {
 
 FdDecoderSettings& LiveSettings();
 FdDecoderSettings& WorkingSettings();
 
-// Copies the thirteen colours of the live settings into the field-type table.
+// Copies the thirteen colours of the live settings into the field-type table:
+// colour N into the field types of packet item N.
 void ApplySettingsColors();
 
-// The default colours, in the order of FdColourIndex (0x00BBGGRR).
-inline constexpr uint32_t kDefaultColours[FdColourCount] = {
-    0xFD7D3C, 0x5949E6, 0x9900CC, 0xB77B41, 0x5984F4, 0x9F7FEF, 0x1D72F9,
-    0x33CC33, 0x868686, 0xE54E00, 0xA0489C, 0x89CE8A, 0x2DBE73,
-};
+// The default colours, in the order of FdColourIndex (0x00BBGGRR): those of
+// the packet items of the same number.
+constexpr uint32_t DefaultColour(int index) { return kPacketItemDefaults[index].colour; }
 
 // Default channel numbers: DMARQ -1, DMACK..IORDY 1..9, D0 10.
 inline constexpr int32_t kDefaultChannels[FdChannelFieldCount] = {-1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -27,7 +27,7 @@ constexpr void SetDefaults(FdDecoderSettings& s) {
     s.mode = 0;
     s.reservedFlag = 0;
     for (int i = 0; i < FdChannelFieldCount; ++i) s.channel[i] = kDefaultChannels[i];
-    for (int i = 0; i < FdColourCount; ++i) s.colour[i] = kDefaultColours[i];
+    for (int i = 0; i < FdColourCount; ++i) s.colour[i] = DefaultColour(i);
     s.customRadixDisplay = 0;
     s.taskFileRadix = FdRadixHexadecimal;
     s.reserved434 = 2;

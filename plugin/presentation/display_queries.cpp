@@ -8,49 +8,15 @@
 namespace fd {
 namespace {
 
-constexpr std::array<PacketItem, kPacketItemCount> kInitialPacketItems = {{
-    {true, 0xFD7D3C},
-    {true, 0x5949E6},
-    {true, 0x9900CC},
-    {true, 0xB77B41},
-    {true, 0x5984F4},
-    {true, 0x9F7FEF},
-    {true, 0x1D72F9},
-    {true, 0x33CC33},
-    {true, 0x868686},
-    {true, 0xE54E00},
-    {true, 0xA0489C},
-    {true, 0x89CE8A},
-    {true, 0x2DBE73},
-    {true, 0xFF0505},
-}};
+constexpr std::array<PacketItem, kPacketItemCount> MakeInitialPacketItems() {
+    std::array<PacketItem, kPacketItemCount> items{};
+    for (int item = 0; item < kPacketItemCount; ++item)
+        items[item] = {true, kPacketItemDefaults[item].colour};
+    return items;
+}
+constexpr std::array<PacketItem, kPacketItemCount> kInitialPacketItems = MakeInitialPacketItems();
 
 constinit std::array<PacketItem, kPacketItemCount> packetItems = kInitialPacketItems;
-
-// The 22 ids the item table answers for, with their packet item and the name
-// the name query gives (a set of its own: 4031 is "CARDHEAD" here).
-struct NamedField {
-    int16_t id;
-    int8_t item;
-    const char* name;
-};
-constexpr NamedField kNamedFields[] = {
-    {4002, 0, "PIO READ"},      {4003, 1, "PIO WRITE"},      {4004, 2, "ERROR REGISTER"},
-    {4005, 3, "FEATURES"},      {4006, 8, "SECTOR COUNT"},   {4007, 9, "SECTOR NO"},
-    {4008, 10, "CYLINDER LOW"}, {4009, 11, "CYLINDER HIGH"}, {4010, 12, "SELECT CARD/HEAD"},
-    {4011, 4, "STATUS"},        {4012, 5, "COMMAND"},        {4013, 0, "ALT STATUS READ"},
-    {4014, 1, "CONTROL WRITE"}, {4015, 6, "DRIVE ADDRESS"},  {4017, 0, "DMA READ"},
-    {4018, 1, "DMA WRITE"},     {4019, 0, "READ"},           {4020, 1, "WRITE"},
-    {4025, 6, "ADDRESS"},       {4026, 7, "DATA(R)"},        {4031, 12, "CARDHEAD"},
-    {4032, 7, "DATA(W)"},
-};
-
-const NamedField* FindNamedField(int16_t id) {
-    for (const NamedField& field : kNamedFields) {
-        if (field.id == id) return &field;
-    }
-    return nullptr;
-}
 
 void WriteIds(const FdHostInt32Vector& vector, std::initializer_list<int32_t> ids) {
     if (vector.first == nullptr) return;
@@ -80,32 +46,22 @@ bool IsRadix(int16_t radix) { return radix >= 0 && radix <= 3; }
 
 }  // namespace
 
-const char* const kPacketItemLabels[kPacketItemCount] = {
-    "READ", "WRITE",        "ERROR REGISTER", "FEATURES",     "STATUS",        "COMMAND",   "ADDRESS",
-    "DATA", "SECTOR COUNT", "SECTOR NO.",     "CYLINDER LOW", "CYLINDER HIGH", "CARD/HEAD", "DESCRIBE",
-};
-
-const uint32_t kInitialPacketColours[kPacketItemCount] = {
-    0xFD7D3C, 0x5949E6, 0x9900CC, 0xB77B41, 0x5984F4, 0x9F7FEF, 0x1D72F9,
-    0x33CC33, 0x868686, 0xE54E00, 0xA0489C, 0x89CE8A, 0x2DBE73, 0xFF0505,
-};
-
 PacketItem& PacketItemAt(int item) { return packetItems[static_cast<size_t>(item)]; }
 
 void ResetPacketItems() { packetItems = kInitialPacketItems; }
 
 int PacketItemForField(int16_t id) {
-    const NamedField* field = FindNamedField(id);
-    return field ? field->item : -1;
+    const FieldPresentation* field = FindFieldPresentation(id);
+    return field ? field->item : kNoPacketItem;
 }
 
 bool IsPacketItemShown(int16_t id) {
     switch (id) {
-        case 1:
-        case 3036:
-        case 3100:
-        case 3101:
-        case 3306:
+        case FdFieldUnknown:
+        case FdFieldCompose:
+        case FdFieldReadBlock:
+        case FdFieldWriteBlock:
+        case FdFieldStart:
             return false;
         default:
             break;
@@ -115,8 +71,9 @@ bool IsPacketItemShown(int16_t id) {
 }
 
 bool GetFieldName(int16_t id, char* buffer) {
-    const NamedField* field = FindNamedField(id);
-    if (field != nullptr && buffer != nullptr) std::strcpy(buffer, field->name);
+    const FieldPresentation* field = FindFieldPresentation(id);
+    if (field != nullptr && field->queryName != nullptr && buffer != nullptr)
+        std::strcpy(buffer, field->queryName);
     return true;
 }
 
@@ -128,21 +85,24 @@ bool GetPacketItemColour(int16_t id, int32_t* colour) {
     return true;
 }
 
-bool IsDelimiterField(int16_t id) { return id == 3036 || id == 3306 || id == 4010; }
+bool IsDelimiterField(int16_t id) {
+    return id == FdFieldCompose || id == FdFieldStart || id == FdFieldSelectCardHead;
+}
 
-bool IsUnknownField(int16_t id) { return id == 1; }
+bool IsUnknownField(int16_t id) { return id == FdFieldUnknown; }
 
 bool IsWriteItemShown() { return packetItems[kPacketItemWrite].shown; }
 
-int32_t IsDataField(int32_t id) { return (id == 4026 || id == 4032) ? 1 : 0; }
+int32_t IsDataField(int32_t id) { return (id == FdFieldDataRead || id == FdFieldDataWrite) ? 1 : 0; }
 
 FdPacketDefinition* FillPacketDefinition(FdPacketDefinition* definition) {
     if (definition == nullptr) return definition;
-    WriteIds(definition->blockDelimiters, {4010, 3036});
-    WriteIds(definition->addressFields, {4010, 4009, 4008, 4007, 3036});
-    WriteIds(definition->readBlockMarker, {3100});
-    WriteIds(definition->writeBlockMarker, {3101});
-    WriteIds(definition->dataFields, {4026, 4032});
+    WriteIds(definition->blockDelimiters, {FdFieldSelectCardHead, FdFieldCompose});
+    WriteIds(definition->addressFields, {FdFieldSelectCardHead, FdFieldCylinderHigh, FdFieldCylinderLow,
+                                         FdFieldSectorNo, FdFieldCompose});
+    WriteIds(definition->readBlockMarker, {FdFieldReadBlock});
+    WriteIds(definition->writeBlockMarker, {FdFieldWriteBlock});
+    WriteIds(definition->dataFields, {FdFieldDataRead, FdFieldDataWrite});
     definition->itemCount = 43;
     return definition;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "plugin/interface/host_abi.h"
+#include "plugin/presentation/field_table.h"
 
 namespace fd {
 
@@ -13,13 +14,6 @@ struct PacketItem {
     bool shown;
     uint32_t colour;  // 0x00BBGGRR
 };
-
-inline constexpr int kPacketItemCount = 14;
-inline constexpr int kPacketItemWrite = 1;
-
-// Labels of the packet page rows, in item order.
-extern const char* const kPacketItemLabels[kPacketItemCount];
-extern const uint32_t kInitialPacketColours[kPacketItemCount];
 
 PacketItem& PacketItemAt(int item);  // item 0..13
 void ResetPacketItems();
@@ -40,8 +34,13 @@ FdRadixCounters* CountRadixFields(FdRadixCounters* counters, const FdDecoderSett
 FdRadixLists* FillRadixLists(FdRadixLists* lists, const FdDecoderSettings& settings);
 
 // The two fixed id lists the radix slots file under the chosen radices.
-inline constexpr int16_t kTaskFileIds[] = {4015, 4002, 4003, 4004, 4005, 4006, 4007, 4008, 4009, 4010, 4011,
-                                           4012, 4013, 4014, 4015, 4017, 4018, 4019, 4020, 4025, 4031};
-inline constexpr int16_t kDataIds[] = {4026, 4032};
+// DRIVE ADDRESS leads and comes again in its place.
+inline constexpr int16_t kTaskFileIds[] = {
+    FdFieldDriveAddress, FdFieldPioRead,  FdFieldPioWrite,      FdFieldErrorRegister, FdFieldFeatures,
+    FdFieldSectorCount,  FdFieldSectorNo, FdFieldCylinderLow,   FdFieldCylinderHigh,  FdFieldSelectCardHead,
+    FdFieldStatus,       FdFieldCommand,  FdFieldAltStatusRead, FdFieldControlWrite,  FdFieldDriveAddress,
+    FdFieldDmaRead,      FdFieldDmaWrite, FdFieldRead,          FdFieldWrite,         FdFieldAddress,
+    FdFieldCardHead};
+inline constexpr int16_t kDataIds[] = {FdFieldDataRead, FdFieldDataWrite};
 
 }  // namespace fd

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "plugin/presentation/field_table.h"
+
 namespace fd {
 
 struct FieldTypeEntry {
@@ -15,24 +17,16 @@ struct FieldTypeEntry {
 };
 
 inline constexpr int kFieldTypeEntries = 27;
-// Entries the host enumerates and FieldColour searches; the last four lie
-// beyond it. Both uses must stay equal.
-inline constexpr int kFieldTypeCount = 23;
+// Entries the host enumerates and FieldColour searches (kFieldTypeCount, the
+// presentation table's); the last four lie beyond them.
 inline constexpr int kSignalCount = 26;
-
-// Record kinds that have no entry among the first 23.
-inline constexpr int kFieldUnknown = 1;
-inline constexpr int kFieldCompose = 3036;
-inline constexpr int kFieldReadBlock = 3100;
-inline constexpr int kFieldWriteBlock = 3101;
-inline constexpr int kFieldStart = 3306;
 
 const FieldTypeEntry& FieldType(int index);  // index 0..26
 
-// Colour of the first of entries 0..22 whose id matches, else 0.
+// Colour of the first of the enumerated entries whose id matches, else 0.
 uint32_t FieldColour(int id);
 
-// Sets the colour of every entry among the first 23 whose id matches.
+// Sets the colour of every enumerated entry whose id matches.
 void SetFieldTypeColour(int id, uint32_t colour);
 
 // Restores the initial contents (for tests that need a fresh table).

@@ -24,7 +24,7 @@ void SavePacketChecks(const PacketPageValues& values) {
 
 void RestorePacketColours(PacketPageValues& values) {
     for (size_t row = 0; row < values.colour.size(); ++row)
-        values.colour[row] = kPacketRows[row].defaultColour;
+        values.colour[row] = kPacketItemDefaults[kPacketRows[row].item].colour;
 }
 
 void CheckAllPacketItems(PacketPageValues& values) { values.check.fill(1); }

@@ -13,31 +13,31 @@
 namespace fd::ui {
 
 struct PacketRow {
-    const char* label;
     int checkBoxId;
     int colourButtonId;
-    int item;  // packet item (PacketItemAt)
-    uint32_t defaultColour;
+    int item;  // packet item (PacketItemAt): its label and default colour too
 };
 
 // Row order: the order of the page's check states and colour buttons, and the
 // order in which it loads and saves.
 inline constexpr PacketRow kPacketRows[kPacketItemCount] = {
-    {"READ", IDC_CHECK_READ, IDC_BUTTON_READ, 0, 0xFD7D3C},
-    {"WRITE", IDC_CHECK_WRITE, IDC_BUTTON_WRITE, 1, 0x5949E6},
-    {"FEATURES", IDC_CHECK_FEATURES, IDC_BUTTON_FEATURES, 3, 0xB77B41},
-    {"STATUS", IDC_CHECK_STATUS, IDC_BUTTON_STATUS, 4, 0x5984F4},
-    {"COMMAND", IDC_CHECK_COMMAND, IDC_BUTTON_COMMAND, 5, 0x9F7FEF},
-    {"ADDRESS", IDC_CHECK_ADDRESS, IDC_BUTTON_ADDRESS, 6, 0x1D72F9},
-    {"ERROR REGISTER", IDC_CHECK_ERROR_REGISTER, IDC_BUTTON_ERROR_REGISTER, 2, 0x9900CC},
-    {"SECTOR COUNT", IDC_CHECK_SECTOR_COUNT, IDC_BUTTON_SECTOR_COUNT, 8, 0x868686},
-    {"SECTOR NO.", IDC_CHECK_SECTOR_NO, IDC_BUTTON_SECTOR_NO, 9, 0xE54E00},
-    {"CYLINDER LOW", IDC_CHECK_CYLINDER_LOW, IDC_BUTTON_CYLINDER_LOW, 10, 0xA0489C},
-    {"CYLINDER HIGH", IDC_CHECK_CYLINDER_HIGH, IDC_BUTTON_CYLINDER_HIGH, 11, 0x89CE8A},
-    {"CARD/HEAD", IDC_CHECK_CARD_HEAD, IDC_BUTTON_CARD_HEAD, 12, 0x2DBE73},
-    {"DATA", IDC_CHECK_DATA, IDC_BUTTON_DATA, 7, 0x33CC33},
-    {"DESCRIBE", IDC_CHECK_DESCRIBE, IDC_BUTTON_DESCRIBE, 13, 0xFF0505},
+    {IDC_CHECK_READ, IDC_BUTTON_READ, 0},
+    {IDC_CHECK_WRITE, IDC_BUTTON_WRITE, 1},
+    {IDC_CHECK_FEATURES, IDC_BUTTON_FEATURES, 3},
+    {IDC_CHECK_STATUS, IDC_BUTTON_STATUS, 4},
+    {IDC_CHECK_COMMAND, IDC_BUTTON_COMMAND, 5},
+    {IDC_CHECK_ADDRESS, IDC_BUTTON_ADDRESS, 6},
+    {IDC_CHECK_ERROR_REGISTER, IDC_BUTTON_ERROR_REGISTER, 2},
+    {IDC_CHECK_SECTOR_COUNT, IDC_BUTTON_SECTOR_COUNT, 8},
+    {IDC_CHECK_SECTOR_NO, IDC_BUTTON_SECTOR_NO, 9},
+    {IDC_CHECK_CYLINDER_LOW, IDC_BUTTON_CYLINDER_LOW, 10},
+    {IDC_CHECK_CYLINDER_HIGH, IDC_BUTTON_CYLINDER_HIGH, 11},
+    {IDC_CHECK_CARD_HEAD, IDC_BUTTON_CARD_HEAD, 12},
+    {IDC_CHECK_DATA, IDC_BUTTON_DATA, 7},
+    {IDC_CHECK_DESCRIBE, IDC_BUTTON_DESCRIBE, 13},
 };
+
+constexpr const char* RowLabel(const PacketRow& row) { return kPacketItemDefaults[row.item].label; }
 
 // What the page holds per row: the colour of its button and the state of its
 // check box (0 or 1). A page starts with every row checked.

@@ -69,7 +69,7 @@ int ModeSelection(int32_t mode) { return (mode >= 0 && mode < kModeEntryCount) ?
 
 std::array<uint32_t, FdColourCount> SetupDefaultColours() {
     std::array<uint32_t, FdColourCount> colours{};
-    for (int i = 0; i < FdColourCount; ++i) colours[i] = kDefaultColours[i];
+    for (int i = 0; i < FdColourCount; ++i) colours[i] = DefaultColour(i);
     return colours;
 }
 

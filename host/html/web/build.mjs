@@ -3,7 +3,7 @@
 //   node build.mjs OUT.cpp
 // Run by the build (host/CMakeLists.txt), never by hand.
 import { build } from 'esbuild';
-import { writeFileSync, mkdirSync } from 'node:fs';
+import { readFileSync, writeFileSync, mkdirSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -13,6 +13,27 @@ if (!out) {
   console.error('usage: node build.mjs OUT.cpp');
   process.exit(2);
 }
+
+// The field ids, read from the plug-in's boundary header (enum FdFieldId) and
+// offered to the page as the module 'fd-fields': one source for both.
+const abi = readFileSync(join(here, '..', '..', '..', 'plugin', 'interface', 'host_abi.h'), 'utf8');
+const fieldEnum = /enum FdFieldId \{([^}]*)\}/.exec(abi);
+if (!fieldEnum) {
+  console.error('build.mjs: no enum FdFieldId in plugin/interface/host_abi.h');
+  process.exit(1);
+}
+const fieldIds = {};
+for (const [, name, value] of fieldEnum[1].matchAll(/FdField(\w+)\s*=\s*(\d+)/g)) fieldIds[name] = Number(value);
+const fieldModule = {
+  name: 'fd-fields',
+  setup(b) {
+    b.onResolve({ filter: /^fd-fields$/ }, () => ({ path: 'fd-fields', namespace: 'fd-fields' }));
+    b.onLoad({ filter: /.*/, namespace: 'fd-fields' }, () => ({
+      contents: `export const FdField = Object.freeze(${JSON.stringify(fieldIds)});`,
+      loader: 'js',
+    }));
+  },
+};
 
 const result = await build({
   entryPoints: [join(here, 'src', 'main.js')],
@@ -24,6 +45,7 @@ const result = await build({
   loader: { '.css': 'text' },
   write: false,
   logLevel: 'warning',
+  plugins: [fieldModule],
 });
 const script = result.outputFiles[0].text;
 if (/<\/script/i.test(script)) {

@@ -15,20 +15,18 @@ protected:
 
     static size_t RowOf(const char* label) {
         for (size_t row = 0; row < fd::kPacketItemCount; ++row)
-            if (std::string(fd::ui::kPacketRows[row].label) == label) return row;
+            if (std::string(fd::ui::RowLabel(fd::ui::kPacketRows[row])) == label) return row;
         ADD_FAILURE() << "no row " << label;
         return 0;
     }
 };
 
-TEST_F(PacketPageRows, EveryItemHasOneRowWithItsLabelAndInitialColour) {
+TEST_F(PacketPageRows, EveryItemHasOneRowAndControlsOfItsOwn) {
     std::set<int> items, ids;
     for (const fd::ui::PacketRow& row : fd::ui::kPacketRows) {
         items.insert(row.item);
         ids.insert(row.checkBoxId);
         ids.insert(row.colourButtonId);
-        EXPECT_STREQ(row.label, fd::kPacketItemLabels[row.item]);
-        EXPECT_EQ(row.defaultColour, fd::kInitialPacketColours[row.item]) << row.label;
     }
     EXPECT_EQ(items.size(), 14u);
     EXPECT_EQ(ids.size(), 28u);
@@ -43,8 +41,8 @@ TEST_F(PacketPageRows, LoadCopiesEachItemIntoItsRow) {
     fd::ui::LoadPacketItems(values);
     for (size_t row = 0; row < fd::kPacketItemCount; ++row) {
         const fd::PacketItem& item = fd::PacketItemAt(fd::ui::kPacketRows[row].item);
-        EXPECT_EQ(values.colour[row], item.colour) << fd::ui::kPacketRows[row].label;
-        EXPECT_EQ(values.check[row], item.shown ? 1 : 0) << fd::ui::kPacketRows[row].label;
+        EXPECT_EQ(values.colour[row], item.colour) << fd::ui::RowLabel(fd::ui::kPacketRows[row]);
+        EXPECT_EQ(values.check[row], item.shown ? 1 : 0) << fd::ui::RowLabel(fd::ui::kPacketRows[row]);
     }
     EXPECT_EQ(values.check[RowOf("ERROR REGISTER")], 0);
     EXPECT_EQ(values.colour[RowOf("DESCRIBE")], 0x123456u);
@@ -88,7 +86,7 @@ TEST_F(PacketPageRows, RestoreAndCheckAllChangeOnlyThePage) {
     EXPECT_EQ(fd::PacketItemAt(7).colour, 0x111111u);
     EXPECT_FALSE(fd::PacketItemAt(7).shown);
     for (size_t row = 0; row < fd::kPacketItemCount; ++row) {
-        EXPECT_EQ(values.colour[row], fd::ui::kPacketRows[row].defaultColour);
+        EXPECT_EQ(values.colour[row], fd::kPacketItemDefaults[fd::ui::kPacketRows[row].item].colour);
         EXPECT_EQ(values.check[row], 1);
     }
 
@@ -97,7 +95,7 @@ TEST_F(PacketPageRows, RestoreAndCheckAllChangeOnlyThePage) {
     fd::ui::SavePacketChecks(values);
     for (int item = 0; item < fd::kPacketItemCount; ++item) {
         EXPECT_TRUE(fd::PacketItemAt(item).shown);
-        EXPECT_EQ(fd::PacketItemAt(item).colour, fd::kInitialPacketColours[item]);
+        EXPECT_EQ(fd::PacketItemAt(item).colour, fd::kPacketItemDefaults[item].colour);
     }
 }
 

@@ -1,6 +1,8 @@
 // Reads the capture the page carries (JSON with base64 varint-coded
 // positions and values) into typed arrays, and formats values and times.
 
+import { FdField } from 'fd-fields';
+
 function bytes(base64) {
   const text = atob(base64);
   const out = new Uint8Array(text.length);
@@ -70,7 +72,7 @@ export function lowerBound(array, p, from = 0, to = array.length) {
 export function formatValue(value, field) {
   let width = field.width;
   if (width === 0) {
-    if (field.id !== 3036) return '';
+    if (field.id !== FdField.Compose) return '';
     width = 32;
   }
   let bits = value;

@@ -412,8 +412,8 @@ TEST_F(ConfigPages, ClearingDataOnThePacketPageHidesBothDataFields) {
     WithSheet([](Driver&, HWND sheet) {
         HWND page = Controls::ShowPage(sheet, kPacketPage);
         for (const fd::ui::PacketRow& row : fd::ui::kPacketRows) {
-            EXPECT_EQ(Controls::Check(page, row.checkBoxId), BST_CHECKED) << row.label;
-            EXPECT_NE(GetDlgItem(page, row.colourButtonId), nullptr) << row.label;
+            EXPECT_EQ(Controls::Check(page, row.checkBoxId), BST_CHECKED) << fd::ui::RowLabel(row);
+            EXPECT_NE(GetDlgItem(page, row.colourButtonId), nullptr) << fd::ui::RowLabel(row);
         }
         Controls::Click(page, IDC_CHECK_DATA);
         EXPECT_EQ(Controls::Check(page, IDC_CHECK_DATA), BST_UNCHECKED);
@@ -466,7 +466,7 @@ TEST_F(ConfigPages, PacketDefaultRestoresChecksAndColoursOnlyOnOk) {
         HWND page = Controls::ShowPage(sheet, kPacketPage);
         Controls::PressDefault(sheet);
         for (const fd::ui::PacketRow& row : fd::ui::kPacketRows)
-            EXPECT_EQ(Controls::Check(page, row.checkBoxId), BST_CHECKED) << row.label;
+            EXPECT_EQ(Controls::Check(page, row.checkBoxId), BST_CHECKED) << fd::ui::RowLabel(row);
         Controls::PressOk(sheet);
     });
     EXPECT_EQ(t.IsPacketItemShown(4026), 1);
