@@ -9,14 +9,9 @@
 namespace fd::sim {
 namespace {
 
-constexpr std::string_view kLineNames[] = {
-    "DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2",  "IORD", "IOWR", "IORDY", "D0",  "D1",  "D2",    "D3",
-    "D4",    "D5",    "D6",  "D7",  "D8", "D9", "D10", "D11",  "D12",  "D13",   "D14", "D15", "INTRQ",
-};
-
-// Idle levels: strobes, chip selects and DMACK negated (high), DMARQ low,
-// IORDY released high.
-constexpr uint8_t kIdleLevel[] = {0, 1, 1, 1, 0, 0, 0, 1, 1, 1};
+// The bus roles (kBusRoles), then INTRQ, which idles low.
+static_assert(kIntrq == kBusRoleCount);
+constexpr std::string_view kIntrqName = "INTRQ";
 
 constexpr double kStatusPollGapNs = 100;
 // Room left at the top of the position range for the idle tail and glitches.
@@ -38,12 +33,12 @@ uint16_t UdmaCrc(std::span<const uint16_t> words) {
 
 std::string_view LineName(int line) {
     if (line < 0 || line > kIntrq) return {};
-    return kLineNames[line];
+    return line == kIntrq ? kIntrqName : kBusRoles[static_cast<size_t>(line)].name;
 }
 
 int LineByName(std::string_view name) {
     for (int line = 0; line <= kIntrq; ++line) {
-        if (kLineNames[line] == name) return line;
+        if (LineName(line) == name) return line;
     }
     return -1;
 }
@@ -97,10 +92,10 @@ Bus::Bus(Options options) : options_(std::move(options)), random_(options_.seed)
     }
     // The realistic bus starts with nobody driving the data lines.
     releaseAt_ = timing.ideal ? kOpenEnd : 0;
-    const int lines = options_.intrq ? kIntrq + 1 : kBusLines;
+    const int lines = options_.intrq ? kIntrq + 1 : kBusRoleCount;
     tracks_.resize(static_cast<size_t>(lines));
     for (int line = 0; line < lines; ++line) {
-        const uint8_t idle = line < kD0 ? kIdleLevel[line] : 0;
+        const uint8_t idle = line < kBusRoleCount ? kBusRoles[static_cast<size_t>(line)].idleLevel : 0;
         tracks_[static_cast<size_t>(line)] = Track{idle, idle, {}};
     }
     now_ = options_.leadInSamples;

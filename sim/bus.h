@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "host/model/waveform.h"
+#include "plugin/interface/bus_roles.h"
 
 namespace fd::sim {
 
@@ -56,7 +57,6 @@ enum Line : int {
     kD0,
     kIntrq = kD0 + 16,
 };
-inline constexpr int kBusLines = 26;
 
 // Task-file registers: bit 3 set for the CS1 block, bits 2..0 the address.
 // Read and write names of one address share a value.

@@ -83,7 +83,8 @@ struct Edge {
 class Checker {
 public:
     Checker(const BusSignals& bus, const TimingOptions& options) : options_(options) {
-        for (int role = 0; role < kBusRoles; ++role) cursors_.emplace_back(bus[static_cast<size_t>(role)]);
+        for (int role = 0; role < kBusRoleCount; ++role)
+            cursors_.emplace_back(bus[static_cast<size_t>(role)]);
         modes_[0] = options.pio;
         modes_[1] = options.mwdma;
         modes_[2] = options.udma;

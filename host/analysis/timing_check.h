@@ -27,13 +27,13 @@
 #include "host/analysis/mode_timing.h"
 #include "host/analysis/transactions.h"
 #include "host/model/waveform.h"
+#include "plugin/interface/bus_roles.h"
 
 namespace fd::host::analysis {
 
 // The 26 bus roles in the plug-in's binding order: DMARQ, DMACK, CS1, CS0,
 // A0, A1, A2, IORD, IOWR, IORDY, D0 .. D15.
-inline constexpr int kBusRoles = 26;
-using BusSignals = std::array<const Signal*, kBusRoles>;
+using BusSignals = std::array<const Signal*, kBusRoleCount>;
 
 // Minimum sample periods per limit: below two, a limit cannot be judged.
 inline constexpr double kSamplesPerLimit = 2;

@@ -327,7 +327,7 @@ Waveform BusRoles(const Waveform& waveform, const ChannelPlan& plan) {
     Waveform bus;
     bus.endPosition = waveform.endPosition;
     bus.secondsPerPosition = waveform.secondsPerPosition;
-    for (int role = 0; role < analysis::kBusRoles && role < static_cast<int>(plan.channels.size()); ++role) {
+    for (int role = 0; role < fd::kBusRoleCount && role < static_cast<int>(plan.channels.size()); ++role) {
         const PlannedChannel& channel = plan.channels[static_cast<size_t>(role)];
         if (channel.signal >= 0) {
             Signal signal = waveform.signals[static_cast<size_t>(channel.signal)];

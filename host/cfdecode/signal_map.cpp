@@ -6,35 +6,11 @@
 namespace fd::host {
 namespace {
 
-struct RoleNames {
-    const char* role;
-    std::vector<std::string_view> names;  // normalised: upper case, no active-low mark
-};
-
-// The True IDE names, the ATA names (DIOR-, DA0, DD0 ...), the Ultra DMA
-// names of the shared pins and the CF card-side names (-CE1, -CE2).
-const RoleNames kControlRoles[10] = {
-    {"DMARQ", {"DMARQ", "DRQ", "DMAREQ"}},
-    {"DMACK", {"DMACK", "DACK"}},
-    {"CS1", {"CS1", "CE2", "CS3FX"}},
-    {"CS0", {"CS0", "CE1", "CS1FX"}},
-    {"A0", {"A0", "DA0"}},
-    {"A1", {"A1", "DA1"}},
-    {"A2", {"A2", "DA2"}},
-    {"IORD", {"IORD", "DIOR", "HDMARDY", "HSTROBE"}},
-    {"IOWR", {"IOWR", "DIOW", "STOP"}},
-    {"IORDY", {"IORDY", "DDMARDY", "DSTROBE"}},
-};
-
 // Bus signals the decoder does not use. They never stand in for a role.
 const std::string_view kOtherBusSignals[] = {
     "INTRQ", "IREQ", "INT", "RESET", "RST", "CSEL", "PDIAG", "DASP", "IOCS16", "IOIS16", "INPACK",
     "REG",   "WE",   "OE",  "CD1",   "CD2", "VS1",  "VS2",   "WAIT", "BVD1",   "BVD2",   "A3",
     "A4",    "A5",   "A6",  "A7",    "A8",  "A9",   "A10",   "SPKR", "STSCHG", "CLK",    "CLOCK"};
-
-// Idle level of each control role as the wire shows it: strobes, chip
-// selects and DMACK are asserted low, DMARQ high, IORDY idles ready.
-constexpr uint8_t kIdleLevel[10] = {0, 1, 1, 1, 0, 0, 0, 1, 1, 1};
 
 std::string Upper(std::string_view text) {
     std::string upper(text);
@@ -68,9 +44,9 @@ std::string Normalise(std::string_view name) {
 }
 
 std::optional<int> RoleForPart(const std::string& name) {
-    for (int role = 0; role < 10; ++role) {
-        for (std::string_view alias : kControlRoles[role].names)
-            if (name == alias) return role;
+    for (int role = 0; role < kControlRoleCount; ++role) {
+        for (std::string_view alias : kBusRoles[static_cast<size_t>(role)].aliases)
+            if (!alias.empty() && name == alias) return role;
     }
     for (std::string_view prefix : {"DD", "DATA", "D"}) {
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
@@ -79,7 +55,7 @@ std::optional<int> RoleForPart(const std::string& name) {
             !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
             continue;
         const int bit = std::stoi(digits);
-        if (bit < 16) return 10 + bit;
+        if (bit < kDataRoleCount) return kControlRoleCount + bit;
     }
     return std::nullopt;
 }
@@ -99,8 +75,8 @@ std::string RoleList(const std::vector<int>& roles) {
 }  // namespace
 
 std::string RoleName(int role) {
-    if (role >= 0 && role < 10) return kControlRoles[role].role;
-    return "D" + std::to_string(role - 10);
+    if (role >= 0 && role < kBusRoleCount) return std::string(kBusRoles[static_cast<size_t>(role)].name);
+    return "D" + std::to_string(role - kControlRoleCount);
 }
 
 std::optional<int> RoleForSignalName(std::string_view name) {
@@ -153,7 +129,7 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
                          bool bindByPosition) {
     const auto& signals = waveform.signals;
     std::vector<bool> used(signals.size(), false);
-    std::array<int, kRoleCount> roleSignal;
+    std::array<int, kBusRoleCount> roleSignal;
     roleSignal.fill(-1);
     ChannelPlan plan;
 
@@ -189,7 +165,7 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
         roleSignal[static_cast<size_t>(entry.role)] = found;
         used[static_cast<size_t>(found)] = true;
     }
-    std::array<bool, kRoleCount> overridden{};
+    std::array<bool, kBusRoleCount> overridden{};
     for (const RoleOverride& entry : overrides) overridden[static_cast<size_t>(entry.role)] = true;
 
     std::vector<std::pair<size_t, int>> duplicates;  // signal, role another signal carries
@@ -249,7 +225,7 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
     const bool ignoreNames = !anyControl && bindByPosition;
     if (ignoreNames) {
         plan.notes.clear();
-        for (int role = 0; role < kRoleCount; ++role) {
+        for (int role = 0; role < kBusRoleCount; ++role) {
             int& slot = roleSignal[static_cast<size_t>(role)];
             if (slot >= 0 && !overridden[static_cast<size_t>(role)]) {
                 used[static_cast<size_t>(slot)] = false;
@@ -258,7 +234,7 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
         }
     }
 
-    for (int role = 0; role < kRoleCount; ++role)
+    for (int role = 0; role < kBusRoleCount; ++role)
         if (roleSignal[static_cast<size_t>(role)] < 0) plan.missingRoles.push_back(role);
 
     // A role without a named signal holds its idle level on a stand-in
@@ -267,7 +243,7 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
     // binding would, and a stand-in only when none is left.
     std::string stoodIn;
     size_t nextUnnamed = 0;
-    for (int role = 0; role < kRoleCount; ++role) {
+    for (int role = 0; role < kBusRoleCount; ++role) {
         PlannedChannel channel;
         channel.number = role;
         const int signal = roleSignal[static_cast<size_t>(role)];
@@ -283,7 +259,7 @@ ChannelPlan PlanChannels(const Waveform& waveform, const std::vector<RoleOverrid
                 channel.name = signals[nextUnnamed].name;
                 used[nextUnnamed] = true;
             } else {
-                channel.idleLevel = role < 10 ? kIdleLevel[role] : 0;
+                channel.idleLevel = kBusRoles[static_cast<size_t>(role)].idleLevel;
                 channel.name = "(" + RoleName(role) + " idle)";
             }
             stoodIn += (stoodIn.empty() ? "" : ", ") + RoleName(role) + "=" +

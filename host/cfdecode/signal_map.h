@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "host/model/waveform.h"
+#include "plugin/interface/bus_roles.h"
 
 namespace fd::host {
-
-constexpr int kRoleCount = 26;  // DMARQ, DMACK, CS1, CS0, A0, A1, A2, IORD, IOWR, IORDY, D0 .. D15
 
 // "DMARQ", ..., "IORDY", "D0", ..., "D15": the binding order.
 std::string RoleName(int role);

@@ -83,11 +83,11 @@ WindowBounds DecodeBounds(const DecodeWindow& window, uint32_t endPosition) {
 StrobeFacts GatherStrobeFacts(const Waveform& waveform, const ChannelPlan& plan, WindowBounds bounds) {
     StrobeFacts facts;
     facts.bounds = bounds;
-    for (int role = 0; role < kRoleCount && role < static_cast<int>(plan.channels.size()); ++role) {
+    for (int role = 0; role < kBusRoleCount && role < static_cast<int>(plan.channels.size()); ++role) {
         const int signal = plan.channels[static_cast<size_t>(role)].signal;
         facts.names[role] = signal >= 0 ? waveform.signals[static_cast<size_t>(signal)].name : RoleName(role);
     }
-    if (plan.channels.size() < static_cast<size_t>(kRoleCount) || bounds.end <= bounds.start) return facts;
+    if (plan.channels.size() < static_cast<size_t>(kBusRoleCount) || bounds.end <= bounds.start) return facts;
     const Line dmack = RoleLine(waveform, plan, kDmack);
     const Line strobes[2] = {RoleLine(waveform, plan, kIord), RoleLine(waveform, plan, kIowr)};
 

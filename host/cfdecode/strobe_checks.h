@@ -41,7 +41,7 @@ struct StrobeFacts {
     std::vector<int> assertedAtStart;
     uint64_t collisions = 0;  // outside DMA, IORD and IOWR changing at one position
     uint32_t firstCollision = 0;
-    std::string names[kRoleCount];  // each role as the capture names it
+    std::string names[kBusRoleCount];  // each role as the capture names it
 };
 
 // `plan` tells which signal carries which role; roles without a signal hold

@@ -355,7 +355,7 @@ bool DecodeCapture(FdCapture& capture) {
     }
     Window() = {start, end};
 
-    if (ListCount(capture.channelList) < kBoundSignals) return false;
+    if (ListCount(capture.channelList) < kBusRoleCount) return false;
     const ChannelBinding binding = BindChannels(*capture.channelList, LiveSettings());
 
     if (queryPath == QueryPath::Cursors) {

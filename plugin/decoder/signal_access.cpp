@@ -162,7 +162,7 @@ uint32_t SignalAccess::DataBits(uint32_t position, int lines) const {
 
 LineFollower::LineFollower(const ChannelBinding& binding) {
     std::fill(std::begin(next_), std::end(next_), kNever);
-    for (int i = 0; i < kBoundSignals; ++i) {
+    for (int i = 0; i < kBusRoleCount; ++i) {
         const FdChannel& channel = *binding[static_cast<size_t>(i)];
         const int32_t count = TransitionCount(channel);
         if (count == 0) continue;

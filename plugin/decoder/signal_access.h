@@ -32,6 +32,7 @@
 #include <cstdint>
 
 #include "plugin/capture/capture_access.h"
+#include "plugin/interface/bus_roles.h"
 #include "plugin/interface/host_abi.h"
 
 #if defined(__SSE2__)
@@ -55,12 +56,11 @@ enum class Signal : uint8_t {
     D0,
 };
 
-inline constexpr int kBoundSignals = 26;
 inline constexpr int kDataLines = 16;
 inline constexpr int kControlLines = static_cast<int>(Signal::D0);
 
 // One capture channel per role, in binding order; all non-null once bound.
-using ChannelBinding = std::array<const FdChannel*, kBoundSignals>;
+using ChannelBinding = std::array<const FdChannel*, kBusRoleCount>;
 
 enum class QueryPath : uint8_t { Cursors, Bisection };
 
@@ -131,10 +131,10 @@ private:
     // Level just before `position`, from a cursor that governs `position`.
     static int LevelBefore(const Cursor& line, uint32_t position);
 
-    const FdChannel* channels_[kBoundSignals] = {};
+    const FdChannel* channels_[kBusRoleCount] = {};
     QueryPath path_;
     // Moving a cursor or filling the snapshot does not change any answer.
-    mutable std::array<Cursor, kBoundSignals> lines_;
+    mutable std::array<Cursor, kBusRoleCount> lines_;
     uint32_t snapshotAt_ = 0;
     bool hasSnapshot_ = false;
     uint32_t levels_ = 0;  // control lines at snapshotAt_, bit per line
@@ -209,7 +209,7 @@ private:
                  static_cast<uint32_t>(_mm_movemask_epi8(high)) << 16);
 #else
         uint32_t due = 0;
-        for (int i = 0; i < kBoundSignals; ++i) due |= static_cast<uint32_t>(next_[i] <= position) << i;
+        for (int i = 0; i < kBusRoleCount; ++i) due |= static_cast<uint32_t>(next_[i] <= position) << i;
         return due;
 #endif
     }
@@ -237,8 +237,8 @@ private:
 
     alignas(16) uint32_t next_[kSlots];
     // Per line, its next transition (or end) and the end of its list.
-    const uint32_t* at_[kBoundSignals] = {};
-    const uint32_t* end_[kBoundSignals] = {};
+    const uint32_t* at_[kBusRoleCount] = {};
+    const uint32_t* end_[kBusRoleCount] = {};
     uint32_t levels_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include "plugin/capture/capture_access.h"
 #include "plugin/decoder/decode_driver.h"
 #include "plugin/decoder/record_store.h"
+#include "plugin/interface/bus_roles.h"
 #include "plugin/interface/host_abi.h"
 #include "plugin/interface/module_state.h"
 #include "plugin/interface/settings.h"
@@ -62,7 +63,7 @@ void FD_CALL ShowSettingsDialogEntry(void) {
     Guarded([] {
         const FdCapture* capture = CurrentCapture();
         if (capture == nullptr) return;
-        if (capture->channelCount < kSignalCount) {
+        if (capture->channelCount < kBusRoleCount) {
             ShowRefusal(LoadLocalizedString(kStrTooFewChannels));
             return;
         }
@@ -114,7 +115,7 @@ void FD_CALL GetFieldTypeEntry(int32_t index, int32_t* id, uint32_t* colour, cha
 
 FdBool FD_CALL Reserved16Entry(int32_t) { return 1; }
 FdBool FD_CALL Reserved17Entry(void) { return 1; }
-int32_t FD_CALL GetSignalCountEntry(void) { return kSignalCount; }
+int32_t FD_CALL GetSignalCountEntry(void) { return kBusRoleCount; }
 
 FdBool FD_CALL IsPacketItemShownEntry(int32_t id) { return IsPacketItemShown(FieldId(id)); }
 FdBool FD_CALL GetFieldNameEntry(int32_t id, char* buffer) { return GetFieldName(FieldId(id), buffer); }

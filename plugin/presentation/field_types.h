@@ -19,7 +19,6 @@ struct FieldTypeEntry {
 inline constexpr int kFieldTypeEntries = 27;
 // Entries the host enumerates and FieldColour searches (kFieldTypeCount, the
 // presentation table's); the last four lie beyond them.
-inline constexpr int kSignalCount = 26;
 
 const FieldTypeEntry& FieldType(int index);  // index 0..26
 

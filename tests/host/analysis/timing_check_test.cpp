@@ -64,7 +64,7 @@ Capture Synthesize(fd::sim::Options options, const std::function<void(Bus&)>& ac
             if (id) capture.records.push_back({word.position, word.value, *id});  // no rule, no record
         }
     }
-    for (int role = 0; role < kBusRoles; ++role)
+    for (int role = 0; role < fd::kBusRoleCount; ++role)
         capture.bus[static_cast<size_t>(role)] = &capture.waveform.signals[static_cast<size_t>(role)];
     return capture;
 }

@@ -16,7 +16,7 @@ using fd::host::Signal;
 using fd::host::Waveform;
 
 int Role(const char* name) {
-    for (int role = 0; role < fd::host::kRoleCount; ++role)
+    for (int role = 0; role < fd::kBusRoleCount; ++role)
         if (RoleName(role) == name) return role;
     return -1;
 }
@@ -90,7 +90,7 @@ TEST(PlanChannels, NumbersTheRolesInBindingOrderAndKeepsTheRest) {
     const Waveform waveform = WithSignals(FullBus());
     const ChannelPlan plan = PlanChannels(waveform, {});
     ASSERT_EQ(plan.channels.size(), 27u);
-    for (int role = 0; role < fd::host::kRoleCount; ++role) {
+    for (int role = 0; role < fd::kBusRoleCount; ++role) {
         const auto& channel = plan.channels[static_cast<size_t>(role)];
         EXPECT_EQ(channel.number, role);
         ASSERT_GE(channel.signal, 0);

@@ -2,17 +2,12 @@
 
 namespace fd::test {
 
-const char* LineName(int line) {
-    static const char* const kNames[kLineCount] = {
-        "DMARQ", "DMACK", "CS1", "CS0", "A0", "A1", "A2", "IORD", "IOWR", "IORDY", "D0",  "D1",  "D2",
-        "D3",    "D4",    "D5",  "D6",  "D7", "D8", "D9", "D10",  "D11",  "D12",   "D13", "D14", "D15",
-    };
-    return kNames[line];
-}
+const char* LineName(int line) { return kBusRoles[static_cast<size_t>(line)].name.data(); }
 
 BusScript::BusScript(uint32_t origin, uint32_t step)
-    : step_(step), now_(origin), initial_(kLineCount, 0), changes_(kLineCount) {
-    for (int line : {kDmack, kCs1, kCs0, kIord, kIowr, kIordy}) initial_[static_cast<size_t>(line)] = 1;
+    : step_(step), now_(origin), initial_(kBusRoleCount, 0), changes_(kBusRoleCount) {
+    for (int line = 0; line < kBusRoleCount; ++line)
+        initial_[static_cast<size_t>(line)] = kBusRoles[static_cast<size_t>(line)].idleLevel;
     levels_ = initial_;
 }
 
@@ -95,7 +90,7 @@ std::vector<uint32_t> BusScript::UltraIn(const std::vector<uint32_t>& words) {
 
 host::Waveform BusScript::ToWaveform() const {
     host::Waveform waveform;
-    for (int line = 0; line < kLineCount; ++line) {
+    for (int line = 0; line < kBusRoleCount; ++line) {
         const auto index = static_cast<size_t>(line);
         waveform.signals.push_back({LineName(line), static_cast<uint8_t>(initial_[index]), changes_[index]});
     }

@@ -12,11 +12,13 @@
 
 #include "host/model/capture_image.h"
 #include "host/model/waveform.h"
+#include "plugin/interface/bus_roles.h"
 
 namespace fd::test {
 
 // Binding order; data line n is kD0 + n.
-enum Line : int { kDmarq, kDmack, kCs1, kCs0, kA0, kA1, kA2, kIord, kIowr, kIordy, kD0, kLineCount = 26 };
+enum Line : int { kDmarq, kDmack, kCs1, kCs0, kA0, kA1, kA2, kIord, kIowr, kIordy, kD0 };
+using fd::kBusRoleCount;
 
 // Cycle codes: A0 + 2 A1 + 4 A2 + 8 CS0 + 16 CS1 + 32 DMACK.
 enum Code : int {

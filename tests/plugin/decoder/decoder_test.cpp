@@ -804,7 +804,7 @@ TEST_F(Decoder, BindingByNumberFollowsTheNumbersNotTheOrder) {
     const std::vector<Record> reference = Decode(bus);
     std::vector<ChannelSpec> specs = bus.Channels();
     // Controls numbered 40..49, data lines 60..75, spare channels around them.
-    for (int line = 0; line < kLineCount; ++line) {
+    for (int line = 0; line < kBusRoleCount; ++line) {
         specs[static_cast<size_t>(line)].number = line < kD0 ? 40 + line : 60 + line - kD0;
     }
     specs.push_back({"spare", 59, {0, 50, 9000}});

@@ -33,8 +33,8 @@ Scenario NoiseScenario(Rng& rng) {
     }
     s.first = static_cast<uint32_t>(base);
     s.last = static_cast<uint32_t>(base + length);
-    s.lines.resize(kLineCount);
-    for (int line = 0; line < kLineCount; ++line) {
+    s.lines.resize(kBusRoleCount);
+    for (int line = 0; line < kBusRoleCount; ++line) {
         const bool strobe = line == kIord || line == kIowr || line == kIordy;
         const bool control = line < kD0 && !strobe;
         const double densities[3][3] = {{0.0005, 0.005, 0.04}, {0.02, 0.1, 0.4}, {0.05, 0.2, 0.5}};
@@ -117,7 +117,7 @@ Scenario ScriptScenario(Rng& rng) {
             }
             case 6:
             case 7: {  // a stray change, sometimes back at once
-                const int line = static_cast<int>(Uniform(rng, 0, kLineCount - 1));
+                const int line = static_cast<int>(Uniform(rng, 0, kBusRoleCount - 1));
                 bus.Set({{line, bus.level(line) ^ 1}});
                 if (Chance(rng, 0.5)) bus.Set({{line, bus.level(line) ^ 1}});
                 break;
@@ -164,7 +164,7 @@ std::vector<uint32_t> SpareLine(Rng& rng, const Scenario& s) {
 Numbering Number(Rng& rng, const Scenario& s) {
     Numbering n;
     n.fields = {-1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    for (int line = 0; line < kLineCount; ++line) {
+    for (int line = 0; line < kBusRoleCount; ++line) {
         n.specs.push_back({LineName(line), 0, s.lines[static_cast<size_t>(line)]});
     }
     const int64_t spares = Uniform(rng, 0, 4);
@@ -192,17 +192,17 @@ Numbering Number(Rng& rng, const Scenario& s) {
                            (number >= d0 && number < d0 + 16);
         if (!clash) controls.push_back(number);
     }
-    for (int line = 0; line < kLineCount; ++line) {
+    for (int line = 0; line < kBusRoleCount; ++line) {
         n.specs[static_cast<size_t>(line)].number =
             line < kD0 ? controls[static_cast<size_t>(line)]
                        : static_cast<int32_t>((d0 + line - kD0) & 0xFFFFFFFF);
     }
     for (int f = 0; f < 10; ++f) n.fields[static_cast<size_t>(f)] = controls[static_cast<size_t>(f)];
     n.fields[10] = static_cast<int32_t>(d0);
-    for (size_t i = kLineCount; i < n.specs.size(); ++i) {
+    for (size_t i = kBusRoleCount; i < n.specs.size(); ++i) {
         // A spare sometimes carries a role's number and, placed later, takes it.
         n.specs[i].number = Chance(rng, 0.3)
-                                ? n.specs[static_cast<size_t>(Uniform(rng, 0, kLineCount - 1))].number
+                                ? n.specs[static_cast<size_t>(Uniform(rng, 0, kBusRoleCount - 1))].number
                                 : static_cast<int32_t>(Uniform(rng, 5000, 6000));
     }
     std::shuffle(n.specs.begin(), n.specs.end(), rng);

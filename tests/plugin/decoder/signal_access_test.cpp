@@ -41,7 +41,7 @@ TEST(SignalAccess, AnswersAsTheCaptureQueriesInAnyOrder) {
     for (int round = 0; round < 200; ++round) {
         const uint32_t base = round % 3 == 0 ? 0 : round % 3 == 1 ? 0x7FFFFF80u : 0xFFFFFF00u;
         std::vector<std::vector<uint32_t>> positions;
-        for (int i = 0; i < fd::kBoundSignals; ++i) positions.push_back(RandomList(rng, base, true));
+        for (int i = 0; i < fd::kBusRoleCount; ++i) positions.push_back(RandomList(rng, base, true));
         Lines lines(std::move(positions));
         const fd::SignalAccess access(lines.binding);
         // Mostly ascending with steps back, as the driver asks, then at random.
@@ -81,7 +81,7 @@ TEST(SignalAccess, VisitedPositionsAnswerAsTheCaptureQueries) {
     for (int round = 0; round < 200; ++round) {
         const uint32_t base = round % 3 == 0 ? 0 : round % 3 == 1 ? 0x7FFFFF80u : 0xFFFFFF00u;
         std::vector<std::vector<uint32_t>> positions;
-        for (int i = 0; i < fd::kBoundSignals; ++i) positions.push_back(RandomList(rng, base, true));
+        for (int i = 0; i < fd::kBusRoleCount; ++i) positions.push_back(RandomList(rng, base, true));
         Lines lines(std::move(positions));
         fd::SignalAccess access(lines.binding);
         for (uint32_t x = base; x <= base + 205; x += std::uniform_int_distribution<uint32_t>(0, 4)(rng)) {
@@ -89,7 +89,7 @@ TEST(SignalAccess, VisitedPositionsAnswerAsTheCaptureQueries) {
             const uint32_t nearby = x + std::uniform_int_distribution<uint32_t>(0, 2)(rng) - 1;
             for (const uint32_t at : {x, nearby, x}) {
                 uint32_t word = 0;
-                for (int s = 0; s < fd::kBoundSignals; ++s) {
+                for (int s = 0; s < fd::kBusRoleCount; ++s) {
                     const auto signal = static_cast<fd::Signal>(s);
                     const FdChannel& channel = *lines.binding[static_cast<size_t>(s)];
                     ASSERT_EQ(access.Level(signal, at), fd::Level(channel, at))
@@ -109,7 +109,7 @@ TEST(SignalAccess, UnsortedListsStayInBounds) {
     std::mt19937 rng(12);
     for (int round = 0; round < 200; ++round) {
         std::vector<std::vector<uint32_t>> positions;
-        for (int i = 0; i < fd::kBoundSignals; ++i) positions.push_back(RandomList(rng, 1000, false));
+        for (int i = 0; i < fd::kBusRoleCount; ++i) positions.push_back(RandomList(rng, 1000, false));
         Lines lines(std::move(positions));
         const fd::SignalAccess access(lines.binding);
         for (int q = 0; q < 300; ++q) {
