@@ -43,14 +43,14 @@ int LineByName(std::string_view name) {
     return -1;
 }
 
-TaskFile TaskFile::Lba(uint32_t lba, uint8_t count, uint8_t features) {
+TaskFile LbaTaskFile(uint32_t lba, uint8_t count, uint8_t features) {
     TaskFile file;
     file.features = features;
     file.sectorCount = count;
     file.sectorNumber = static_cast<uint8_t>(lba);
     file.cylinderLow = static_cast<uint8_t>(lba >> 8);
     file.cylinderHigh = static_cast<uint8_t>(lba >> 16);
-    file.cardHead = static_cast<uint8_t>(0xE0 | ((lba >> 24) & 0x0F));
+    file.deviceHead = static_cast<uint8_t>(0xE0 | ((lba >> 24) & 0x0F));
     return file;
 }
 
@@ -566,7 +566,7 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
 }
 
 void Bus::WriteTaskFile(const TaskFile& file) {
-    WriteRegister(Reg::CardHead, file.cardHead);
+    WriteRegister(Reg::CardHead, file.deviceHead);
     WriteRegister(Reg::Features, file.features);
     WriteRegister(Reg::SectorCount, file.sectorCount);
     WriteRegister(Reg::SectorNumber, file.sectorNumber);

@@ -37,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/analysis/transactions.h"
 #include "host/model/waveform.h"
 #include "plugin/interface/bus_roles.h"
 
@@ -241,17 +242,11 @@ struct UdmaBurst {
     double pauseNs = 200;
 };
 
-// ATA task file as the host writes it before a command.
-struct TaskFile {
-    uint8_t features = 0;
-    uint8_t sectorCount = 0;
-    uint8_t sectorNumber = 0;
-    uint8_t cylinderLow = 0;
-    uint8_t cylinderHigh = 0;
-    uint8_t cardHead = 0xE0;
-
-    static TaskFile Lba(uint32_t lba, uint8_t count, uint8_t features = 0);
-};
+// ATA task file as the host writes it before a command: the registers the
+// transactions read back.
+using TaskFile = host::analysis::TaskFile;
+// LBA addressing, device 0: CARD/HEAD E0h with LBA bits 27..24.
+TaskFile LbaTaskFile(uint32_t lba, uint8_t count, uint8_t features = 0);
 
 // Ultra DMA CRC: x^16 + x^12 + x^5 + 1, seeded with 4ABAh at burst start,
 // each word folded in bit by bit from DD0 up.

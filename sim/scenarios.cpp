@@ -64,7 +64,7 @@ IssuedCommand Issue(Bus& bus, uint8_t opcode, const TaskFile& file) {
 
 // Starts a DMA command: task file, COMMAND, the card asks for data.
 IssuedCommand StartDma(Bus& bus, uint8_t opcode, uint32_t lba, uint8_t count) {
-    IssuedCommand command = Issue(bus, opcode, TaskFile::Lba(lba, count));
+    IssuedCommand command = Issue(bus, opcode, LbaTaskFile(lba, count));
     bus.PollStatus(1, kStatusDataReady, false);
     bus.Idle(kCardLatencyNs);
     return command;
@@ -83,7 +83,7 @@ IssuedCommand Dma(Bus& bus, uint8_t opcode, uint32_t lba, std::span<const uint16
 
 TaskFile DeviceZero() {
     TaskFile file;
-    file.cardHead = 0xA0;
+    file.deviceHead = 0xA0;
     return file;
 }
 
@@ -161,7 +161,7 @@ IssuedCommand NonData(Bus& bus, uint8_t opcode, const TaskFile& file, uint8_t st
         bus.Idle(kCommandSettleNs);
         bus.ReadRegister(Reg::Error, error);
         command.error = error;
-        command.outcome = Outcome::Error;
+        command.outcome = Verdict::Error;
     }
     return command;
 }
@@ -190,7 +190,7 @@ IssuedCommand IdentifyByPio(Bus& bus, std::span<const uint16_t> block) {
 
 IssuedCommand ReadSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
     CheckWholeSectors(words);
-    IssuedCommand command = Issue(bus, kReadSectors, TaskFile::Lba(lba, CountRegister(words)));
+    IssuedCommand command = Issue(bus, kReadSectors, LbaTaskFile(lba, CountRegister(words)));
     for (size_t at = 0; at < words.size(); at += kSectorWords) {
         bus.PollStatus(at == 0 ? 2 : 1, kStatusDataReady);
         bus.PioDataIn(words.subspan(at, kSectorWords));
@@ -203,7 +203,7 @@ IssuedCommand ReadSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> w
 
 IssuedCommand WriteSectorsPio(Bus& bus, uint32_t lba, std::span<const uint16_t> words) {
     CheckWholeSectors(words);
-    IssuedCommand command = Issue(bus, kWriteSectors, TaskFile::Lba(lba, CountRegister(words)));
+    IssuedCommand command = Issue(bus, kWriteSectors, LbaTaskFile(lba, CountRegister(words)));
     // The first block is asked for without an interrupt.
     bus.PollStatus(1, kStatusDataReady, false);
     for (size_t at = 0; at < words.size(); at += kSectorWords) {
@@ -264,13 +264,13 @@ constexpr ScenarioInfo kScenarios[] = {
 constexpr uint8_t kRefusedFeature = 0x77;
 
 IssuedCommand AbortedPioRead(Bus& bus, uint32_t lba, const std::vector<uint16_t>& words) {
-    IssuedCommand command = Issue(bus, kReadSectors, TaskFile::Lba(lba, CountRegister(words)));
+    IssuedCommand command = Issue(bus, kReadSectors, LbaTaskFile(lba, CountRegister(words)));
     bus.PollStatus(2, kStatusDataReady);
     const std::span<const uint16_t> half = std::span(words).first(kSectorWords / 2);
     bus.PioDataIn(half);
     bus.Idle(kCardLatencyNs);
     command.data.assign(half.begin(), half.end());
-    command.outcome = Outcome::Aborted;
+    command.outcome = Verdict::Aborted;
     return command;
 }
 
@@ -280,7 +280,7 @@ IssuedCommand ResetDmaRead(Bus& bus, uint32_t lba, const std::vector<uint16_t>& 
     bus.UdmaIn(part);
     bus.Idle(kCardLatencyNs);
     command.data.assign(part.begin(), part.end());
-    command.outcome = Outcome::Reset;
+    command.outcome = Verdict::Reset;
     return command;
 }
 
@@ -322,7 +322,7 @@ std::vector<IssuedCommand> BenchWorkload(Bus& bus, const ScenarioParams& params)
         const bool write = command % 2 == 1;
         const std::vector<uint16_t> words = RandomSectors(bus, kCommandSectors);
         IssuedCommand issuedCommand =
-            Issue(bus, write ? kWriteDma : kReadDma, TaskFile::Lba(lba & 0x0FFFFFFF, kCommandSectors));
+            Issue(bus, write ? kWriteDma : kReadDma, LbaTaskFile(lba & 0x0FFFFFFF, kCommandSectors));
         bus.PollStatus(1, kStatusDataReady, false);
         write ? bus.UdmaOut(words, burst) : bus.UdmaIn(words, burst);
         bus.Idle(kCardLatencyNs / 4);
@@ -381,14 +381,14 @@ std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const Sc
         add(ReadDma(bus, lba, RandomSectors(bus, 1), multiword));
     } else if (name == "non-data") {
         add(SetFeatures(bus, kSetTransferMode, udmaMode));
-        add(NonData(bus, kFlushCache, TaskFile::Lba(0, 0)));
-        add(NonData(bus, kReadVerifySectors, TaskFile::Lba(lba, static_cast<uint8_t>(n))));
+        add(NonData(bus, kFlushCache, LbaTaskFile(0, 0)));
+        add(NonData(bus, kReadVerifySectors, LbaTaskFile(lba, static_cast<uint8_t>(n))));
     } else if (name == "errors") {
         TaskFile refused;
         refused.features = kRefusedFeature;
-        refused.cardHead = 0xA0;
+        refused.deviceHead = 0xA0;
         add(NonData(bus, kSetFeatures, refused, kStatusError, kErrorAbort));
-        add(NonData(bus, kReadSectors, TaskFile::Lba(0x0FFFFFF0, static_cast<uint8_t>(n)), kStatusError,
+        add(NonData(bus, kReadSectors, LbaTaskFile(0x0FFFFFF0, static_cast<uint8_t>(n)), kStatusError,
                     kErrorIdNotFound));
     } else if (name == "new-command") {
         add(AbortedPioRead(bus, lba, RandomSectors(bus, n)));
@@ -396,7 +396,7 @@ std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const Sc
     } else if (name == "soft-reset") {
         add(ResetDmaRead(bus, lba, RandomSectors(bus, n)));
         add(SoftwareReset(bus));
-        add(NonData(bus, kFlushCache, TaskFile::Lba(0, 0)));
+        add(NonData(bus, kFlushCache, LbaTaskFile(0, 0)));
     } else if (name == "udma-pause") {
         DmaPlan paused{DmaKind::Ultra, params.burstWords, Terminator::Host, {20, 100}};
         add(ReadDma(bus, lba, RandomSectors(bus, n), paused));
@@ -404,18 +404,18 @@ std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const Sc
         add(WriteDma(bus, lba + n, RandomSectors(bus, n), paused));
     } else if (name == "truncated") {
         const auto words = RandomSectors(bus, n);
-        IssuedCommand command = Issue(bus, kWriteSectors, TaskFile::Lba(lba, static_cast<uint8_t>(n)));
+        IssuedCommand command = Issue(bus, kWriteSectors, LbaTaskFile(lba, static_cast<uint8_t>(n)));
         bus.PollStatus(1, kStatusDataReady, false);
         const std::span<const uint16_t> part = std::span(words).first(words.size() - 56);
         bus.PioDataOut(part);
         command.data.assign(part.begin(), part.end());
-        command.outcome = Outcome::Incomplete;
+        command.outcome = Verdict::Incomplete;
         add(std::move(command));
     } else if (name == "verdicts") {
-        add(NonData(bus, kFlushCache, TaskFile::Lba(0, 0)));
+        add(NonData(bus, kFlushCache, LbaTaskFile(0, 0)));
         TaskFile refused;
         refused.features = kRefusedFeature;
-        refused.cardHead = 0xA0;
+        refused.deviceHead = 0xA0;
         add(NonData(bus, kSetFeatures, refused, kStatusError, kErrorAbort));
         add(AbortedPioRead(bus, lba, RandomSectors(bus, n)));
         add(IdentifyByPio(bus, IdentifyData(info)));
@@ -425,7 +425,7 @@ std::vector<IssuedCommand> RunScenario(Bus& bus, std::string_view name, const Sc
         IssuedCommand last = StartDma(bus, kWriteDma, lba, static_cast<uint8_t>(n));
         DmaData(bus, words, ultra, true);
         last.data = words;
-        last.outcome = Outcome::Incomplete;
+        last.outcome = Verdict::Incomplete;
         add(std::move(last));
     } else {
         throw std::invalid_argument("unknown scenario \"" + std::string(name) + "\"");

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/analysis/transactions.h"
 #include "sim/bus.h"
 
 namespace fd::sim {
@@ -34,14 +35,11 @@ inline constexpr uint8_t kStatusError = 0x51;      // DRDY | DSC | ERR
 inline constexpr uint8_t kErrorAbort = 0x04;       // ABRT
 inline constexpr uint8_t kErrorIdNotFound = 0x10;  // IDNF
 
-// How a command ended on the bus.
-enum class Outcome {
-    Ok,          // STATUS without ERR read at the end
-    Error,       // STATUS with ERR, then ERROR read
-    Aborted,     // the host wrote a new COMMAND before it completed
-    Reset,       // the host set SRST before it completed
-    Incomplete,  // the capture ends inside it
-};
+// How a command ended on the bus: the verdict a decode of the capture must
+// reach (ok: STATUS without ERR read at the end; error: STATUS with ERR, then
+// ERROR read; aborted: a new COMMAND before it completed; reset: SRST before
+// it completed; incomplete: the capture ends inside it).
+using Verdict = host::analysis::Verdict;
 
 // What one command (or software reset) put on the bus: what a decode of the
 // capture must find again.
@@ -50,7 +48,7 @@ struct IssuedCommand {
     uint8_t opcode = 0;
     TaskFile taskFile;
     std::vector<uint16_t> data;  // the words of its data phase, in bus order
-    Outcome outcome = Outcome::Ok;
+    Verdict outcome = Verdict::Ok;
     std::optional<uint8_t> status;  // the final STATUS read
     std::optional<uint8_t> error;   // the ERROR read after ERR
 };

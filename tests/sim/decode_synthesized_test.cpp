@@ -304,7 +304,7 @@ TEST(DecodeSynthesized, LongBurstsCrossSectorsAndDirections) {
         Options options;
         options.udmaMode = c.udmaMode;
         Bus bus(options);
-        bus.WriteTaskFile(TaskFile::Lba(c.lba, 4));
+        bus.WriteTaskFile(LbaTaskFile(c.lba, 4));
         bus.Command(kReadDma);
         const auto words = RandomSectors(bus, 4);
         UdmaBurst burst;
@@ -331,7 +331,7 @@ TEST(DecodeSynthesized, SimultaneousStrobesLoseTheirWords) {
     Options options;
     options.faults.simultaneousEvery = 7;
     Bus bus(options);
-    bus.WriteTaskFile(TaskFile::Lba(0x40, 2));
+    bus.WriteTaskFile(LbaTaskFile(0x40, 2));
     const auto words = RandomSectors(bus, 2);
     const std::span<const uint16_t> all(words);
     bus.UdmaIn(all.subspan(0, 300));

@@ -14,7 +14,6 @@ namespace {
 
 using namespace fd::host::analysis;
 using fd::sim::IssuedCommand;
-using fd::sim::Outcome;
 
 std::vector<Record> Decode(const fd::host::Waveform& waveform) {
     fd::test::FreshPlugin plugin;
@@ -30,22 +29,6 @@ std::vector<Record> Decode(const fd::host::Waveform& waveform) {
                            capture.fieldIdList->elements[i]});
     }
     return records;
-}
-
-Verdict Expected(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Ok:
-            return Verdict::Ok;
-        case Outcome::Error:
-            return Verdict::Error;
-        case Outcome::Aborted:
-            return Verdict::Aborted;
-        case Outcome::Reset:
-            return Verdict::Reset;
-        case Outcome::Incomplete:
-            break;
-    }
-    return Verdict::Incomplete;
 }
 
 // The first differing word, so a failure says where the data went wrong.
@@ -66,7 +49,7 @@ void ExpectTransactions(const std::vector<Transaction>& got, const std::vector<I
         SCOPED_TRACE("transaction " + std::to_string(i + 1) + " " + got[i].name);
         const Transaction& t = got[i];
         const IssuedCommand& c = issued[i];
-        EXPECT_EQ(t.verdict, Expected(c.outcome)) << VerdictName(t.verdict);
+        EXPECT_EQ(t.verdict, c.outcome) << VerdictName(t.verdict);
         if (c.softwareReset) {
             EXPECT_EQ(t.kind, Transaction::Kind::SoftwareReset);
             continue;
@@ -74,9 +57,9 @@ void ExpectTransactions(const std::vector<Transaction>& got, const std::vector<I
         EXPECT_EQ(t.kind, Transaction::Kind::Command);
         EXPECT_EQ(t.opcode, c.opcode);
         EXPECT_EQ(t.name, LookupCommand(c.opcode).name);
-        EXPECT_EQ(t.lba, (c.taskFile.cardHead & 0x40) != 0);
+        EXPECT_EQ(t.lba, (c.taskFile.deviceHead & 0x40) != 0);
         if (t.lba) {
-            const uint32_t lba = (uint32_t{c.taskFile.cardHead & 0x0Fu} << 24) |
+            const uint32_t lba = (uint32_t{c.taskFile.deviceHead & 0x0Fu} << 24) |
                                  (uint32_t{c.taskFile.cylinderHigh} << 16) |
                                  (uint32_t{c.taskFile.cylinderLow} << 8) | c.taskFile.sectorNumber;
             EXPECT_EQ(t.lbaAddress, lba);

@@ -354,6 +354,7 @@ TEST(TimingCheck, ModeInForceFollowsSetFeaturesAfterTheGivenMode) {
     uint32_t command = 0;
     const Capture selected = Synthesize(options, [&](Bus& bus) {
         fd::sim::TaskFile file;
+        file.deviceHead = 0xE0;
         file.features = 0x03;
         file.sectorCount = 0x0C;
         bus.WriteTaskFile(file);
