@@ -26,12 +26,37 @@ function(fd_left_out what reason)
   endforeach()
 endfunction()
 
-# fd_require_part(SWITCH WHAT REASON): stops the configure run when SWITCH is
-# ON and the part cannot be built.
-function(fd_require_part switch what reason)
+# fd_find_part(SWITCH RESULT PROGRAM VAR NAMES name... [PATHS dir...]
+#              LABEL text FILE path FILE_LABEL text): looks for the program a
+# part needs (into the cache variable VAR) and a file it needs; sets RESULT
+# to why the part cannot be built, or to "" when it can.
+function(fd_find_part switch result)
+  cmake_parse_arguments(P "" "PROGRAM;LABEL;FILE;FILE_LABEL" "NAMES;PATHS" ${ARGN})
+  if(${switch} STREQUAL "OFF")
+    set(${result} "${switch}=OFF" PARENT_SCOPE)
+    return()
+  endif()
+  if(P_PATHS)
+    find_program(${P_PROGRAM} NAMES ${P_NAMES} PATHS ${P_PATHS} NO_DEFAULT_PATH)
+  else()
+    find_program(${P_PROGRAM} NAMES ${P_NAMES})
+  endif()
+  if(NOT ${P_PROGRAM})
+    set(${result} "${P_LABEL} not found" PARENT_SCOPE)
+  elseif(NOT EXISTS ${P_FILE})
+    set(${result} "${P_FILE_LABEL}" PARENT_SCOPE)
+  else()
+    set(${result} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# fd_leave_out_part(SWITCH WHAT REASON [TESTS name...]): fd_left_out, except
+# that SWITCH=ON stops the configure run instead.
+function(fd_leave_out_part switch what reason)
   if(${switch} STREQUAL "ON")
     message(FATAL_ERROR "${switch}=ON but ${what} cannot be built: ${reason}")
   endif()
+  fd_left_out("${what}" "${reason}" ${ARGN})
 endfunction()
 
 # One placeholder test per left-out test target (called once the tests are
