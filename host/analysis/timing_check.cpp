@@ -5,15 +5,19 @@
 #include <cstdio>
 #include <map>
 
+#include "plugin/interface/host_abi.h"
+
 namespace fd::host::analysis {
 namespace {
 
 enum Role : int { kDmarq = 0, kDmack, kCs1, kCs0, kA0, kA1, kA2, kIord, kIowr, kIordy, kD0 };
 
-// Field ids of the records the checks look at.
-constexpr uint16_t kPioRead = 4002, kPioWrite = 4003, kFeatures = 4005, kSectorCount = 4006, kCommand = 4012;
-constexpr uint16_t kLastRegister = 4015;
-constexpr uint16_t kDmaRead = 4017, kDmaWrite = 4018, kUdmaRead = 4026, kUdmaWrite = 4032;
+// Field ids of the records the checks look at (FdFieldId).
+constexpr uint16_t kPioRead = FdFieldPioRead, kPioWrite = FdFieldPioWrite, kFeatures = FdFieldFeatures,
+                   kSectorCount = FdFieldSectorCount, kCommand = FdFieldCommand;
+constexpr uint16_t kLastRegister = FdFieldDriveAddress;
+constexpr uint16_t kDmaRead = FdFieldDmaRead, kDmaWrite = FdFieldDmaWrite, kUdmaRead = FdFieldDataRead,
+                   kUdmaWrite = FdFieldDataWrite;
 constexpr uint8_t kSetFeatures = 0xEF, kSetTransferMode = 0x03;
 
 // A forward cursor over one signal's changes. Records come in position

@@ -3,31 +3,33 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "plugin/interface/host_abi.h"
+
 namespace fd::host::analysis {
 namespace {
 
-// Field ids of the plug-in's records.
+// Field ids of the plug-in's records (FdFieldId), by their short names here.
 enum FieldId : uint16_t {
-    kPioRead = 4002,
-    kPioWrite = 4003,
-    kErrorRegister = 4004,
-    kFeatures = 4005,
-    kSectorCount = 4006,
-    kSectorNo = 4007,
-    kCylinderLow = 4008,
-    kCylinderHigh = 4009,
-    kCardHead = 4010,
-    kStatus = 4011,
-    kCommand = 4012,
-    kAltStatus = 4013,
-    kControlWrite = 4014,
-    kDmaRead = 4017,
-    kDmaWrite = 4018,
-    kUdmaRead = 4026,
-    kUdmaWrite = 4032,
-    kCompose = 3036,
-    kReadBlock = 3100,
-    kWriteBlock = 3101,
+    kPioRead = FdFieldPioRead,
+    kPioWrite = FdFieldPioWrite,
+    kErrorRegister = FdFieldErrorRegister,
+    kFeatures = FdFieldFeatures,
+    kSectorCount = FdFieldSectorCount,
+    kSectorNo = FdFieldSectorNo,
+    kCylinderLow = FdFieldCylinderLow,
+    kCylinderHigh = FdFieldCylinderHigh,
+    kCardHead = FdFieldSelectCardHead,
+    kStatus = FdFieldStatus,
+    kCommand = FdFieldCommand,
+    kAltStatus = FdFieldAltStatusRead,
+    kControlWrite = FdFieldControlWrite,
+    kDmaRead = FdFieldDmaRead,
+    kDmaWrite = FdFieldDmaWrite,
+    kUdmaRead = FdFieldDataRead,
+    kUdmaWrite = FdFieldDataWrite,
+    kCompose = FdFieldCompose,
+    kReadBlock = FdFieldReadBlock,
+    kWriteBlock = FdFieldWriteBlock,
 };
 
 constexpr uint32_t kWordsPerSector = 256;

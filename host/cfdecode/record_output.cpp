@@ -11,11 +11,12 @@
 #include <nlohmann/json.hpp>
 
 #include "host/analysis/ata_registers.h"
+#include "plugin/interface/host_abi.h"
 
 namespace fd::host {
 namespace {
 
-constexpr uint16_t kComposeId = 3036;
+constexpr uint16_t kComposeId = FdFieldCompose;
 constexpr size_t kFlushSize = 1 << 16;
 
 const FieldPresentation& Lookup(const std::map<uint16_t, FieldPresentation>& fields, uint16_t id) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "plugin/interface/host_abi.h"
+
 namespace fd::host {
 namespace {
 
@@ -9,8 +11,8 @@ constexpr int kDmack = 1;
 constexpr int kIord = 7;
 constexpr int kIowr = 8;
 // Field ids of the register, PIO data and multiword DMA cycles.
-constexpr uint16_t kFirstCycleField = 4002;
-constexpr uint16_t kLastCycleField = 4018;
+constexpr uint16_t kFirstCycleField = FdFieldPioRead;
+constexpr uint16_t kLastCycleField = FdFieldDmaWrite;
 
 // One role's line: a signal of the capture, or a stand-in at its idle level.
 struct Line {
