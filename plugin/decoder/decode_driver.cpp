@@ -7,6 +7,7 @@
 #include "plugin/capture/capture_access.h"
 #include "plugin/decoder/decode_state.h"
 #include "plugin/decoder/dma_word_decoder.h"
+#include "plugin/decoder/edge_rules.h"
 #include "plugin/decoder/record_store.h"
 #include "plugin/decoder/register_cycle_decoder.h"
 #include "plugin/interface/module_state.h"
@@ -60,104 +61,21 @@ bool SortedRun(const FdChannel& channel, uint32_t windowStart, uint32_t windowEn
     return true;
 }
 
-// Two strobes changing at one sample make no cycle either decoder can
-// trust. Outside DMA (DMACK negated) IORDY is no strobe but the card's wait
-// line, which it may negate in the very sample the strobe falls.
+// The per-position decoders at one strobe transition, over the rules of
+// edge_rules.h.
 inline void DecodeAt(SignalAccess& signals, uint32_t p) {
     signals.Visit(p);
-    const bool iord = signals.EdgeKind(Signal::Iord, p) != kEdgeNone;
-    const bool iowr = signals.EdgeKind(Signal::Iowr, p) != kEdgeNone;
-    const bool iordy = signals.EdgeKind(Signal::Iordy, p) != kEdgeNone;
-    if (iord || iowr || iordy) FollowBurst(Transfer(), signals, p);
-    const bool iordyStrobes = signals.Level(Signal::Dmack, p) == 0;
-    if (iord + iowr + (iordyStrobes && iordy) >= 2) return;
+    FollowBurst(Transfer(), signals, p);
     DecodeDmaWord(signals, p);
     DecodeRegisterCycle(signals, p);
 }
 
-// What the two decoders make of one strobe edge, decided by the ten
-// control levels at it and which strobes changed there.
-enum class EdgeAction : uint8_t {
-    None,
-    WordToCard,
-    WordToHost,
-    RegisterRead,
-    RegisterWrite,
-    // Multiword DMA by the cycle code: still to be checked against DMARQ
-    // before the fall and the other strobe over the pulse.
-    MultiwordRead,
-    MultiwordWrite,
-};
-
-constexpr unsigned Bit(Signal signal) { return 1u << static_cast<unsigned>(signal); }
-constexpr unsigned kStrobeShift = static_cast<unsigned>(Signal::Iord);  // IORD, IOWR, IORDY adjacent
-constexpr unsigned kControlMask = (1u << kControlLines) - 1;
 constexpr unsigned kSnapshots = 1u << (kControlLines + 3);
 
 // Snapshot: the control levels (bit per line in binding order), then three
 // bits for IORD, IOWR and IORDY changing at the position.
 constexpr unsigned SnapshotIndex(uint32_t levels, uint32_t changed) {
     return (levels & kControlMask) | ((changed >> kStrobeShift) & 7u) << kControlLines;
-}
-
-// The cycle code of SignalAccess::CycleCode from a snapshot.
-constexpr int SnapshotCycleCode(uint32_t levels) {
-    const auto at = [levels](Signal s) { return static_cast<int>(levels >> static_cast<unsigned>(s) & 1u); };
-    return at(Signal::A0) | at(Signal::A1) << 1 | at(Signal::A2) << 2 | at(Signal::Cs0) << 3 |
-           at(Signal::Cs1) << 4 | at(Signal::Dmack) << 5;
-}
-
-// DecodeAt's decisions (DecodeDmaWord, then DecodeRegisterCycle) as a pure
-// function of the snapshot and the burst's direction so far.
-EdgeAction Decide(uint32_t levels, uint32_t changed, BurstDirection burst) {
-    const auto level = [levels](Signal s) { return (levels & Bit(s)) != 0; };
-    const uint32_t strobesChanged = level(Signal::Dmack) ? changed & ~Bit(Signal::Iordy) : changed;
-    if (std::popcount(strobesChanged) >= 2) return EdgeAction::None;
-    const auto rises = [&](Signal s) { return (changed & Bit(s)) != 0 && level(s); };
-    const auto falls = [&](Signal s) { return (changed & Bit(s)) != 0 && !level(s); };
-    const bool inBurst = level(Signal::Cs0) && level(Signal::Cs1) && !level(Signal::Dmack) &&
-                         level(Signal::Dmarq) && !level(Signal::Iowr);
-    const bool toCard = inBurst && BurstTakes(burst, Direction::HostToCard, level(Signal::Iordy));
-    const bool toHost = inBurst && BurstTakes(burst, Direction::CardToHost, level(Signal::Iord));
-
-    // A rising HSTROBE puts no condition on DDMARDY-.
-    if (rises(Signal::Iord) && inBurst && BurstTakes(burst, Direction::HostToCard, 0))
-        return EdgeAction::WordToCard;
-    if (rises(Signal::Iordy) && toHost) return EdgeAction::WordToHost;
-
-    const auto registerCycle = [&](bool isRead) {
-        const CycleRow& row = kCycleTable[static_cast<size_t>(SnapshotCycleCode(levels))];
-        const int field = isRead ? row.readField : row.writeField;
-        if (field == 0) return EdgeAction::None;
-        if (row.multiwordDma) return isRead ? EdgeAction::MultiwordRead : EdgeAction::MultiwordWrite;
-        if (row.requiredDmarq >= 0 && level(Signal::Dmarq) != (row.requiredDmarq == 1))
-            return EdgeAction::None;
-        return isRead ? EdgeAction::RegisterRead : EdgeAction::RegisterWrite;
-    };
-    if (falls(Signal::Iord)) {
-        if (level(Signal::Iowr)) return registerCycle(true);
-        return toCard ? EdgeAction::WordToCard : EdgeAction::None;
-    }
-    if (falls(Signal::Iowr)) return level(Signal::Iord) ? registerCycle(false) : EdgeAction::None;
-    if (falls(Signal::Iordy) && toHost) return EdgeAction::WordToHost;
-    return EdgeAction::None;
-}
-
-// FollowBurst's rules where a strobe changes: the burst's direction from
-// here on, given the one so far.
-BurstDirection FollowedBurst(uint32_t levels, uint32_t changed, BurstDirection burst) {
-    if (changed == 0) return burst;
-    const auto level = [levels](Signal s) { return (levels & Bit(s)) != 0; };
-    const auto moved = [changed](Signal s) { return (changed & Bit(s)) != 0; };
-    if (level(Signal::Iowr) || level(Signal::Dmack)) return BurstDirection::Unknown;
-    if (!moved(Signal::Iowr) && burst != BurstDirection::Unknown) return burst;
-    if (moved(Signal::Iord) && !level(Signal::Iord) && level(Signal::Iordy) && !moved(Signal::Iordy)) {
-        return BurstDirection::CardToHost;
-    }
-    if (moved(Signal::Iordy) && !level(Signal::Iordy) && level(Signal::Iord) && !moved(Signal::Iord)) {
-        return BurstDirection::HostToCard;
-    }
-    return BurstDirection::Unknown;
 }
 
 // A table entry, one per snapshot, holding the answer for every direction
@@ -255,26 +173,7 @@ void DecodeFollowed(const ChannelBinding& binding, uint32_t start, uint32_t end)
             continue;
         }
         handBack();
-        switch (action) {
-            case EdgeAction::WordToCard:
-                RecordUltraDmaWord(state, p, Direction::HostToCard, word);
-                break;
-            case EdgeAction::WordToHost:
-                RecordUltraDmaWord(state, p, Direction::CardToHost, word);
-                break;
-            default: {
-                const bool isRead = action == EdgeAction::RegisterRead || action == EdgeAction::MultiwordRead;
-                const Signal strobe = isRead ? Signal::Iord : Signal::Iowr;
-                const uint32_t latch = LatchPoint(ahead, strobe, p, end);
-                if (action >= EdgeAction::MultiwordRead && !IsMultiwordDmaCycle(ahead, strobe, p, latch))
-                    break;
-                const CycleRow& row = kCycleTable[static_cast<size_t>(SnapshotCycleCode(now))];
-                const uint32_t latched = latch == p ? word : ahead.DataWord(latch);
-                RecordRegisterValue(row, isRead ? row.readField : row.writeField, p,
-                                    row.value == CycleValue::Word ? latched : latched & 0xFFu);
-                break;
-            }
-        }
+        TakeAction(action, ahead, p, now, word, end);
         countLeft();
     }
     handBack();

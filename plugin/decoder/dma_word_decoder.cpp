@@ -1,5 +1,6 @@
 #include "plugin/decoder/dma_word_decoder.h"
 
+#include "plugin/decoder/edge_rules.h"
 #include "plugin/decoder/record_store.h"
 #include "plugin/presentation/field_types.h"
 
@@ -28,24 +29,8 @@ bool BurstTakes(BurstDirection burst, Direction direction, int readyLevel) {
 }
 
 void FollowBurst(TransferState& state, const SignalAccess& signals, uint32_t position) {
-    if (signals.Level(Signal::Iowr, position) == 1 || signals.Level(Signal::Dmack, position) == 1) {
-        state.burstDirection = BurstDirection::Unknown;
-        return;
-    }
-    // STOP negated: a burst opens, perhaps with the ready line in the same
-    // sample.
-    if (signals.EdgeKind(Signal::Iowr, position) != kEdgeNone) state.burstDirection = BurstDirection::Unknown;
-    if (state.burstDirection != BurstDirection::Unknown) return;  // known, or maybe inside a burst
-    // The receiver asserts its ready line while the sender's strobe idles
-    // high, before the first word.
-    const auto steadyHigh = [&](Signal s) {
-        return signals.Level(s, position) == 1 && signals.EdgeKind(s, position) == kEdgeNone;
-    };
-    if (signals.Falls(Signal::Iord, position) && steadyHigh(Signal::Iordy)) {
-        state.burstDirection = BurstDirection::CardToHost;  // HDMARDY- asserted
-    } else if (signals.Falls(Signal::Iordy, position) && steadyHigh(Signal::Iord)) {
-        state.burstDirection = BurstDirection::HostToCard;  // DDMARDY- asserted
-    }
+    const LineSnapshot lines = SnapshotAt(signals, position);
+    state.burstDirection = FollowedBurst(lines.levels, lines.changed, state.burstDirection);
 }
 
 void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direction, uint32_t word) {
@@ -70,25 +55,13 @@ void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direc
 }
 
 bool DecodeDmaWord(const SignalAccess& signals, uint32_t position) {
-    // IORD is the host's strobe (words to the card), IORDY the card's; IOWR
-    // is the STOP line and must stay low during the burst.
-    Direction direction;
-    if (signals.Rises(Signal::Iord, position)) {
-        direction = Direction::HostToCard;
-    } else if (signals.Rises(Signal::Iordy, position)) {
-        direction = Direction::CardToHost;
-    } else {
-        return false;
-    }
-    if (signals.Level(Signal::Iowr, position) != 0) return false;
-    // Card to host: the host holds IORD (HDMARDY-) low while it is ready. A
-    // rising HSTROBE puts no condition on DDMARDY-.
-    TransferState& state = Transfer();
-    const int ready = direction == Direction::CardToHost ? signals.Level(Signal::Iord, position) : 0;
-    if (!BurstTakes(state.burstDirection, direction, ready)) return false;
-    if (!signals.InDmaBurst(position)) return false;
-    RecordUltraDmaWord(state, position, direction, signals.DataWord(position));
-    return true;
+    const LineSnapshot lines = SnapshotAt(signals, position);
+    const EdgeAction action = Decide(lines.levels, lines.changed, Transfer().burstDirection);
+    // Words on rising edges only: the strobe that changed is high now.
+    if (action != EdgeAction::WordToCard && action != EdgeAction::WordToHost) return false;
+    if ((lines.changed & lines.levels) == 0) return false;
+    return TakeAction(action, signals, position, lines.levels, signals.DataWord(position),
+                      Window().windowEnd);
 }
 
 }  // namespace fd

@@ -36,15 +36,13 @@ void RecordUltraDmaWord(TransferState& state, uint32_t position, Direction direc
 // (the receiver's ready line) is at `readyLevel`.
 bool BurstTakes(BurstDirection burst, Direction direction, int readyLevel);
 
-// Where a strobe changes at `position`: forgets the burst's direction when
-// STOP (IOWR) is asserted or moves there, or DMACK is negated; learns it
-// when, with DMACK asserted, STOP negated (perhaps just now) and no
-// direction known, one of IORD and IORDY falls while the other stays high:
-// the receiver asserting its ready line as the burst opens.
+// The burst's direction after `position` (FollowedBurst of edge_rules.h at
+// the lines there).
 void FollowBurst(TransferState& state, const SignalAccess& signals, uint32_t position);
 
 // An Ultra DMA word where IORD (host to card) or IORDY (card to host) rises
-// during a burst. True when a word was recorded.
+// during a burst (Decide of edge_rules.h, its rising-edge words). True when
+// a word was recorded.
 bool DecodeDmaWord(const SignalAccess& signals, uint32_t position);
 
 }  // namespace fd

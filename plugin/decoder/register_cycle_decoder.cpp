@@ -2,6 +2,7 @@
 
 #include "plugin/decoder/decode_state.h"
 #include "plugin/decoder/dma_word_decoder.h"
+#include "plugin/decoder/edge_rules.h"
 #include "plugin/decoder/record_store.h"
 #include "plugin/presentation/field_types.h"
 
@@ -30,22 +31,6 @@ constexpr std::array<CycleRow, kCycleCodes> MakeCycleTable() {
     table[54] = {FdFieldSelectCardHead, FdFieldSelectCardHead, Byte, -1, SelectCardHead};
     table[55] = {FdFieldStatus, FdFieldCommand, Byte, -1, None};  // STATUS / COMMAND
     return table;
-}
-
-bool RecordRegisterCycle(const SignalAccess& signals, uint32_t position, bool isRead) {
-    const CycleRow& row = kCycleTable[static_cast<size_t>(signals.CycleCode(position))];
-    const int field = isRead ? row.readField : row.writeField;
-    if (field == 0) return false;
-    const Signal strobe = isRead ? Signal::Iord : Signal::Iowr;
-    const uint32_t latch = LatchPoint(signals, strobe, position, Window().windowEnd);
-    if (row.multiwordDma) {
-        if (!IsMultiwordDmaCycle(signals, strobe, position, latch)) return false;
-    } else if (row.requiredDmarq >= 0 && signals.Level(Signal::Dmarq, position) != row.requiredDmarq) {
-        return false;
-    }
-    const uint32_t value = row.value == CycleValue::Word ? signals.DataWord(latch) : signals.DataByte(latch);
-    RecordRegisterValue(row, field, position, value);
-    return true;
 }
 
 }  // namespace
@@ -105,31 +90,12 @@ void RecordRegisterValue(const CycleRow& row, int field, uint32_t position, uint
 }
 
 bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position) {
-    // A read is IORD falling with IOWR high, a write IOWR falling with IORD
-    // high. During an Ultra DMA burst IOWR is the STOP line (low), IORD the
-    // host's strobe or ready line, IORDY the card's.
-    if (signals.Falls(Signal::Iord, position)) {
-        if (signals.Level(Signal::Iowr, position) == 1) return RecordRegisterCycle(signals, position, true);
-        if (!BurstTakes(Transfer().burstDirection, Direction::HostToCard,
-                        signals.Level(Signal::Iordy, position)) ||
-            !signals.InDmaBurst(position))
-            return false;
-        RecordUltraDmaWord(Transfer(), position, Direction::HostToCard, signals.DataWord(position));
-        return true;
-    }
-    if (signals.Falls(Signal::Iowr, position)) {
-        if (signals.Level(Signal::Iord, position) != 1) return false;
-        return RecordRegisterCycle(signals, position, false);
-    }
-    if (signals.Falls(Signal::Iordy, position)) {
-        if (!BurstTakes(Transfer().burstDirection, Direction::CardToHost,
-                        signals.Level(Signal::Iord, position)) ||
-            signals.Level(Signal::Iowr, position) != 0 || !signals.InDmaBurst(position))
-            return false;
-        RecordUltraDmaWord(Transfer(), position, Direction::CardToHost, signals.DataWord(position));
-        return true;
-    }
-    return false;
+    const LineSnapshot lines = SnapshotAt(signals, position);
+    const EdgeAction action = Decide(lines.levels, lines.changed, Transfer().burstDirection);
+    // Cycles and words on falling edges only: the strobe that changed is low now.
+    if (action == EdgeAction::None || (lines.changed & ~lines.levels) == 0) return false;
+    return TakeAction(action, signals, position, lines.levels, signals.DataWord(position),
+                      Window().windowEnd);
 }
 
 }  // namespace fd

@@ -46,12 +46,12 @@ bool IsMultiwordDmaCycle(const SignalAccess& signals, Signal strobe, uint32_t fa
 
 // Records a register cycle that passed its checks: `field` from `row`,
 // `value` the data byte or word the row reads, and the row's effect on the
-// transfer state. Shared by DecodeRegisterCycle and the decode driver's
-// table of line snapshots.
+// transfer state. Used by TakeAction (edge_rules.h).
 void RecordRegisterValue(const CycleRow& row, int field, uint32_t position, uint32_t value);
 
-// Records the cycle whose strobe falls at `position`, if any. True when
-// something was recorded.
+// Records the cycle whose strobe falls at `position`, if any (Decide of
+// edge_rules.h, its falling-edge actions). True when something was
+// recorded.
 bool DecodeRegisterCycle(const SignalAccess& signals, uint32_t position);
 
 }  // namespace fd

@@ -106,12 +106,6 @@ public:
                Level(Signal::Cs1, position) << 4 | Level(Signal::Dmack, position) << 5;
     }
 
-    // DMARQ 1, DMACK 0 and both chip selects 1: a DMA burst is on the bus.
-    bool InDmaBurst(uint32_t position) const {
-        return Level(Signal::Cs0, position) == 1 && Level(Signal::Cs1, position) == 1 &&
-               Level(Signal::Dmack, position) == 0 && Level(Signal::Dmarq, position) == 1;
-    }
-
 private:
     struct Cursor {
         const uint32_t* positions = nullptr;
