@@ -21,6 +21,7 @@ struct DecodedRecord {
     int64_t value = 0;
     uint16_t fieldId = 0;
     uint32_t colour = 0;  // 0x00BBGGRR
+    bool operator==(const DecodedRecord&) const = default;
 };
 
 // Decoded records: either the plug-in's four result lists, read in place

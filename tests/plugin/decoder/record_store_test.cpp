@@ -124,8 +124,8 @@ TEST_F(Store, ClearKeepsTheBuffersAsideForTheNextRecords) {
     EXPECT_EQ(store.positions.elements, kept);
     EXPECT_EQ(store.Count(), 1);
     EXPECT_EQ(store.positions.elements[0], 7u);
-    for (const int32_t capacity : {store.positions.capacity, store.values.capacity, store.fieldIds.capacity,
-                                   store.colours.capacity})
+    for (const int32_t capacity :
+         {store.positions.capacity, store.values.capacity, store.fieldIds.capacity, store.colours.capacity})
         EXPECT_EQ(capacity, 1000);
 
     fd::ReserveRecords(int64_t{fd::RecordStore::kSpareRecords} + 1);
