@@ -131,7 +131,14 @@ std::vector<DecodedRecord> DecodeInWindows(PluginHost& host, const std::vector<C
                                            uint64_t endPosition, const DecodeWindow& window,
                                            const WindowedDecodeOptions& options,
                                            WindowedDecodeResult* result) {
+    // About one record per strobe transition (the plug-in reserves the
+    // same); room never written stays unmapped, and the records are not
+    // copied as they grow.
     std::vector<DecodedRecord> all;
+    uint64_t strobeTransitions = 0;
+    for (size_t line = 7; line < kCutLines && line < channels.size(); ++line)
+        strobeTransitions += channels[line].signal.changes.size();
+    all.reserve(static_cast<size_t>(strobeTransitions + strobeTransitions / 16 + 64));
     const WindowedDecodeResult done = DecodeInWindows(
         host, channels, endPosition, window, options, [&](const std::vector<DecodedRecord>& records) {
             all.insert(all.end(), records.begin(), records.end());
