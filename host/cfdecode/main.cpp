@@ -571,7 +571,8 @@ int Run(const Options& options) {
             page.samplePeriodNs = timing.options.samplePeriodNs;
             page.records.reserve(records.size());
             for (const DecodedRecord& r : records) {
-                page.records.push_back({r.position, r.value, r.fieldId});
+                // The readers count 32-bit positions, so every record's fits.
+                page.records.push_back({static_cast<uint32_t>(r.position), r.value, r.fieldId});
                 if (!page.fields.count(r.fieldId)) {
                     const FieldPresentation& f = fields.at(r.fieldId);
                     page.fields[r.fieldId] = {f.name, ColourHex(r.colour), f.radix, f.width, f.shown};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #include "host/model/capture_image.h"
 
@@ -14,41 +15,6 @@ namespace {
 // sample before a fall).
 constexpr uint64_t kLeadIn = 2;
 constexpr uint64_t kMaxPosition = std::numeric_limits<uint32_t>::max();
-
-struct Bounds {
-    uint64_t start = 0;  // visited positions lie strictly between start and end
-    uint64_t end = 0;
-};
-
-Bounds WholeBounds(uint64_t endPosition, const DecodeWindow& window) {
-    Bounds bounds{window.hasStart ? window.start : 0, endPosition};
-    if (window.hasRange) {
-        bounds.start = std::max<uint64_t>(bounds.start, window.rangeStart);
-        bounds.end = window.rangeEnd;
-    }
-    return bounds;
-}
-
-// The channels from `base` on, rebased: each level at `base` becomes the
-// starting level, the changes after it up to `last` follow.
-CaptureImage WindowImage(const std::vector<CaptureChannel>& channels, uint64_t base, uint64_t last,
-                         uint64_t endPosition) {
-    std::vector<ChannelSpec> specs;
-    specs.reserve(channels.size());
-    for (const CaptureChannel& channel : channels) {
-        const std::vector<uint32_t>& changes = channel.signal.changes;
-        const auto from = std::upper_bound(changes.begin(), changes.end(), base);
-        const auto to = std::upper_bound(from, changes.end(), last);
-        Signal rebased;
-        rebased.initialLevel =
-            static_cast<uint8_t>(channel.signal.initialLevel ^ ((from - changes.begin()) & 1));
-        rebased.changes.reserve(static_cast<size_t>(to - from) + 2);
-        for (auto it = from; it != to; ++it) rebased.changes.push_back(static_cast<uint32_t>(*it - base));
-        specs.push_back({channel.name, channel.number, ToTransitionList(std::move(rebased))});
-    }
-    return CaptureImage(std::move(specs), static_cast<uint32_t>(std::min(
-                                              endPosition - std::min(endPosition, base), kMaxPosition)));
-}
 
 }  // namespace
 
@@ -73,58 +39,179 @@ std::vector<CaptureChannel> CaptureChannels(Waveform& waveform, const ChannelPla
     return channels;
 }
 
+WindowedDecoder::WindowedDecoder(PluginHost& host, std::vector<Channel> channels, uint64_t start,
+                                 uint64_t endLimit, int32_t language, const WindowedDecodeOptions& options,
+                                 RecordSink sink)
+    : host_(host),
+      channels_(std::move(channels)),
+      language_(language),
+      options_(options),
+      sink_(std::move(sink)),
+      pending_(channels_.size()),
+      levels_(channels_.size()),
+      cursors_(kCutLines),
+      windowStart_(start),
+      endLimit_(endLimit) {
+    for (size_t i = 0; i < channels_.size(); ++i) levels_[i] = channels_[i].initialLevel & 1;
+}
+
+void WindowedDecoder::Feed(const std::vector<std::vector<uint64_t>>& changes, uint64_t knownBefore) {
+    for (size_t i = 0; i < pending_.size() && i < changes.size(); ++i)
+        pending_[i].insert(pending_[i].end(), changes[i].begin(), changes[i].end());
+    LookForCuts(knownBefore);
+}
+
+bool WindowedDecoder::Usable(uint64_t position) {
+    CutSnapshot snapshot;
+    for (size_t line = 0; line < kCutLines; ++line) {
+        const std::vector<uint64_t>& changes = pending_[line];
+        size_t& next = cursors_[line];
+        while (next < changes.size() && changes[next] <= position) ++next;
+        snapshot.level[line] = static_cast<uint8_t>(levels_[line] ^ (next & 1));
+        const bool moves = next > 0 && changes[next - 1] == position;
+        if (line == kCutIord) snapshot.iordMoves = moves;
+        if (line == kCutIordy) snapshot.iordyMoves = moves;
+    }
+    return IsCutPoint(snapshot);
+}
+
+uint64_t WindowedDecoder::TransitionsSinceWindow(uint64_t before) const {
+    uint64_t transitions = 0;
+    for (const std::vector<uint64_t>& changes : pending_) {
+        const auto from = std::upper_bound(changes.begin(), changes.end(), windowStart_);
+        transitions += static_cast<uint64_t>(std::lower_bound(from, changes.end(), before) - from);
+    }
+    return transitions;
+}
+
+void WindowedDecoder::LookForCuts(uint64_t knownBefore) {
+    if (channels_.size() < kCutLines || !result_.note.empty()) return;
+    const std::vector<uint64_t>& strobe = pending_[kCutIowr];
+    knownBefore = std::min(knownBefore, endLimit_);
+    for (; scanned_ < strobe.size() && strobe[scanned_] < knownBefore; ++scanned_) {
+        const uint64_t p = strobe[scanned_];
+        // A cut leaves the window before it at least one visited position.
+        if (p <= windowStart_ + 1 || !Usable(p)) continue;
+        const uint64_t first = windowStart_ + 1;
+        if (p - first > options_.maxSpan && previousCut_ > first) {
+            CutAt(previousCut_);
+            if (!Usable(p)) continue;  // the cursors start again from the new base
+        }
+        const uint64_t transitions = TransitionsSinceWindow(p);
+        if (p - (windowStart_ + 1) <= options_.maxSpan && transitions >= options_.windowTransitions) {
+            CutAt(p);
+            continue;
+        }
+        previousCut_ = p;
+        if (transitions > options_.cutBound) {
+            result_.note = "no cut point within " + std::to_string(options_.cutBound) +
+                           " transitions; the capture is decoded whole";
+            return;
+        }
+    }
+    if (previousCut_ == 0 && TransitionsSinceWindow(knownBefore) > options_.cutBound)
+        result_.note = "no cut point within " + std::to_string(options_.cutBound) +
+                       " transitions; the capture is decoded whole";
+}
+
+void WindowedDecoder::CutAt(uint64_t cut) {
+    DecodeWindowTo(cut, cut, cut);
+    // The next window: based just before the cut, its first visited
+    // position the cut. What lies up to the base is done with.
+    const uint64_t base = cut - kLeadIn;
+    for (size_t i = 0; i < pending_.size(); ++i) {
+        std::vector<uint64_t>& changes = pending_[i];
+        const auto done = std::upper_bound(changes.begin(), changes.end(), base);
+        levels_[i] = static_cast<uint8_t>(levels_[i] ^ ((done - changes.begin()) & 1));
+        if (i == kCutIowr) scanned_ -= static_cast<size_t>(done - changes.begin());
+        changes.erase(changes.begin(), done);  // the capacity stays for the next window
+    }
+    std::fill(cursors_.begin(), cursors_.end(), 0);
+    base_ = base;
+    windowStart_ = cut - 1;
+    previousCut_ = 0;
+    firstWindow_ = false;
+}
+
+void WindowedDecoder::DecodeWindowTo(uint64_t end, uint64_t last, uint64_t endPosition) {
+    std::vector<ChannelSpec> specs;
+    specs.reserve(channels_.size());
+    for (size_t i = 0; i < channels_.size(); ++i) {
+        const std::vector<uint64_t>& changes = pending_[i];
+        const auto to = std::upper_bound(changes.begin(), changes.end(), last);
+        Signal rebased;
+        rebased.initialLevel = levels_[i];
+        rebased.changes.reserve(static_cast<size_t>(to - changes.begin()) + 2);
+        for (auto it = changes.begin(); it != to; ++it)
+            rebased.changes.push_back(static_cast<uint32_t>(*it - base_));
+        specs.push_back({channels_[i].name, channels_[i].number, ToTransitionList(std::move(rebased))});
+    }
+    CaptureImage image(std::move(specs), static_cast<uint32_t>(std::min(
+                                             endPosition - std::min(endPosition, base_), kMaxPosition)));
+    DecodeWindow window;
+    window.language = language_;
+    window.hasStart = true;
+    window.start = static_cast<uint32_t>(windowStart_ - base_);
+    window.hasRange = true;
+    window.rangeStart = window.start;
+    window.rangeEnd = static_cast<uint32_t>(end - base_);
+    const RecordList list = host_.Decode(image, window);
+    records_.clear();
+    for (size_t r = firstWindow_ ? 0 : 1; r < list.size(); ++r) {
+        DecodedRecord record = list[r];
+        record.position += base_;
+        records_.push_back(record);
+    }
+    ++result_.windows;
+    sink_(records_);
+}
+
+WindowedDecodeResult WindowedDecoder::Finish(uint64_t end, uint64_t endPosition) {
+    endLimit_ = std::min(endLimit_, end);
+    LookForCuts(end);
+    end = std::max(end, windowStart_);
+    if (end - base_ > kMaxPosition)
+        throw std::runtime_error("no cut point in the " + std::to_string(end - base_) + " positions from " +
+                                 std::to_string(base_) + ": more than a decode window can hold");
+    DecodeWindowTo(end, base_ + kMaxPosition, endPosition);
+    return result_;
+}
+
 WindowedDecodeResult DecodeInWindows(PluginHost& host, const std::vector<CaptureChannel>& channels,
                                      uint64_t endPosition, const DecodeWindow& window,
                                      const WindowedDecodeOptions& options, const RecordSink& sink) {
-    WindowedDecodeResult result;
-    const Bounds whole = WholeBounds(endPosition, window);
-    std::vector<uint64_t> cuts;
-    if (whole.end > whole.start + 1) {
-        std::vector<const Signal*> all;
-        all.reserve(channels.size());
-        for (const CaptureChannel& channel : channels) all.push_back(&channel.signal);
-        cuts = FindCuts(all, whole.start + 1, whole.end, options.cut);
-        uint64_t from = whole.start + 1;
-        for (size_t i = 0; i <= cuts.size(); ++i) {
-            const uint64_t to = i < cuts.size() ? cuts[i] : whole.end;
-            if (TransitionsBetween(all, from, to) > options.cutBound) {
-                result.note = "no cut point within " + std::to_string(options.cutBound) +
-                              " transitions; the capture is decoded whole";
-                cuts.clear();
-                break;
-            }
-            from = to;
-        }
+    uint64_t start = window.hasStart ? window.start : 0;
+    uint64_t end = endPosition;
+    if (window.hasRange) {
+        start = std::max<uint64_t>(start, window.rangeStart);
+        end = window.rangeEnd;
     }
-
-    std::vector<DecodedRecord> records;
-    for (size_t i = 0; i <= cuts.size(); ++i) {
-        const uint64_t start = i == 0 ? whole.start : cuts[i - 1] - 1;
-        const uint64_t end = i < cuts.size() ? cuts[i] : whole.end;
-        const uint64_t base = i == 0 ? 0 : cuts[i - 1] - kLeadIn;
-        // The last window keeps the capture's tail, as a whole decode does.
-        const uint64_t last = i < cuts.size() ? end : base + kMaxPosition;
-        CaptureImage image = WindowImage(channels, base, last, i < cuts.size() ? end : endPosition);
-        DecodeWindow rebased;
-        rebased.language = window.language;
-        rebased.hasStart = true;
-        rebased.start = static_cast<uint32_t>(start - base);
-        rebased.hasRange = true;
-        rebased.rangeStart = rebased.start;
-        rebased.rangeEnd = static_cast<uint32_t>(end - base);
-        if (i == 0 && cuts.empty()) rebased = window;  // one window: the capture as given
-        const RecordList list = host.Decode(image, rebased);
-        records.clear();
-        records.reserve(list.size());
-        for (size_t r = i == 0 ? 0 : 1; r < list.size(); ++r) {
-            DecodedRecord record = list[r];
-            record.position = static_cast<uint32_t>(record.position + base);
-            records.push_back(record);
-        }
-        ++result.windows;
-        sink(records);
+    std::vector<WindowedDecoder::Channel> described;
+    size_t total = 0;
+    uint64_t last = 0;
+    for (const CaptureChannel& channel : channels) {
+        described.push_back({channel.name, channel.number, channel.signal.initialLevel});
+        total += channel.signal.changes.size();
+        if (!channel.signal.changes.empty()) last = std::max<uint64_t>(last, channel.signal.changes.back());
     }
-    return result;
+    WindowedDecoder decoder(host, std::move(described), start, end, window.language, options, sink);
+    // The changes go in by stretches of positions, a few window's worth of
+    // transitions each on average.
+    const uint64_t stretches = total / std::max<uint64_t>(1, options.windowTransitions) + 1;
+    const uint64_t step = std::max<uint64_t>(1, (last + 1) / std::min<uint64_t>(stretches, 4096) + 1);
+    std::vector<std::vector<uint64_t>> stretch(channels.size());
+    std::vector<size_t> next(channels.size());
+    for (uint64_t from = 0; from <= last; from += step) {
+        const uint64_t to = from + step;
+        for (size_t i = 0; i < channels.size(); ++i) {
+            const std::vector<uint32_t>& changes = channels[i].signal.changes;
+            stretch[i].clear();
+            for (; next[i] < changes.size() && changes[next[i]] < to; ++next[i])
+                stretch[i].push_back(changes[next[i]]);
+        }
+        decoder.Feed(stretch, to);
+    }
+    return decoder.Finish(end, endPosition);
 }
 
 std::vector<DecodedRecord> DecodeInWindows(PluginHost& host, const std::vector<CaptureChannel>& channels,
@@ -136,7 +223,7 @@ std::vector<DecodedRecord> DecodeInWindows(PluginHost& host, const std::vector<C
     // copied as they grow.
     std::vector<DecodedRecord> all;
     uint64_t strobeTransitions = 0;
-    for (size_t line = 7; line < kCutLines && line < channels.size(); ++line)
+    for (size_t line = kCutIord; line < kCutLines && line < channels.size(); ++line)
         strobeTransitions += channels[line].signal.changes.size();
     all.reserve(static_cast<size_t>(strobeTransitions + strobeTransitions / 16 + 64));
     const WindowedDecodeResult done = DecodeInWindows(
