@@ -134,17 +134,24 @@ void WindowedDecoder::CutAt(uint64_t cut) {
 }
 
 void WindowedDecoder::DecodeWindowTo(uint64_t end, uint64_t last, uint64_t endPosition) {
+    // The plug-in's lists (level 1 before the first entry): a leading 0,
+    // and a second one for a line low at the base; the changes follow,
+    // all after the base.
+    lists_.resize(channels_.size());
     std::vector<ChannelSpec> specs;
     specs.reserve(channels_.size());
     for (size_t i = 0; i < channels_.size(); ++i) {
         const std::vector<uint64_t>& changes = pending_[i];
-        const auto to = std::upper_bound(changes.begin(), changes.end(), last);
-        Signal rebased;
-        rebased.initialLevel = levels_[i];
-        rebased.changes.reserve(static_cast<size_t>(to - changes.begin()) + 2);
-        for (auto it = changes.begin(); it != to; ++it)
-            rebased.changes.push_back(static_cast<uint32_t>(*it - base_));
-        specs.push_back({channels_[i].name, channels_[i].number, ToTransitionList(std::move(rebased))});
+        // Changes at the base itself (position 0 of the first window) only
+        // set the starting level.
+        const auto from = std::upper_bound(changes.begin(), changes.end(), base_);
+        const auto to = std::upper_bound(from, changes.end(), std::max(last, base_));
+        std::vector<uint32_t>& list = lists_[i];
+        list.clear();
+        list.push_back(0);
+        if ((levels_[i] ^ ((from - changes.begin()) & 1)) == 0) list.push_back(0);
+        for (auto it = from; it != to; ++it) list.push_back(static_cast<uint32_t>(*it - base_));
+        specs.push_back({channels_[i].name, channels_[i].number, std::move(list)});
     }
     CaptureImage image(std::move(specs), static_cast<uint32_t>(std::min(
                                              endPosition - std::min(endPosition, base_), kMaxPosition)));
@@ -162,6 +169,8 @@ void WindowedDecoder::DecodeWindowTo(uint64_t end, uint64_t last, uint64_t endPo
         record.position += base_;
         records_.push_back(record);
     }
+    std::vector<ChannelSpec> returned = image.TakeChannels();
+    for (size_t i = 0; i < returned.size(); ++i) lists_[i] = std::move(returned[i].positions);
     ++result_.windows;
     sink_(records_);
 }

@@ -95,6 +95,7 @@ private:
     uint64_t previousCut_ = 0;  // the last usable cut point not taken; 0: none
     bool firstWindow_ = true;
     std::vector<DecodedRecord> records_;
+    std::vector<std::vector<uint32_t>> lists_;  // the window's transition lists, refilled for each
     WindowedDecodeResult result_;
 };
 
