@@ -55,9 +55,21 @@ WindowedDecoder::WindowedDecoder(PluginHost& host, std::vector<Channel> channels
     for (size_t i = 0; i < channels_.size(); ++i) levels_[i] = channels_[i].initialLevel & 1;
 }
 
+namespace {
+template <typename Lists>
+void AppendChanges(std::vector<std::vector<uint64_t>>& pending, const Lists& changes) {
+    for (size_t i = 0; i < pending.size() && i < changes.size(); ++i)
+        pending[i].insert(pending[i].end(), changes[i].begin(), changes[i].end());
+}
+}  // namespace
+
 void WindowedDecoder::Feed(const std::vector<std::vector<uint64_t>>& changes, uint64_t knownBefore) {
-    for (size_t i = 0; i < pending_.size() && i < changes.size(); ++i)
-        pending_[i].insert(pending_[i].end(), changes[i].begin(), changes[i].end());
+    AppendChanges(pending_, changes);
+    LookForCuts(knownBefore);
+}
+
+void WindowedDecoder::Feed(std::span<const std::span<const uint32_t>> changes, uint64_t knownBefore) {
+    AppendChanges(pending_, changes);
     LookForCuts(knownBefore);
 }
 
@@ -208,15 +220,15 @@ WindowedDecodeResult DecodeInWindows(PluginHost& host, const std::vector<Capture
     // transitions each on average.
     const uint64_t stretches = total / std::max<uint64_t>(1, options.windowTransitions) + 1;
     const uint64_t step = std::max<uint64_t>(1, (last + 1) / std::min<uint64_t>(stretches, 4096) + 1);
-    std::vector<std::vector<uint64_t>> stretch(channels.size());
+    std::vector<std::span<const uint32_t>> stretch(channels.size());
     std::vector<size_t> next(channels.size());
     for (uint64_t from = 0; from <= last; from += step) {
         const uint64_t to = from + step;
         for (size_t i = 0; i < channels.size(); ++i) {
             const std::vector<uint32_t>& changes = channels[i].signal.changes;
-            stretch[i].clear();
-            for (; next[i] < changes.size() && changes[next[i]] < to; ++next[i])
-                stretch[i].push_back(changes[next[i]]);
+            const size_t first = next[i];
+            while (next[i] < changes.size() && changes[next[i]] < to) ++next[i];
+            stretch[i] = std::span<const uint32_t>(changes.data() + first, next[i] - first);
         }
         decoder.Feed(stretch, to);
     }

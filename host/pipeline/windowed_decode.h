@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ public:
     // Each channel's changes from where the last call left off, ascending;
     // all changes before `knownBefore` have now come.
     void Feed(const std::vector<std::vector<uint64_t>>& changes, uint64_t knownBefore);
+    // The same from 32-bit positions (a capture read whole).
+    void Feed(std::span<const std::span<const uint32_t>> changes, uint64_t knownBefore);
     // Decodes the rest up to `end` (exclusive); `endPosition` is the
     // capture's last position. Throws std::runtime_error when what is left
     // spans more positions than a window can.
