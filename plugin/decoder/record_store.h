@@ -55,7 +55,7 @@ struct RecordStore {
     // (but for the buffers taken up), when memory runs out.
     void Reserve(int64_t required);
 
-    static constexpr int32_t kSpareRecords = int32_t{1} << 22;
+    static constexpr int32_t kSpareRecords = int32_t{1} << 20;  // 18 MiB kept at most
 
 private:
     struct Spare {
