@@ -28,6 +28,7 @@
 #include "host/html/timeline_page.h"
 #endif
 #include "host/model/capture_image.h"
+#include "host/pipeline/windowed_decode.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -183,30 +184,6 @@ private:
     int lastPercent_ = -1;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
-
-// Each signal's changes become its transition list in place, so the
-// capture is held once, not twice.
-CaptureImage BuildImage(Waveform& waveform, const ChannelPlan& plan) {
-    std::vector<ChannelSpec> specs;
-    specs.reserve(plan.channels.size());
-    // A signal carrying two roles is copied for all but its last.
-    std::vector<size_t> usesLeft(waveform.signals.size());
-    for (const PlannedChannel& channel : plan.channels)
-        if (channel.signal >= 0) ++usesLeft[static_cast<size_t>(channel.signal)];
-    for (const PlannedChannel& channel : plan.channels) {
-        Signal signal;
-        if (channel.signal >= 0) {
-            Signal& source = waveform.signals[static_cast<size_t>(channel.signal)];
-            const bool last = --usesLeft[static_cast<size_t>(channel.signal)] == 0;
-            specs.push_back({channel.name, channel.number,
-                             last ? ToTransitionList(std::move(source)) : ToTransitionList(source)});
-        } else {
-            signal.initialLevel = channel.idleLevel;
-            specs.push_back({channel.name, channel.number, ToTransitionList(signal)});
-        }
-    }
-    return CaptureImage(std::move(specs), waveform.endPosition);
-}
 
 // --stats: how long each step took, on stderr when the run ends.
 class StepClock {
@@ -560,17 +537,20 @@ int Run(const Options& options) {
         options.quiet ? StrobeFacts{}
                       : GatherStrobeFacts(waveform, plan, DecodeBounds(window, waveform.endPosition));
     host.SetChannelNumbers(plan.settingsChannels);
-    CaptureImage image = BuildImage(waveform, plan);
+    // The signals' changes are taken over, so the capture is held once.
+    std::vector<CaptureChannel> channels = CaptureChannels(waveform, plan);
     clock.Mark("capture");
-    const RecordList records = host.Decode(image, window);
+    WindowedDecodeResult windows;
+    const RecordList records(DecodeInWindows(host, channels, waveform.endPosition, window, {}, &windows));
     clock.Mark("decode");
+    if (!options.quiet && !windows.note.empty())
+        std::fprintf(stderr, "cfdecode: note: %s: %s\n", captureName.c_str(), windows.note.c_str());
     if (!options.quiet) {
         for (const std::string& line : StrobeWarnings(strobes, records, step))
             std::fprintf(stderr, "cfdecode: warning: %s: %s\n", captureName.c_str(), line.c_str());
     }
-    // The records are the plug-in's own lists; the capture's transitions
-    // are not needed any more.
-    image.ReleaseTransitions();
+    // The capture's transitions are not needed any more.
+    std::vector<CaptureChannel>().swap(channels);
     const auto fields = host.Presentation(records);
     clock.Mark("fields");
 
@@ -602,7 +582,8 @@ int Run(const Options& options) {
             page.samplePeriodNs = timing.options.samplePeriodNs;
             page.records.reserve(records.size());
             for (const DecodedRecord& r : records) {
-                page.records.push_back({r.position, r.value, r.fieldId});
+                // The readers count 32-bit positions, so every record's fits.
+                page.records.push_back({static_cast<uint32_t>(r.position), r.value, r.fieldId});
                 if (!page.fields.count(r.fieldId)) {
                     const FieldPresentation& f = fields.at(r.fieldId);
                     page.fields[r.fieldId] = {f.name, ColourHex(r.colour), f.radix, f.width, f.shown};

@@ -17,10 +17,11 @@
 namespace fd::host {
 
 struct DecodedRecord {
-    uint32_t position = 0;
+    uint64_t position = 0;  // the capture's own: windows are handed over rebased
     int64_t value = 0;
     uint16_t fieldId = 0;
     uint32_t colour = 0;  // 0x00BBGGRR
+    bool operator==(const DecodedRecord&) const = default;
 };
 
 // Decoded records: either the plug-in's four result lists, read in place

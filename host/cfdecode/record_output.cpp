@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <charconv>
 #include <semaphore>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "host/analysis/ata_registers.h"
+#include "host/model/two_jobs.h"
 #include "plugin/interface/host_abi.h"
 
 namespace fd::host {
@@ -200,31 +200,47 @@ bool WriteRecords(std::FILE* out, const RecordList& records,
                 }
                 return sink.Flush(true);
             }
-            std::binary_semaphore start{0}, finished{0};
+            // start: a block to make, or stop (both when the first job fails
+            // with a block handed over).
+            std::counting_semaphore<2> start{0};
+            std::binary_semaphore finished{0};
             size_t secondFrom = 0, secondTo = 0;
-            bool stop = false;
-            std::thread worker([&] {
-                for (;;) {
-                    start.acquire();
-                    if (stop) return;
-                    second.Append(records, secondFrom, secondTo);
-                    finished.release();
-                }
-            });
-            bool written = true;
-            for (size_t from = 0; from < records.size() && written; from += 2 * kBlock) {
-                const size_t middle = std::min(records.size(), from + kBlock);
-                secondFrom = middle;
-                secondTo = std::min(records.size(), middle + kBlock);
+            bool stop = false, secondFailed = false;
+            const auto stopSecond = [&] {
+                stop = true;
                 start.release();
-                first.Append(records, from, middle);
-                written = sink.Write(first.text());
-                finished.acquire();
-                written = written && sink.Write(second.text());
-            }
-            stop = true;
-            start.release();
-            worker.join();
+            };
+            bool written = true;
+            RunTwoJobs(
+                [&] {
+                    for (size_t from = 0; from < records.size() && written; from += 2 * kBlock) {
+                        const size_t middle = std::min(records.size(), from + kBlock);
+                        secondFrom = middle;
+                        secondTo = std::min(records.size(), middle + kBlock);
+                        start.release();
+                        first.Append(records, from, middle);
+                        written = sink.Write(first.text());
+                        finished.acquire();
+                        if (secondFailed) break;  // its error comes after the join
+                        written = written && sink.Write(second.text());
+                    }
+                    stopSecond();
+                },
+                [&] {
+                    for (;;) {
+                        start.acquire();
+                        if (stop) return;
+                        try {
+                            second.Append(records, secondFrom, secondTo);
+                        } catch (...) {
+                            secondFailed = true;
+                            finished.release();
+                            throw;
+                        }
+                        finished.release();
+                    }
+                },
+                stopSecond);
             return written && sink.Flush(true);
         }
         case OutputFormat::Json: {

@@ -296,7 +296,9 @@ bool TransactionFilter::Matches(const Transaction& t) const {
 std::vector<analysis::Record> ToAnalysisRecords(const RecordList& records) {
     std::vector<analysis::Record> converted;
     converted.reserve(records.size());
-    for (const DecodedRecord& r : records) converted.push_back({r.position, r.value, r.fieldId});
+    // The readers count 32-bit positions, so every record's fits.
+    for (const DecodedRecord& r : records)
+        converted.push_back({static_cast<uint32_t>(r.position), r.value, r.fieldId});
     return converted;
 }
 

@@ -26,13 +26,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "host/formats/format_error.h"
 #include "host/formats/mapped_file.h"
 #include "host/formats/session_archive.h"
+#include "host/model/two_jobs.h"
 
 namespace fd::host {
 namespace {
@@ -528,22 +527,23 @@ public:
     void Run() {
         size_t wholeMembers = 0;
         for (const Member& member : members_) wholeMembers += member.size <= kWholeMember ? 1 : 0;
-        std::thread helper;
+        const auto mine = [&] { Guarded([&] { Work(first_); }); };
         if (wholeMembers > 1) {
-            try {
-                helper = std::thread([this] {
+            // Without a second thread the calling one does it all: the
+            // helper's reader then finds no member left.
+            RunTwoJobs(
+                mine,
+                [this] {
                     Reader reader;
                     Guarded([&] {
                         reader.zip = reopen_();
                         if (reader.zip) Work(reader);
                     });
-                });
-            } catch (const std::system_error&) {
-                // no thread to be had: the calling thread does it all
-            }
+                },
+                [] {}, WithoutThread::RunAfter);
+        } else {
+            mine();
         }
-        Guarded([&] { Work(first_); });
-        if (helper.joinable()) helper.join();
         if (error_) std::rethrow_exception(error_);
     }
 

@@ -14,11 +14,11 @@
 #include <memory>
 #include <new>
 #include <numeric>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "host/formats/mapped_file.h"
+#include "host/model/two_jobs.h"
 
 namespace fd::host {
 namespace {
@@ -590,26 +590,22 @@ private:
         std::exception_ptr secondError;
         second->abandon_ = &abandon;
         bool secondOverflow = false;
-        std::thread worker([&] {
-            try {
-                second->ReserveAhead(sampledChanges, sampled, Offset(split), Offset(end_));
-                second->ParseChanges();
-            } catch (const StepOverflow&) {
-                secondOverflow = true;
-            } catch (...) {
-                secondError = std::current_exception();
-            }
-        });
         partner_ = second.get();
         stop_ = split;
-        try {
-            ParseChanges();
-        } catch (...) {
-            abandon = true;
-            worker.join();
-            throw;
-        }
-        worker.join();
+        // The second half's error is weighed below, once it is known where
+        // the first half ended.
+        RunTwoJobs([&] { ParseChanges(); },
+                   [&] {
+                       try {
+                           second->ReserveAhead(sampledChanges, sampled, Offset(split), Offset(end_));
+                           second->ParseChanges();
+                       } catch (const StepOverflow&) {
+                           secondOverflow = true;
+                       } catch (...) {
+                           secondError = std::current_exception();
+                       }
+                   },
+                   [&] { abandon = true; });
         partner_ = nullptr;
         stop_ = end_;
         if (p_ != split || inDumpSection_ || dumpOff_) {
@@ -702,22 +698,13 @@ private:
         size_t from = count;
         uint64_t taken = 0;
         while (from > 0 && taken < moved / 2) taken += second->changes_[--from].size();
-        std::exception_ptr workerError;
-        std::thread worker([&] {
-            try {
+        RunTwoJobs(
+            [&] {
+                for (size_t i = 0; i < from; ++i) build(i);
+            },
+            [&] {
                 for (size_t i = from; i < count; ++i) build(i);
-            } catch (...) {
-                workerError = std::current_exception();
-            }
-        });
-        try {
-            for (size_t i = 0; i < from; ++i) build(i);
-        } catch (...) {
-            worker.join();
-            throw;
-        }
-        worker.join();
-        if (workerError) std::rethrow_exception(workerError);
+            });
     }
 
     // Reserves room for what is left of the file from `from` to `to`, for

@@ -47,6 +47,11 @@ void CaptureImage::ReleaseTransitions() {
     }
 }
 
+std::vector<ChannelSpec> CaptureImage::TakeChannels() {
+    for (FdTransitionList& list : transitions_) list = FdTransitionList{};
+    return std::move(specs_);
+}
+
 void CaptureImage::SetStart(uint32_t position) {
     capture_->hasStartPosition = 1;
     capture_->startPosition = position;

@@ -41,6 +41,9 @@ public:
     // Frees every channel's transition list (the channels then have none),
     // once a decode is done with them.
     void ReleaseTransitions();
+    // The channels back, their transition lists with them (to be filled
+    // again for the next capture); the capture then has no channels' lists.
+    std::vector<ChannelSpec> TakeChannels();
     // Overrides channelCount without changing the list (hosts may differ).
     void SetChannelCount(int32_t count) { capture_->channelCount = count; }
 

@@ -233,10 +233,6 @@ bool DecodeCapture() {
 }
 
 bool DecodeCapture(FdCapture& capture) {
-    // Whatever way the decode ends, nothing of it runs on once it returns.
-    struct PrefaultStop {
-        ~PrefaultStop() { FinishListPrefault(); }
-    } prefaultStop;
     TransferState& state = Transfer();
     state = TransferState{};
 
@@ -299,6 +295,7 @@ bool DecodeAndPublish(FdCapture& capture) noexcept {
 void ResetDecoder() noexcept {
     queryPath = QueryPath::Cursors;
     ClearRecords();
+    Records().ReleaseSpares();
     Transfer() = TransferState{};
     Window() = DecodeWindow{};
     edgeList.clear();

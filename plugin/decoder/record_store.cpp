@@ -6,10 +6,6 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <thread>
 #endif
 
 #include "plugin/decoder/decode_state.h"
@@ -32,7 +28,6 @@ int64_t GrownCapacity(int32_t capacity, int32_t count, int32_t growthStep, int64
 bool (*elementAllocationFails)() = nullptr;
 
 void* ResizeElements(void* elements, size_t bytes) {
-    FinishListPrefault();  // the lists may move
     if (elementAllocationFails != nullptr && elementAllocationFails()) throw std::bad_alloc();
     void* resized = std::realloc(elements, bytes == 0 ? 1 : bytes);
     if (resized == nullptr) throw std::bad_alloc();
@@ -54,15 +49,39 @@ const FdRuntimeClass& RootObjectClass() {
     return kRoot;
 }
 
-void RecordStore::Grow() {
+template <typename List>
+void RecordStore::KeepAside(List& list, Spare& spare) noexcept {
+    if (list.elements != nullptr && list.capacity > spare.capacity && list.capacity <= kSpareRecords) {
+        FreeElements(spare.elements);
+        spare = {list.elements, list.capacity};
+        list.elements = nullptr;
+    }
+    ReleaseList(list);
+}
+
+template <typename List>
+void RecordStore::TakeUp(List& list, Spare& spare) noexcept {
+    if (list.elements != nullptr || spare.elements == nullptr) return;
+    list.elements = static_cast<ListElement<List>*>(spare.elements);
+    list.capacity = spare.capacity;
+    spare = {};
+}
+
+void RecordStore::Reserve(int64_t required) {
+    TakeUp(positions, spares_[0]);
+    TakeUp(values, spares_[1]);
+    TakeUp(fieldIds, spares_[2]);
+    TakeUp(colours, spares_[3]);
     // Make room in all four lists before touching any count, so a failed
     // allocation leaves the counts equal.
-    const int64_t required =
-        int64_t{std::max({positions.count, values.count, fieldIds.count, colours.count})} + 1;
     ReserveList(positions, required);
     ReserveList(values, required);
     ReserveList(fieldIds, required);
     ReserveList(colours, required);
+}
+
+void RecordStore::Grow() {
+    Reserve(int64_t{std::max({positions.count, values.count, fieldIds.count, colours.count})} + 1);
 }
 
 void RecordRun::Reload() {
@@ -76,10 +95,17 @@ void RecordRun::Reload() {
 }
 
 void RecordStore::Clear() noexcept {
-    ReleaseList(positions);
-    ReleaseList(values);
-    ReleaseList(fieldIds);
-    ReleaseList(colours);
+    KeepAside(positions, spares_[0]);
+    KeepAside(values, spares_[1]);
+    KeepAside(fieldIds, spares_[2]);
+    KeepAside(colours, spares_[3]);
+}
+
+void RecordStore::ReleaseSpares() noexcept {
+    for (Spare& spare : spares_) {
+        FreeElements(spare.elements);
+        spare = {};
+    }
 }
 
 namespace {
@@ -119,98 +145,9 @@ void AppendFieldRecord(uint32_t position, int fieldId, uint64_t value) {
                  cached.colour);
 }
 
-namespace {
-
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-// Writing memory for the first time costs a page fault per page, and on
-// some machines (virtual ones above all) much more than writing the records
-// themselves. While a long decode runs on one core, a thread on another
-// asks the system to map the reserved lists' pages ahead of it, a stretch
-// of records at a time; the decode then finds them mapped. It only maps
-// pages and never reads or writes the lists, and it is stopped before the
-// lists can move and before the decode returns.
-class ListPrefault {
-public:
-    void Start(const RecordStore& lists) {
-        Finish();
-        stop_.store(false, std::memory_order_relaxed);
-        Range ranges[4] = {RangeOf(lists.positions), RangeOf(lists.values), RangeOf(lists.fieldIds),
-                           RangeOf(lists.colours)};
-        try {
-            thread_ = std::thread([this, ranges] { Run(ranges); });
-        } catch (...) {
-            // No thread: the decode maps its pages itself.
-        }
-    }
-    void Finish() noexcept {
-        if (!thread_.joinable()) return;
-        stop_.store(true, std::memory_order_relaxed);
-        thread_.join();
-    }
-    ~ListPrefault() { Finish(); }
-
-private:
-    struct Range {
-        char* from;
-        size_t bytesPerRecord;
-        size_t records;
-    };
-    template <typename List>
-    static Range RangeOf(const List& list) {
-        using Element = ListElement<List>;
-        return {reinterpret_cast<char*>(list.elements + list.count), sizeof(Element),
-                static_cast<size_t>(list.capacity - list.count)};
-    }
-    void Run(const Range (&ranges)[4]) const {
-        constexpr size_t kStretch = size_t{1} << 19;  // records
-        const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-        for (size_t done = 0; done < ranges[0].records; done += kStretch) {
-            for (const Range& range : ranges) {
-                if (stop_.load(std::memory_order_relaxed)) return;
-                const size_t records = std::min(kStretch, range.records - std::min(done, range.records));
-                if (records == 0) continue;
-                // Whole pages inside the range only: the pages at its ends
-                // may hold other data, which a concurrent fault must not race.
-                const auto begin =
-                    (reinterpret_cast<uintptr_t>(range.from + done * range.bytesPerRecord) + page - 1) &
-                    ~(page - 1);
-                const auto end =
-                    reinterpret_cast<uintptr_t>(range.from + (done + records) * range.bytesPerRecord) &
-                    ~(page - 1);
-                if (end > begin &&
-                    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0)
-                    return;
-            }
-        }
-    }
-
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-};
-#else
-class ListPrefault {
-public:
-    void Start(const RecordStore&) {}
-    void Finish() noexcept {}
-};
-#endif
-
-// Worth a thread from about 20 MB of lists on.
-constexpr int64_t kPrefaultFrom = int64_t{1} << 20;
-ListPrefault listPrefault;
-
-}  // namespace
-
-void FinishListPrefault() noexcept { listPrefault.Finish(); }
-
 void ReserveRecords(int64_t count) noexcept {
     try {
-        const int64_t required = std::min<int64_t>(count, kMaxListElements<FdUInt64List>);
-        ReserveList(store.positions, required);
-        ReserveList(store.values, required);
-        ReserveList(store.fieldIds, required);
-        ReserveList(store.colours, required);
-        if (required >= kPrefaultFrom) listPrefault.Start(store);
+        store.Reserve(std::min<int64_t>(count, kMaxListElements<FdUInt64List>));
     } catch (const std::bad_alloc&) {
         // The lists grow as records come instead.
     }

@@ -24,7 +24,10 @@ struct RecordStore {
     constexpr RecordStore() = default;
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
-    ~RecordStore() { Clear(); }
+    ~RecordStore() {
+        Clear();
+        ReleaseSpares();
+    }
 
     int32_t Count() const { return positions.count; }
 
@@ -40,11 +43,33 @@ struct RecordStore {
         AppendReserved(colours, colour);
     }
 
-    // Count and capacity 0, element buffers released.
+    // Count and capacity 0, element buffers released: the lists the host
+    // holds are empty. The buffers of a list of up to kSpareRecords are
+    // kept aside, out of the host's reach, and taken up again by the next
+    // growth, so a host that decodes window after window writes into memory
+    // already mapped instead of fresh pages.
     void Clear() noexcept;
+    void ReleaseSpares() noexcept;
+    // Room for `required` records in all four lists, the buffers kept aside
+    // taken up first. Throws std::bad_alloc, with the lists as they were
+    // (but for the buffers taken up), when memory runs out.
+    void Reserve(int64_t required);
+
+    static constexpr int32_t kSpareRecords = int32_t{1} << 20;  // 18 MiB kept at most
 
 private:
+    struct Spare {
+        void* elements = nullptr;
+        int32_t capacity = 0;
+    };
+    template <typename List>
+    static void KeepAside(List& list, Spare& spare) noexcept;
+    template <typename List>
+    static void TakeUp(List& list, Spare& spare) noexcept;
+
     void Grow();
+
+    Spare spares_[4] = {};
 };
 
 // The decode loop's appends of its most common record: the element
@@ -104,9 +129,5 @@ void BeginDecodeColours() noexcept;
 // do not grow (and move) step by step; pages never written stay unused.
 // Without the memory the lists grow as they go.
 void ReserveRecords(int64_t count) noexcept;
-// Stops the mapping of the reserved lists' pages ahead of the decode that
-// ReserveRecords may start; called before the lists move and before the
-// decode returns to the host.
-void FinishListPrefault() noexcept;
 
 }  // namespace fd

@@ -59,6 +59,13 @@ namespace {
 
 using namespace fd::test;
 
+// The lists and the buffers the store keeps aside released, so the next
+// decode allocates afresh.
+void ForgetLists() {
+    fd::ClearRecords();
+    fd::Records().ReleaseSpares();
+}
+
 class OutOfMemory : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -92,6 +99,7 @@ TEST_F(OutOfMemory, DecodeReportsFailureWithConsistentLists) {
 
     int failures = 0;
     for (long allowed = 0;; ++allowed) {
+        ForgetLists();
         allocationsLeft = allowed;
         const bool finished = fd::DecodeAndPublish(capture);
         allocationsLeft = -1;
@@ -137,6 +145,7 @@ int DecodeWithOneListAllocationFailing(FdCapture& capture, const std::vector<Rec
     fd::elementAllocationFails = OnlyThatListAllocationFails;
     int finishedAfterFailure = 0;
     for (const long which : failing) {
+        ForgetLists();
         listAllocations = 0;
         failingListAllocation = which;
         const bool finished = fd::DecodeAndPublish(capture);
@@ -163,11 +172,10 @@ TEST_F(OutOfMemory, OneFailedListAllocationLosesNoRecords) {
               0);
 }
 
-// A decode long enough for its lists' pages to be mapped ahead on another
-// thread: the records are the same whether the reserved room holds (the
-// thread runs to the end) or a list must move midway (the thread is stopped
-// first), and decodes one after the other start and stop it cleanly.
-TEST_F(OutOfMemory, LongDecodesWithListsMappedAhead) {
+// A long decode: the records are the same whether the reserved room holds,
+// a list must move midway, or the next decode writes into the buffers the
+// last one left.
+TEST_F(OutOfMemory, LongDecodesWithReservedOrReusedLists) {
     fd::host::CaptureImage image = BurstCapture(1'200'000, 2);
     FdCapture& capture = *image.capture();
     ASSERT_TRUE(fd::DecodeAndPublish(capture));

@@ -108,6 +108,32 @@ TEST_F(Store, GrowsAllFourListsTogetherAndClearReleases) {
     EXPECT_EQ(store.colours.capacity, 0);
 }
 
+// The lists the host holds show nothing after a clear, but the next decode
+// writes into the buffers of the last one instead of fresh memory; a list
+// too large to keep is released for good.
+TEST_F(Store, ClearKeepsTheBuffersAsideForTheNextRecords) {
+    fd::Window() = {0, 0xFFFFFFFF};
+    fd::ReserveRecords(1000);
+    const uint32_t* kept = store.positions.elements;
+    for (uint32_t i = 0; i < 10; ++i) fd::AppendRecord(i, i, 0, 4002, 0);
+    fd::ClearRecords();
+    EXPECT_EQ(store.positions.elements, nullptr);
+    EXPECT_EQ(store.values.capacity, 0);
+
+    fd::AppendRecord(7, 7, 0, 4002, 0);
+    EXPECT_EQ(store.positions.elements, kept);
+    EXPECT_EQ(store.Count(), 1);
+    EXPECT_EQ(store.positions.elements[0], 7u);
+    for (const int32_t capacity :
+         {store.positions.capacity, store.values.capacity, store.fieldIds.capacity, store.colours.capacity})
+        EXPECT_EQ(capacity, 1000);
+
+    fd::ReserveRecords(int64_t{fd::RecordStore::kSpareRecords} + 1);
+    fd::ClearRecords();
+    fd::AppendRecord(1, 1, 0, 4002, 0);
+    EXPECT_EQ(store.positions.capacity, 4);
+}
+
 TEST_F(Store, DestroyReleasesTheElements) {
     fd::Window() = {0, 100};
     fd::AppendRecord(1, 1, 0, 1, 0);
