@@ -16,10 +16,12 @@
 #include <optional>
 
 #include "host/analysis/timing_check.h"
+#include "host/analysis/udma_crc.h"
 #include "host/cfdecode/plugin_host.h"
 #include "host/cfdecode/record_output.h"
 #include "host/cfdecode/signal_map.h"
 #include "host/cfdecode/strobe_checks.h"
+#include "host/cfdecode/timing_output.h"
 #include "host/cfdecode/transaction_output.h"
 #include "host/formats/capture_input.h"
 #include "host/formats/capture_reader.h"
@@ -345,26 +347,25 @@ uint32_t TimeStep(const Waveform& bus) {
     return step == 0 ? 1 : step;
 }
 
-// --timing: the report on stdout, one warning a line.
-// Positions are printed in the file's units (times timeStep).
-bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, double secondsPerPosition,
-                       uint64_t timeStep, double samplePeriodNs) {
-    for (const analysis::TimingWarning& w : report.warnings) {
-        std::fprintf(out, "%10llu  %12.1f ns  %s\n", static_cast<unsigned long long>(w.position * timeStep),
-                     w.position * secondsPerPosition * 1e9, w.Describe().c_str());
-    }
-    for (const analysis::TimingNote& note : report.notes) std::fprintf(out, "note: %s\n", note.text.c_str());
-    std::fprintf(out, "%zu timing warnings in %llu cycles, judged at a sample period of %.4g ns\n",
-                 report.warnings.size(), static_cast<unsigned long long>(report.cyclesChecked),
-                 samplePeriodNs);
-    return std::fflush(out) == 0 && !std::ferror(out);
-}
-
 // The records or the transactions view, with the filters and the payload
 // dump. Returns false when writing stdout failed.
+// What the bus itself shows beyond the records: the timing findings and
+// each Ultra DMA burst's CRC.
+struct BusChecks {
+    bool done = false;
+    analysis::TimingReport report;
+    std::vector<analysis::UdmaBurstCrc> bursts;
+
+    void Attach(std::vector<analysis::Transaction>& transactions) const {
+        if (!done) return;
+        analysis::AttachBursts(transactions, bursts);
+        analysis::CountGlitchWords(transactions, report);
+    }
+};
+
 bool WriteViews(const Options& options, const RecordList& records,
                 const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter,
-                uint64_t timeStep) {
+                uint64_t timeStep, const BusChecks& checks) {
     const OutputFormat format = options.format == "csv"    ? OutputFormat::Csv
                                 : options.format == "json" ? OutputFormat::Json
                                                            : OutputFormat::Text;
@@ -374,6 +375,7 @@ bool WriteViews(const Options& options, const RecordList& records,
     if (transactionsView || !filter.empty() || !options.dump.empty()) {
         const bool keepData = !options.dump.empty() || options.hex;
         transactions = analysis::AnalyzeRecords(ToAnalysisRecords(records), keepData);
+        checks.Attach(transactions);
     }
     if (!options.dump.empty()) {
         const size_t files = DumpPayloads(options.dump, transactions, filter);
@@ -544,7 +546,9 @@ int Run(const Options& options) {
     if (timing.secondsPerPosition > 0 && !(waveform.secondsPerPosition > 0))
         waveform.secondsPerPosition = timing.secondsPerPosition;
     const bool judging = options.timing || timing.html;
-    const Waveform bus = judging ? BusRoles(waveform, plan) : Waveform{};
+    // The transactions view shows the bursts' CRC and the glitch words: it reads the bus too.
+    const bool checking = judging || options.view == "transactions";
+    const Waveform bus = checking ? BusRoles(waveform, plan) : Waveform{};
 
     // Read before the image takes the signals over; said once the records
     // show which cycles they concern.
@@ -566,7 +570,8 @@ int Run(const Options& options) {
     const auto fields = host.Presentation(records);
     clock.Mark("fields");
 
-    if (judging) {
+    BusChecks checks;
+    if (checking) {
         const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
         analysis::BusSignals lines{};
         for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
@@ -578,9 +583,21 @@ int Run(const Options& options) {
         timing.options.samplePeriodNs =
             options.samplerate.empty() ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
                                        : timing.secondsPerPosition * 1e9;
-        analysis::TimingReport report = analysis::CheckTiming(plain, lines, timing.options);
+        checks.report = analysis::CheckTiming(plain, lines, timing.options);
+        checks.bursts = analysis::CheckBurstCrcs(plain, analysis::FindDmackEnvelopes(lines));
+        analysis::AddBurstFindings(checks.report, checks.bursts);
+        checks.done = true;
+        clock.Mark("checks");
+    }
+    if (judging) {
+        const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
+        analysis::TimingReport& report = checks.report;
+        const OutputFormat timingFormat = options.format == "csv"    ? OutputFormat::Csv
+                                          : options.format == "json" ? OutputFormat::Json
+                                                                     : OutputFormat::Text;
         if (options.timing &&
-            !WriteTimingReport(stdout, report, bus.secondsPerPosition, step, timing.options.samplePeriodNs)) {
+            !WriteTimingReport(stdout, report,
+                               {timingFormat, bus.secondsPerPosition, step, timing.options.samplePeriodNs})) {
             std::fprintf(stderr, "cfdecode: cannot write the output\n");
             return kFailure;
         }
@@ -599,6 +616,7 @@ int Run(const Options& options) {
                 }
             }
             page.transactions = analysis::AnalyzeRecords(plain, false);
+            checks.Attach(page.transactions);
             const size_t warnings = report.warnings.size();
             page.timing = std::move(report);
             if (!WriteTimelinePage(timing.html->out, page))
@@ -620,7 +638,7 @@ int Run(const Options& options) {
 
     const bool written = [&] {
         try {
-            return WriteViews(options, records, fields, filter, step);
+            return WriteViews(options, records, fields, filter, step, checks);
         } catch (const ViewError& e) {
             throw BadInput{e.what()};
         }
