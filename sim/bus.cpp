@@ -69,14 +69,15 @@ Bus::Bus(Options options) : options_(std::move(options)), random_(options_.seed)
         if (!std::isfinite(timing.readAccessNs)) {
             throw std::invalid_argument("the read access time must be a number");
         }
-        if (!(timing.iordyWaitNs >= 0) || !std::isfinite(timing.iordyWaitNs)) {
+        if (!(timing.iordyWaitNs >= 0) || !std::isfinite(timing.iordyWaitNs) ||
+            !(options_.faults.iordyPastTbNs >= 0) || !std::isfinite(options_.faults.iordyPastTbNs)) {
             throw std::invalid_argument("the IORDY wait must be 0 or more ns");
         }
         if (timing.iordyEvery == 0) {
             throw std::invalid_argument("IORDY wait states need a cycle count of 1 or more");
         }
         const PioTiming& pio = PioMode(options_.pioMode);
-        if (timing.iordyWaitNs > 0 && pio.tB == 0) {
+        if ((timing.iordyWaitNs > 0 || options_.faults.iordyPastTbNs > 0) && pio.tB == 0) {
             throw std::invalid_argument("PIO mode " + std::to_string(options_.pioMode) +
                                         " has no IORDY flow control; IORDY wait states need PIO 0 to 4");
         }
@@ -176,9 +177,11 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     const PioTiming& t = PioMode(options_.pioMode);
     const BusTiming& timing = options_.timing;
     const int strobe = write ? kIowr : kIord;
-    const bool waits = !timing.ideal && timing.iordyWaitNs > 0 && ++pioCycles_ % timing.iordyEvery == 0;
-    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)} +
-              (waits ? 2 * uint64_t{Samples(timing.iordyWaitNs)} : 0));
+    // The fault of IORDY held past tB replaces the wait given.
+    const double waitNs =
+        options_.faults.iordyPastTbNs > 0 ? t.tB + options_.faults.iordyPastTbNs : timing.iordyWaitNs;
+    const bool waits = !timing.ideal && waitNs > 0 && ++pioCycles_ % timing.iordyEvery == 0;
+    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)} + (waits ? 2 * uint64_t{Samples(waitNs)} : 0));
     const uint32_t start = now_;
     SetAddress(start, reg, true);
     const bool early = timing.ideal || (write && timing.writeData == WriteData::Setup);
@@ -192,7 +195,7 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     transfer.shortStrobe = shortened;
     if (waits && !shortened) {
         transfer.waitFrom = timing.iordyWithStrobe ? fall : fall + SamplesWithin(t.tA);
-        transfer.waitUntil = transfer.waitFrom + Samples(timing.iordyWaitNs);
+        transfer.waitUntil = transfer.waitFrom + Samples(waitNs);
         Set(kIordy, transfer.waitFrom, 0);
         Set(kIordy, transfer.waitUntil, 1);
         // The host sees IORDY back and then ends the pulse, the data's setup later.

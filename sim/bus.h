@@ -126,6 +126,9 @@ struct Faults {
     // last data word). A card answers a command with a bad CRC word with
     // ERR and ERROR ICRC | ABRT.
     enum class CrcWord { Right, Wrong, Missing };
+    // IORDY held past tB: the wait states (on every BusTiming::iordyEvery
+    // cycle) last tB plus this many ns instead of BusTiming::iordyWaitNs.
+    double iordyPastTbNs = 0;
     CrcWord crcWord = CrcWord::Right;
 };
 

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
         "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd\n"
         "  cfsim pio-read --iordy-wait 300 --iordy-every 4 --iordy-with-strobe -o waits.vcd\n"
-        "  cfsim pio-read --iordy-wait 1500 --iordy-every 50 -o tb.vcd   (IORDY held past tB)\n"
+        "  cfsim pio-read --iordy-past-tb 200 --iordy-every 50 -o tb.vcd\n"
         "  cfsim udma-write --crc none -o nocrc.vcd\n"
         "  cfsim mixed --sample-period 1 --late-read-every 20 --early-release-every 20 --data-margin 2 -o "
         "setup.vcd\n"
@@ -143,11 +143,12 @@ int main(int argc, char** argv) {
                "returns and the host then ends the pulse")
             ->check(CLI::PositiveNumber);
     realistic.push_back(iordyWait);
-    realistic.push_back(app.add_option("--iordy-every", timing.iordyEvery,
-                                       "With --iordy-wait: only every Nth register and PIO data cycle waits")
-                            ->default_val(timing.iordyEvery)
-                            ->check(CLI::Range(1u, 1000000u))
-                            ->needs(iordyWait));
+    realistic.push_back(
+        app.add_option("--iordy-every", timing.iordyEvery,
+                       "With --iordy-wait or --iordy-past-tb: only every Nth register and PIO "
+                       "data cycle waits")
+            ->default_val(timing.iordyEvery)
+            ->check(CLI::Range(1u, 1000000u)));
     realistic.push_back(app.add_flag("--iordy-with-strobe", timing.iordyWithStrobe,
                                      "With --iordy-wait: the card negates IORDY in the same sample as the "
                                      "strobe falls (without it tA later, which is the same sample only when "
@@ -197,6 +198,11 @@ int main(int argc, char** argv) {
                    "How long each ringing bounce lasts, in ns (at "
                    "least one sample)")
         ->default_val(options.faults.ringingNs)
+        ->check(CLI::PositiveNumber);
+    app.add_option(
+           "--iordy-past-tb", options.faults.iordyPastTbNs,
+           "Timing fault: IORDY wait states (on every --iordy-every cycle) last tB (1250 ns) plus this "
+           "many ns, longer than a card may hold IORDY")
         ->check(CLI::PositiveNumber);
     std::string crcWord = "right";
     app.add_option(

@@ -11,6 +11,14 @@ constexpr int kFirstDataRole = 10;
 constexpr uint16_t kUdmaReadField = 4026, kUdmaWriteField = 4032;
 constexpr uint16_t kDmaReadField = 4017, kDmaWriteField = 4018;
 
+// A line's level from a position on (the model's toggle rule; the analysis
+// library does not link the model's code).
+int LevelFrom(const Signal& signal, uint32_t position) {
+    const auto toggles =
+        std::upper_bound(signal.changes.begin(), signal.changes.end(), position) - signal.changes.begin();
+    return (signal.initialLevel ^ static_cast<int>(toggles & 1)) & 1;
+}
+
 std::string Hex4(uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%04X", value);
@@ -66,7 +74,7 @@ std::vector<DmackEnvelope> FindDmackEnvelopes(const BusSignals& bus) {
         for (int bit = 0; bit < 16; ++bit) {
             const Signal* line = bus[static_cast<size_t>(kFirstDataRole + bit)];
             if (!line) continue;
-            envelope.word |= static_cast<uint16_t>(host::LevelAt(*line, change - 1) << bit);
+            envelope.word |= static_cast<uint16_t>(LevelFrom(*line, change - 1) << bit);
             const auto last = std::upper_bound(line->changes.begin(), line->changes.end(), change - 1);
             if (last != line->changes.begin())
                 envelope.lastDataChange = std::max(envelope.lastDataChange.value_or(0), *(last - 1));

@@ -59,7 +59,10 @@ TEST(CfdecodeTiming, ReportsFaultsAgainstTheModeInForce) {
     const TemporaryFile clean(".vcd", SynthesizedVcd("pio-read", options));
     ProgramResult result = RunCfdecode({clean.path(), "--timing", "--mode", "pio4"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out.rfind("0 timing warnings in ", 0), 0u) << result.out;
+    // Nothing but a note: 5 ns samples cannot judge the 5 ns read data hold.
+    EXPECT_EQ(result.out.rfind("note: PIO4 t6 (DIOR- data hold, at least 5 ns) cannot be judged", 0), 0u)
+        << result.out;
+    EXPECT_NE(result.out.find("\n0 timing warnings in "), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("judged at a sample period of 5 ns"), std::string::npos) << result.out;
 
     // The same PIO4 cycles judged as PIO0: too fast for it.
