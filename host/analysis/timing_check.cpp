@@ -128,7 +128,12 @@ public:
     }
 
     TimingReport Finish() {
-        for (auto& [key, note] : cannotJudge_) report_.notes.push_back(std::move(note));
+        // In the order of their names, as "PIO4 t6" < "UDMA4 tDH".
+        std::vector<std::pair<std::string, TimingNote>> unjudged;
+        for (auto& [key, entry] : cannotJudge_) unjudged.push_back(std::move(entry));
+        std::sort(unjudged.begin(), unjudged.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [name, note] : unjudged) report_.notes.push_back(std::move(note));
         for (auto& note : assumed_)
             if (note.cycles > 0) report_.notes.push_back(std::move(note));
         std::stable_sort(
@@ -181,9 +186,21 @@ private:
                   double allowedNs, const char* bound) {
         const double period = options_.samplePeriodNs;
         if (period * kSamplesPerLimit <= allowedNs) return true;
-        const std::string key = ModeName(mode) + " " + parameter;
-        TimingNote& note = cannotJudge_[key];
+        // Keyed by the parameter's (literal) name and the mode: asked for
+        // every cycle, so no text is made after the first.
+        const std::pair<const char*, int> id{parameter, static_cast<int>(mode.family) * 16 + mode.number};
+        auto& slot =
+            recentUnjudged_[(reinterpret_cast<uintptr_t>(parameter) ^ static_cast<uintptr_t>(id.second)) %
+                            recentUnjudged_.size()];
+        if (slot.second && slot.first == id) {
+            ++slot.second->second.cycles;
+            return false;
+        }
+        auto at = cannotJudge_.try_emplace(id).first;
+        slot = {id, &at->second};
+        auto& [key, note] = at->second;
         if (note.cycles++ == 0) {
+            key = ModeName(mode) + " " + parameter;
             note.kind = TimingNote::Kind::CannotJudge;
             note.position = position;
             note.text = key + " (" + meaning + ", " + bound + " " + Number(allowedNs) +
@@ -192,6 +209,9 @@ private:
         }
         return false;
     }
+    // Can the capture judge a limit this long? (The data lines are asked
+    // only for limits it can: a question costs one look at each of 16.)
+    bool Judgeable(double allowedNs) const { return options_.samplePeriodNs * kSamplesPerLimit <= allowedNs; }
     double Ns(uint64_t samples) const {
         const double unit = options_.nsPerPosition > 0 ? options_.nsPerPosition : options_.samplePeriodNs;
         return static_cast<double>(samples) * unit;
@@ -265,10 +285,13 @@ private:
     void DataSetupHold(uint32_t fall, uint32_t rise, TransferMode mode, const char* setupName,
                        const char* setupMeaning, double setupNs, const char* holdName,
                        const char* holdMeaning, double holdNs) {
-        if (const auto setup = LastChange(kD0, kD0 + 15, rise))
-            Minimum(fall, mode, setupName, setupMeaning, rise - *setup, setupNs);
-        if (const auto hold = NextChange(kD0, kD0 + 15, rise, false))
-            Minimum(fall, mode, holdName, holdMeaning, *hold - rise, holdNs);
+        // The data lines are asked only for limits the capture can judge.
+        const auto setup = Judgeable(setupNs) ? LastChange(kD0, kD0 + 15, rise) : std::nullopt;
+        if (setup || !Judgeable(setupNs))
+            Minimum(fall, mode, setupName, setupMeaning, setup ? rise - *setup : 0, setupNs);
+        const auto hold = Judgeable(holdNs) ? NextChange(kD0, kD0 + 15, rise, false) : std::nullopt;
+        if (hold || !Judgeable(holdNs))
+            Minimum(fall, mode, holdName, holdMeaning, hold ? *hold - rise : 0, holdNs);
     }
 
     // An IORDY wait state outside DMA: the card negates IORDY while the
@@ -341,6 +364,11 @@ private:
 
     // The shortest strobe pulse the family's fastest mode allows.
     static double GlitchLimit(ModeFamily family) {
+        static const double kLimits[3] = {FastestPulse(ModeFamily::Pio), FastestPulse(ModeFamily::Mwdma),
+                                          FastestPulse(ModeFamily::Udma)};
+        return kLimits[static_cast<int>(family)];
+    }
+    static double FastestPulse(ModeFamily family) {
         const int fastest = FastestMode(family).number;
         switch (family) {
             case ModeFamily::Pio: {
@@ -421,12 +449,12 @@ private:
                 Minimum(edge, mode, "t2CYC", in ? "DSTROBE two-cycle time" : "HSTROBE two-cycle time",
                         edge - history.front(), t.t2Cyc);
         }
-        if (const auto setup = LastChange(kD0, kD0 + 15, edge)) {
-            Minimum(edge, mode, "tDS", "data setup before the strobe edge", edge - *setup, t.tDs);
-        }
-        if (const auto hold = NextChange(kD0, kD0 + 15, edge, false)) {
-            Minimum(edge, mode, "tDH", "data hold after the strobe edge", *hold - edge, t.tDh);
-        }
+        static constexpr const char* kSetup = "data setup before the strobe edge";
+        static constexpr const char* kHold = "data hold after the strobe edge";
+        const auto setup = Judgeable(t.tDs) ? LastChange(kD0, kD0 + 15, edge) : std::nullopt;
+        if (setup || !Judgeable(t.tDs)) Minimum(edge, mode, "tDS", kSetup, setup ? edge - *setup : 0, t.tDs);
+        const auto hold = Judgeable(t.tDh) ? NextChange(kD0, kD0 + 15, edge, false) : std::nullopt;
+        if (hold || !Judgeable(t.tDh)) Minimum(edge, mode, "tDH", kHold, hold ? *hold - edge : 0, t.tDh);
         if (history.size() == 2) history.erase(history.begin());
         history.push_back(edge);
     }
@@ -445,7 +473,11 @@ private:
     uint8_t sectorCount_ = 0;
     std::optional<Edge> previousRegister_, previousMultiword_;
     std::vector<uint32_t> udmaIn_, udmaOut_;  // the last two strobe edges of the burst
-    std::map<std::string, TimingNote> cannotJudge_;
+    std::map<std::pair<const char*, int>, std::pair<std::string, TimingNote>> cannotJudge_;
+    // Entries looked up without the map (a slot by the name's address and
+    // the mode): most cycles ask the same few in turn.
+    std::array<std::pair<std::pair<const char*, int>, std::pair<std::string, TimingNote>*>, 31>
+        recentUnjudged_{};
     TimingNote assumed_[3];
     TimingReport report_;
 };

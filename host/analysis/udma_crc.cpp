@@ -27,13 +27,50 @@ std::string Hex4(uint16_t value) {
 
 }  // namespace
 
-uint16_t UdmaCrcStep(uint16_t crc, uint16_t word) {
-    for (int bit = 0; bit < 16; ++bit) {
+namespace {
+
+// The bit-serial definition, one bit at a time from DD0 up.
+constexpr uint16_t BitSerialStep(uint16_t crc, uint16_t word, int bits) {
+    for (int bit = 0; bit < bits; ++bit) {
         const bool feedback = (((crc >> 15) ^ (word >> bit)) & 1) != 0;
         crc = static_cast<uint16_t>(crc << 1);
         if (feedback) crc ^= 0x1021;
     }
     return crc;
+}
+
+// The same eight bits at a time: the register's top byte xor the next
+// eight data bits (DD0 first) decide what eight shifts fold in, and shifting
+// is linear, so a table of what each such byte gives does it: fold[i] is
+// eight steps from the register i << 8 with data 0.
+struct Table {
+    uint16_t fold[256];
+    uint8_t reversed[256];  // bit order of a byte turned round
+    constexpr Table() : fold(), reversed() {
+        for (int i = 0; i < 256; ++i) {
+            fold[i] = BitSerialStep(static_cast<uint16_t>(i << 8), 0, 8);
+            uint8_t r = 0;
+            for (int bit = 0; bit < 8; ++bit)
+                if (i & (1 << bit)) r = static_cast<uint8_t>(r | (0x80 >> bit));
+            reversed[i] = r;
+        }
+    }
+};
+constexpr Table kTable;
+
+constexpr uint16_t ByteStep(uint16_t crc, uint8_t dataLowBitFirst) {
+    // The data bit fed first meets the register's bit 15: reversed, the
+    // byte lines up with the top byte.
+    const uint8_t top = static_cast<uint8_t>((crc >> 8) ^ kTable.reversed[dataLowBitFirst]);
+    return static_cast<uint16_t>((crc << 8) ^ kTable.fold[top]);
+}
+
+static_assert(ByteStep(ByteStep(0x4ABA, 0x01), 0x00) == BitSerialStep(0x4ABA, 0x0001, 16));
+
+}  // namespace
+
+uint16_t UdmaCrcStep(uint16_t crc, uint16_t word) {
+    return ByteStep(ByteStep(crc, static_cast<uint8_t>(word & 0xFF)), static_cast<uint8_t>(word >> 8));
 }
 
 uint16_t UdmaCrc(std::span<const uint16_t> words) {

@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -335,13 +337,26 @@ Waveform BusRoles(const Waveform& waveform, const ChannelPlan& plan) {
 }
 
 // The largest step every change of the bus is a multiple of: 1 for a
-// capture counted in samples.
+// capture counted in samples. Asked of every change of a long capture, so
+// divisibility by the step found so far is one multiplication (a number
+// divides by 2^k * m, m odd, when its low k bits are 0 and the rest times
+// m's inverse modulo 2^32 stays within 2^32 / m); gcd only when it fails.
 uint32_t TimeStep(const Waveform& bus) {
-    uint32_t step = 0;
+    uint32_t step = 0, shift = 0, inverse = 1, limit = 0xFFFFFFFFu;
+    auto divides = [&](uint32_t value) {
+        return (value & ((1u << shift) - 1)) == 0 && (value >> shift) * inverse <= limit;
+    };
     for (const Signal& signal : bus.signals) {
         for (uint32_t position : signal.changes) {
+            if (step != 0 && divides(position)) continue;
             step = std::gcd(step, position);
             if (step == 1) return 1;
+            if (step == 0) continue;
+            shift = static_cast<uint32_t>(std::countr_zero(step));
+            const uint32_t odd = step >> shift;
+            inverse = odd;  // Newton's iteration: each step doubles the bits that are right
+            for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;
+            limit = 0xFFFFFFFFu / odd;
         }
     }
     return step == 0 ? 1 : step;
@@ -571,8 +586,9 @@ int Run(const Options& options) {
     clock.Mark("fields");
 
     BusChecks checks;
+    const std::vector<analysis::Record> plain =
+        checking ? ToAnalysisRecords(records) : std::vector<analysis::Record>{};
     if (checking) {
-        const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
         analysis::BusSignals lines{};
         for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
             lines[role] = &bus.signals[role];
@@ -584,13 +600,16 @@ int Run(const Options& options) {
             options.samplerate.empty() ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
                                        : timing.secondsPerPosition * 1e9;
         checks.report = analysis::CheckTiming(plain, lines, timing.options);
-        checks.bursts = analysis::CheckBurstCrcs(plain, analysis::FindDmackEnvelopes(lines));
+        // A CRC word read with a data line missing would seem wrong: not checked (a note says so).
+        const bool wholeBus = std::none_of(plan.missingRoles.begin(), plan.missingRoles.end(),
+                                           [](int role) { return role >= 10 && role < 26; });
+        if (wholeBus) checks.bursts = analysis::CheckBurstCrcs(plain, analysis::FindDmackEnvelopes(lines));
         analysis::AddBurstFindings(checks.report, checks.bursts);
+        NoteMissingLines(checks.report, plan);
         checks.done = true;
         clock.Mark("checks");
     }
     if (judging) {
-        const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
         analysis::TimingReport& report = checks.report;
         const OutputFormat timingFormat = options.format == "csv"    ? OutputFormat::Csv
                                           : options.format == "json" ? OutputFormat::Json
@@ -632,6 +651,8 @@ int Run(const Options& options) {
                     std::fprintf(stderr, "cfdecode: timing: %s\n", note.text.c_str());
             }
         }
+        clock.Mark("write");
+        clock.Print(changes, records.size());
         if (!options.settings.empty()) WriteSettingsFile(options.settings, host.ReadSettings());
         return 0;
     }
@@ -759,8 +780,10 @@ int main(int argc, char** argv) {
                    "Write a self-contained timeline page (waveform, records, transactions, timing warnings) "
                    "instead of printing the records")
         ->type_name("FILE");
-    app.add_flag("--timing", options.timing,
-                 "Print the timing check instead of the records: one line per violation");
+    app.add_flag(
+        "--timing", options.timing,
+        "Print the timing check instead of the records: one line per finding (a limit broken, a strobe "
+        "glitch, a bad Ultra DMA burst CRC); with --format csv or json a row or object each");
     app.add_option(
            "--mode", options.modes,
            "Transfer modes in force from the capture's start, until a SET FEATURES in it selects another: "
@@ -808,7 +831,10 @@ int main(int argc, char** argv) {
         "and\n"
         "json: position, field_id, name, value (signed 64-bit), colour (#RRGGBB); json adds \"detail\".\n"
         "Transactions view: start and end, device, opcode and command, protocol, address, sector count,\n"
-        "bytes moved, final STATUS and ERROR, and the verdict: ok, error (STATUS with ERR or DF), aborted\n"
+        "bytes moved, final STATUS and ERROR, and the verdict: ok, error (STATUS with ERR or DF), icrc "
+        "error\n"
+        "(an Ultra DMA burst's CRC word wrong or missing: the card reports ICRC; the detail gives each\n"
+        "burst's CRC verdict and the words that fell on strobe glitches), aborted\n"
         "(a new command came first), reset (a software reset came first) or incomplete (the capture ended\n"
         "or began inside it). IDENTIFY DEVICE shows the card's model, serial, firmware, capacity and modes.\n"
         "--command, --lba and --errors choose transactions; in the records view they keep the records that\n"
@@ -840,13 +866,36 @@ int main(int argc, char** argv) {
         "into bits. X, Z or an empty cell is no data: the line keeps its level (counted in a note).\n"
         "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is "
         "measured\n"
-        "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS "
-        "tDH).\n"
+        "and compared with the CF mode tables: PIO t0 t1 t2 t2i t9, data setup and hold t3 t4 (DIOW-) t5 t6 "
+        "(DIOR-),\n"
+        "IORDY wait states tA tB tRD; MWDMA t0 tD tKR tKW, data tG tH tF; UDMA tCYC t2CYC tDS tDH. Setup "
+        "runs "
+        "from the\n"
+        "last change of any DD line to the strobe's negation, hold to the first change after it. A strobe "
+        "pulse\n"
+        "shorter than any mode allows (20 ns PIO and MWDMA, 13 ns UDMA) is one glitch finding, and its "
+        "records "
+        "get\n"
+        "no other check. Each Ultra DMA burst's CRC (seed 4ABAh, x^16+x^12+x^5+1, DD0 first) is compared "
+        "with "
+        "the\n"
+        "word on DD as DMACK- rises: a mismatch or no word is a CRC finding, and the command's verdict is "
+        "icrc "
+        "error.\n"
+        "--format csv or json: one row or object per finding and note.\n"
         "A change seen at sample n happened within the sample before it, so an interval of n samples is\n"
-        "reported only when n + 1 samples still fall short of the minimum, and a minimum shorter than two\n"
-        "sample periods is not judged: the report says it cannot be. The mode in force is the last SET "
-        "FEATURES\n"
-        "transfer mode seen, before it --mode, else the fastest mode of the family (noted in the report).\n"
+        "reported only when n + 1 samples still fall short of a minimum (n - 1 still exceed a maximum), and "
+        "a\n"
+        "limit shorter than two sample periods is not judged: the report says it cannot be. A line the "
+        "capture\n"
+        "lacks holds its idle level, so nothing is found on it: the report notes the checks it leaves "
+        "undone\n"
+        "(no DMACK-: no CRC; no IORDY: no wait states; a data line missing: no CRC). The mode in force is "
+        "the "
+        "last\n"
+        "SET FEATURES transfer mode seen, before it --mode, else the fastest mode of the family (noted in "
+        "the "
+        "report).\n"
         "Exit status: 0 decoded, 2 bad input (file, option), 1 other failure.");
 
     try {

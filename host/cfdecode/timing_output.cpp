@@ -23,6 +23,27 @@ const char* LimitName(TimingWarning::Limit limit) {
 
 }  // namespace
 
+void NoteMissingLines(analysis::TimingReport& report, const ChannelPlan& plan) {
+    constexpr int kDmack = 1, kIordy = 9, kD0 = 10;
+    bool data = false;
+    for (int role : plan.missingRoles) {
+        if (role == kDmack)
+            report.notes.push_back(
+                {analysis::TimingNote::Kind::CannotJudge, 0, 0,
+                 "no DMACK- line: no Ultra DMA burst is seen, so no burst CRC is checked"});
+        if (role == kIordy)
+            report.notes.push_back({analysis::TimingNote::Kind::CannotJudge, 0, 0,
+                                    "no IORDY line: no wait state is seen (tA, tB, tRD), nor a DSTROBE or "
+                                    "DDMARDY- edge"});
+        data = data || (role >= kD0 && role < kD0 + 16);
+    }
+    if (data)
+        report.notes.push_back(
+            {analysis::TimingNote::Kind::CannotJudge, 0, 0,
+             "data lines missing: data setup and hold are measured on the lines there are, "
+             "and no burst CRC is checked (the CRC word cannot be read whole)"});
+}
+
 bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report,
                        const TimingOutputOptions& options) {
     std::string text;

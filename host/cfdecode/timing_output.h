@@ -7,6 +7,7 @@
 
 #include "host/analysis/timing_check.h"
 #include "host/cfdecode/record_output.h"
+#include "host/cfdecode/signal_map.h"
 
 namespace fd::host {
 
@@ -16,6 +17,10 @@ struct TimingOutputOptions {
     uint64_t timeStep = 1;          // positions are printed times this: the file's units
     double samplePeriodNs = 0;      // the resolution the report was judged at
 };
+
+// The checks a missing line leaves undone, as notes of the report: a role
+// no signal carries holds its idle level, so nothing is ever found there.
+void NoteMissingLines(analysis::TimingReport& report, const ChannelPlan& plan);
 
 // Returns false when writing failed.
 bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report,

@@ -190,7 +190,7 @@ TEST(TimingCheck, EachFaultIsReportedAtTheCyclesItHit) {
          [](fd::sim::Faults& f) { f.shortStrobeEvery = 5; },
          shortHit,
          "",
-         {"tG"}},
+         {"tG", "t5"}},
         {"short Ultra DMA phases",
          "udma-read",
          5,
