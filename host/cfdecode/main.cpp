@@ -16,6 +16,7 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <thread>
 
 #include "host/analysis/timing_check.h"
 #include "host/analysis/udma_crc.h"
@@ -573,7 +574,29 @@ int Run(const Options& options) {
     host.SetChannelNumbers(plan.settingsChannels);
     CaptureImage image = BuildImage(waveform, plan);
     clock.Mark("capture");
-    const RecordList records = host.Decode(image, window);
+    // What the checks need of the bus alone (its step, the DMACK- envelopes)
+    // is found on the other core while the plug-in decodes.
+    analysis::BusSignals lines{};
+    for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
+        lines[role] = &bus.signals[role];
+    uint32_t busStep = 1;
+    std::vector<analysis::DmackEnvelope> envelopes;
+    std::thread busWorker;
+    if (checking) {
+        busWorker = std::thread([&] {
+            busStep = TimeStep(bus);
+            envelopes = analysis::FindDmackEnvelopes(lines);
+        });
+    }
+    const RecordList records = [&] {
+        try {
+            return host.Decode(image, window);
+        } catch (...) {
+            if (busWorker.joinable()) busWorker.join();
+            throw;
+        }
+    }();
+    if (busWorker.joinable()) busWorker.join();
     clock.Mark("decode");
     if (!options.quiet) {
         for (const std::string& line : StrobeWarnings(strobes, records, step))
@@ -589,21 +612,28 @@ int Run(const Options& options) {
     const std::vector<analysis::Record> plain =
         checking ? ToAnalysisRecords(records) : std::vector<analysis::Record>{};
     if (checking) {
-        analysis::BusSignals lines{};
-        for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
-            lines[role] = &bus.signals[role];
         // Positions are in the file's time unit; the samples may lie further
         // apart (a VCD in nanoseconds of a 200 MS/s capture): the resolution
         // is the given sample rate, else the step all times are multiples of.
         timing.options.nsPerPosition = bus.secondsPerPosition * 1e9;
-        timing.options.samplePeriodNs =
-            options.samplerate.empty() ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
-                                       : timing.secondsPerPosition * 1e9;
-        checks.report = analysis::CheckTiming(plain, lines, timing.options);
+        timing.options.samplePeriodNs = options.samplerate.empty()
+                                            ? static_cast<double>(busStep) * timing.options.nsPerPosition
+                                            : timing.secondsPerPosition * 1e9;
         // A CRC word read with a data line missing would seem wrong: not checked (a note says so).
         const bool wholeBus = std::none_of(plan.missingRoles.begin(), plan.missingRoles.end(),
                                            [](int role) { return role >= 10 && role < 26; });
-        if (wholeBus) checks.bursts = analysis::CheckBurstCrcs(plain, analysis::FindDmackEnvelopes(lines));
+        // The bursts' CRC on the other core, beside the timing checks.
+        std::thread crcWorker([&] {
+            if (wholeBus) checks.bursts = analysis::CheckBurstCrcs(plain, envelopes);
+        });
+        try {
+            checks.report = analysis::CheckTiming(plain, lines, timing.options);
+        } catch (...) {
+            crcWorker.join();
+            throw;
+        }
+        crcWorker.join();
+
         analysis::AddBurstFindings(checks.report, checks.bursts);
         NoteMissingLines(checks.report, plan);
         checks.done = true;
