@@ -195,8 +195,7 @@ int main(int argc, char** argv) {
         "Ultra DMA strobe edges) rings: the line bounces back --ringing-ns after it and returns as "
         "long after that (extra words; in Ultra DMA the card counts them, so the burst CRC fails)");
     app.add_option("--ringing-ns", options.faults.ringingNs,
-                   "How long each ringing bounce lasts, in ns (at "
-                   "least one sample)")
+                   "How long each ringing bounce lasts, in ns (at least one sample)")
         ->default_val(options.faults.ringingNs)
         ->check(CLI::PositiveNumber);
     app.add_option(
