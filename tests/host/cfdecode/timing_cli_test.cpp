@@ -79,6 +79,23 @@ TEST(CfdecodeTiming, ReportsFaultsAgainstTheModeInForce) {
         << result.out;
 }
 
+TEST(CfdecodeTiming, FindingsAsJsonLines) {
+    fd::sim::Options options;
+    options.faults.shortStrobeEvery = 10;
+    const TemporaryFile capture(".vcd", SynthesizedVcd("pio-read", options));
+    const ProgramResult result =
+        RunCfdecode({capture.path(), "--timing", "--mode", "pio4", "--format", "json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    // One object a line: each finding with its limit, then the notes; no summary line.
+    EXPECT_EQ(result.out.rfind("{\"kind\":\"warning\",\"position\":", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find("\"parameter\":\"t2\",\"meaning\":\"DIOR- active, 16-bit\",\"mode\":\"PIO4\","
+                              "\"measured_ns\":35.0,\"limit\":\"min\",\"allowed_ns\":70.0"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("{\"kind\":\"note\""), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("timing warnings in"), std::string::npos) << result.out;
+}
+
 TEST(CfdecodeTiming, JudgesAtTheSampleStepOrTheGivenRate) {
     // cfsim writes nanoseconds; its samples lie 5 ns apart, too far apart to
     // judge UDMA4 data setup, unless the user says the capture is finer.
