@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "host/analysis/udma_crc.h"
 #include "sim/timing.h"
 
 namespace fd::sim {
@@ -19,17 +20,7 @@ constexpr uint32_t kLastPosition = 0xF0000000u;
 
 }  // namespace
 
-uint16_t UdmaCrc(std::span<const uint16_t> words) {
-    uint16_t crc = 0x4ABA;
-    for (uint16_t word : words) {
-        for (int bit = 0; bit < 16; ++bit) {
-            const bool feedback = (((crc >> 15) ^ (word >> bit)) & 1) != 0;
-            crc = static_cast<uint16_t>(crc << 1);
-            if (feedback) crc ^= 0x1021;
-        }
-    }
-    return crc;
-}
+uint16_t UdmaCrc(std::span<const uint16_t> words) { return host::analysis::UdmaCrc(words); }
 
 std::string_view LineName(int line) {
     if (line < 0 || line > kIntrq) return {};
@@ -73,14 +64,15 @@ Bus::Bus(Options options) : options_(std::move(options)), random_(options_.seed)
         if (!std::isfinite(timing.readAccessNs)) {
             throw std::invalid_argument("the read access time must be a number");
         }
-        if (!(timing.iordyWaitNs >= 0) || !std::isfinite(timing.iordyWaitNs)) {
+        if (!(timing.iordyWaitNs >= 0) || !std::isfinite(timing.iordyWaitNs) ||
+            !(options_.faults.iordyPastTbNs >= 0) || !std::isfinite(options_.faults.iordyPastTbNs)) {
             throw std::invalid_argument("the IORDY wait must be 0 or more ns");
         }
         if (timing.iordyEvery == 0) {
             throw std::invalid_argument("IORDY wait states need a cycle count of 1 or more");
         }
         const PioTiming& pio = PioMode(options_.pioMode);
-        if (timing.iordyWaitNs > 0 && pio.tB == 0) {
+        if ((timing.iordyWaitNs > 0 || options_.faults.iordyPastTbNs > 0) && pio.tB == 0) {
             throw std::invalid_argument("PIO mode " + std::to_string(options_.pioMode) +
                                         " has no IORDY flow control; IORDY wait states need PIO 0 to 4");
         }
@@ -180,9 +172,11 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     const PioTiming& t = PioMode(options_.pioMode);
     const BusTiming& timing = options_.timing;
     const int strobe = write ? kIowr : kIord;
-    const bool waits = !timing.ideal && timing.iordyWaitNs > 0 && ++pioCycles_ % timing.iordyEvery == 0;
-    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)} +
-              (waits ? 2 * uint64_t{Samples(timing.iordyWaitNs)} : 0));
+    // The fault of IORDY held past tB replaces the wait given.
+    const double waitNs =
+        options_.faults.iordyPastTbNs > 0 ? t.tB + options_.faults.iordyPastTbNs : timing.iordyWaitNs;
+    const bool waits = !timing.ideal && waitNs > 0 && ++pioCycles_ % timing.iordyEvery == 0;
+    CheckRoom(uint64_t{now_} + 4 * uint64_t{Samples(t.t0)} + (waits ? 2 * uint64_t{Samples(waitNs)} : 0));
     const uint32_t start = now_;
     SetAddress(start, reg, true);
     const bool early = timing.ideal || (write && timing.writeData == WriteData::Setup);
@@ -196,7 +190,7 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     transfer.shortStrobe = shortened;
     if (waits && !shortened) {
         transfer.waitFrom = timing.iordyWithStrobe ? fall : fall + SamplesWithin(t.tA);
-        transfer.waitUntil = transfer.waitFrom + Samples(timing.iordyWaitNs);
+        transfer.waitUntil = transfer.waitFrom + Samples(waitNs);
         Set(kIordy, transfer.waitFrom, 0);
         Set(kIordy, transfer.waitUntil, 1);
         // The host sees IORDY back and then ends the pulse, the data's setup later.
@@ -217,6 +211,10 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
             driven = fall;
         }
         driven = std::clamp(driven, fall, rise - 1);
+        if (!write && LateRead(shortened || transfer.waitUntil != 0)) {
+            transfer.lateData = true;
+            driven = rise - std::min(Samples(options_.faults.dataMarginNs), rise - fall);
+        }
         DriveData(driven, value);
     }
     Set(strobe, rise, 1);
@@ -225,7 +223,13 @@ Transfer Bus::RegisterCycle(Reg reg, uint16_t value, bool write, bool wide) {
     transfer.dataUntil = kOpenEnd;
     if (!timing.ideal) {
         transfer.dataUntil = rise + Samples(write ? t.t4 : t.t6);
-        ReleaseData(transfer.dataUntil);
+        if (write && EarlyRelease(shortened || transfer.waitUntil != 0)) {
+            transfer.earlyData = true;
+            transfer.dataUntil = FloatData(rise, value, Samples(t.t4));
+            ReleaseData(transfer.dataUntil + 1);
+        } else {
+            ReleaseData(transfer.dataUntil);
+        }
     }
     const uint32_t release = rise + Samples(t.t9);
     SetAddress(release, reg, false);
@@ -278,6 +282,23 @@ uint32_t Bus::StrobeLength(uint32_t samples, bool& shortened) {
         static_cast<uint32_t>(uint64_t{samples} * options_.faults.shortStrobePercent / 100), 1);
 }
 
+bool Bus::LateRead(bool skip) {
+    const uint32_t every = options_.faults.lateReadEvery;
+    return !skip && every != 0 && ++readCycles_ % every == 0;
+}
+
+bool Bus::EarlyRelease(bool skip) {
+    const uint32_t every = options_.faults.earlyReleaseEvery;
+    return !skip && every != 0 && ++writeCycles_ % every == 0;
+}
+
+uint32_t Bus::FloatData(uint32_t rise, uint16_t value, uint32_t hold) {
+    const uint32_t at =
+        rise + std::min(Samples(options_.faults.dataMarginNs), std::max<uint32_t>(hold, 1) - 1);
+    DriveData(at, static_cast<uint16_t>(~value));
+    return at;
+}
+
 bool Bus::NextWordSimultaneous() {
     ++dmaWords_;
     const uint32_t every = options_.faults.simultaneousEvery;
@@ -320,6 +341,7 @@ void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
         const bool simultaneous = NextWordSimultaneous();
         Set(strobe, fall, 0);
         bool shortened = false;
+        bool late = false;
         rise = fall + StrobeLength(Samples(t.tD), shortened);
         if (!early) {
             if (!write) {
@@ -332,6 +354,10 @@ void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
                 driven = fall;
             }
             driven = std::clamp(driven, fall, rise - 1);
+            if (!write && LateRead(shortened)) {
+                late = true;
+                driven = rise - std::min(Samples(options_.faults.dataMarginNs), rise - fall);
+            }
             DriveData(driven, words[i]);
         }
         Set(strobe, rise, 1);
@@ -340,12 +366,19 @@ void Bus::Mwdma(std::span<const uint16_t> words, bool write) {
             Set(other, rise, 1);
         }
         Transfer transfer{fall, words[i], false, simultaneous, shortened};
+        transfer.lateData = late;
         transfer.strobeEnd = rise;
         transfer.dataFrom = driven;
         transfer.dataUntil = kOpenEnd;
         if (!timing.ideal) {
             transfer.dataUntil = rise + Samples(write ? t.tH : t.tF);
-            ReleaseData(transfer.dataUntil);
+            if (write && EarlyRelease(shortened)) {
+                transfer.earlyData = true;
+                transfer.dataUntil = FloatData(rise, words[i], Samples(t.tH));
+                ReleaseData(transfer.dataUntil + 1);
+            } else {
+                ReleaseData(transfer.dataUntil);
+            }
         }
         phase.words.push_back(transfer);
     }
@@ -555,11 +588,31 @@ void Bus::Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool wri
         }
         dmackUp = crcAt + std::max(Samples(t.tCvs), Samples(t.tAck));
     }
+    phase.crcSent = phase.crc;
+    switch (options_.faults.crcWord) {
+        case Faults::CrcWord::Right:
+            break;
+        case Faults::CrcWord::Wrong: {
+            // Not the CRC, and not the last word either (that would read as no word at all).
+            const uint16_t last = phase.words.back().value;
+            phase.crcSent = static_cast<uint16_t>(phase.crc ^ 0x8001);
+            if (phase.crcSent == last) phase.crcSent = static_cast<uint16_t>(phase.crc ^ 0x4002);
+            break;
+        }
+        case Faults::CrcWord::Missing:
+            phase.crcDriven = false;
+            phase.crcSent = phase.words.back().value;
+            break;
+    }
     phase.words.back().dataUntil = write || ideal ? crcAt : at;
-    DriveData(crcAt, phase.crc);
+    if (phase.crcDriven) {
+        DriveData(crcAt, phase.crcSent);
+    } else if (write) {
+        ReleaseData(crcAt);
+    }
     Set(kDmack, dmackUp, 1);
     MarkAt(phase, Landmark::DmackNegated, dmackUp);
-    if (!ideal) ReleaseData(dmackUp + Samples(t.tCvh));
+    if (!ideal && phase.crcDriven) ReleaseData(dmackUp + Samples(t.tCvh));
     phase.end = dmackUp;
     now_ = dmackUp + 1;
     transcript_.phases.push_back(std::move(phase));
@@ -601,6 +654,29 @@ void Bus::AddGlitch(int line, uint32_t position, uint32_t width) {
     transcript_.glitches.push_back({line, position, width});
 }
 
+void Bus::AddRinging() {
+    const uint32_t width = Samples(options_.faults.ringingNs);
+    uint64_t edges = 0;
+    for (Phase& phase : transcript_.phases) {
+        const bool udma = phase.kind == PhaseKind::UdmaIn || phase.kind == PhaseKind::UdmaOut;
+        const bool read = phase.kind == PhaseKind::RegisterRead || phase.kind == PhaseKind::PioDataIn ||
+                          phase.kind == PhaseKind::MwdmaIn || phase.kind == PhaseKind::UdmaOut;
+        const int line = phase.kind == PhaseKind::UdmaIn ? kIordy : read ? kIord : kIowr;
+        const auto& changes = tracks_[static_cast<size_t>(line)].changes;
+        for (Transfer& word : phase.words) {
+            for (const uint32_t edge : {word.position, udma ? 0u : word.strobeEnd}) {
+                if (edge == 0 || ++edges % options_.faults.ringingEvery != 0) continue;
+                // Only where the line stays put long enough to ring and settle.
+                const auto next = std::upper_bound(changes.begin(), changes.end(), edge);
+                if (next != changes.end() && *next <= edge + 2 * width + 1) continue;
+                transcript_.glitches.push_back({line, edge + width, width});
+                word.ringing = true;
+                word.ringingAt = edge;
+            }
+        }
+    }
+}
+
 host::Waveform Bus::Finish() {
     if (finished_) throw std::logic_error("the bus is finished");
     finished_ = true;
@@ -634,6 +710,7 @@ host::Waveform Bus::Finish() {
             }
         }
     }
+    if (faults.ringingEvery > 0) AddRinging();
     for (const Glitch& glitch : transcript_.glitches) {
         auto& changes = tracks_[static_cast<size_t>(glitch.line)].changes;
         changes.insert(std::upper_bound(changes.begin(), changes.end(), glitch.position), glitch.position);

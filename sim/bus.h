@@ -108,6 +108,29 @@ struct Faults {
     uint32_t lateDataEvery = 0;
     uint32_t earlyDataEvery = 0;
     double dataMarginNs = 1;
+    // Register, PIO and multiword DMA cycles: every Nth read cycle's data
+    // reaches the lines only dataMarginNs before the strobe rises (setup t5
+    // or tG too short), and the data lines change dataMarginNs after every
+    // Nth write cycle's strobe rises (hold t4 or tH too short: the host
+    // lets go early and the lines float to the word's complement). Counted
+    // over read and over write cycles apart; a cycle the short-strobe fault
+    // cuts or that waits for IORDY is skipped.
+    uint32_t lateReadEvery = 0;
+    uint32_t earlyReleaseEvery = 0;
+    // Every Nth strobe edge (register, PIO and multiword DMA strobes both
+    // ways, each Ultra DMA strobe edge; counted together) rings: the line
+    // bounces back ringingNs after the edge and returns ringingNs later.
+    uint32_t ringingEvery = 0;
+    double ringingNs = 2;
+    // The word the host drives on DD as it negates DMACK- after each Ultra
+    // DMA burst: the burst's CRC, another word, or none (the lines keep the
+    // last data word). A card answers a command with a bad CRC word with
+    // ERR and ERROR ICRC | ABRT.
+    enum class CrcWord { Right, Wrong, Missing };
+    // IORDY held past tB: the wait states (on every BusTiming::iordyEvery
+    // cycle) last tB plus this many ns instead of BusTiming::iordyWaitNs.
+    double iordyPastTbNs = 0;
+    CrcWord crcWord = CrcWord::Right;
 };
 
 // Where the host puts write data in a register, PIO or multiword DMA cycle.
@@ -171,8 +194,10 @@ struct Transfer {
     bool rising = false;        // Ultra DMA: carried by a rising strobe edge
     bool simultaneous = false;  // a second strobe changes at the same sample (fault)
     bool shortStrobe = false;   // the strobe pulse (Ultra DMA: the phase before this edge) is cut short
-    bool lateData = false;      // Ultra DMA: the word came onto the lines too close before its edge
-    bool earlyData = false;     // Ultra DMA: the lines changed too soon after its edge
+    bool lateData = false;      // the word came onto the lines too close before its (latching) edge
+    bool earlyData = false;     // the lines changed too soon after its (latching) edge
+    bool ringing = false;       // its strobe edge (a cycle's fall or rise) rings
+    uint32_t ringingAt = 0;     // which edge rings
     // Register and multiword DMA cycles: where the strobe rises again; a
     // receiver latches the data at the sample before it.
     uint32_t strobeEnd = 0;
@@ -212,6 +237,10 @@ struct Phase {
     std::vector<Mark> marks{};  // Ultra DMA and multiword DMA envelopes
     Terminator terminator = Terminator::Device;
     uint16_t crc = 0;  // Ultra DMA: CRC of the burst's words
+    // Ultra DMA: the word on DD at the DMACK- negation (crc unless the
+    // CRC-word fault changed it), and whether the host drove one at all.
+    uint16_t crcSent = 0;
+    bool crcDriven = true;
 };
 
 struct Glitch {
@@ -318,9 +347,19 @@ private:
     void Mwdma(std::span<const uint16_t> words, bool write);
     void Udma(std::span<const uint16_t> words, const UdmaBurst& burst, bool write);
     bool NextWordSimultaneous();
+    // The data setup and hold faults: is this read (write) cycle the Nth?
+    // `skip`: a cycle that does not count (cut short, waiting for IORDY).
+    bool LateRead(bool skip);
+    bool EarlyRelease(bool skip);
+    // The early-release fault: the lines change to the word's complement
+    // dataMarginNs after the strobe rises (before `hold` samples); returns
+    // where.
+    uint32_t FloatData(uint32_t rise, uint16_t value, uint32_t hold);
     // The length of the next strobe pulse: `samples`, or cut short by the
     // short-strobe fault (then `shortened` is set).
     uint32_t StrobeLength(uint32_t samples, bool& shortened);
+    // The ringing fault, added as glitches when the capture closes.
+    void AddRinging();
     void MarkAt(Phase& phase, Landmark kind, uint32_t position);
     // Throws std::length_error when a capture would reach beyond 32-bit positions.
     void CheckRoom(uint64_t until) const;
@@ -333,6 +372,8 @@ private:
     uint64_t strobes_ = 0;
     uint64_t udmaWords_ = 0;
     uint64_t pioCycles_ = 0;
+    uint64_t readCycles_ = 0;
+    uint64_t writeCycles_ = 0;
     uint32_t releaseAt_;  // the lines are undriven from here on (kOpenEnd: driven)
     std::mt19937 random_;
     Transcript transcript_;

@@ -62,6 +62,11 @@ int main(int argc, char** argv) {
         "  cfsim udma-read --sample-period 1 --late-data-every 50 --short-strobe-every 200 -o timing.vcd\n"
         "  cfsim udma-read --sectors 256 --repeat 16 -o million.vcd\n"
         "  cfsim pio-read --iordy-wait 300 --iordy-every 4 --iordy-with-strobe -o waits.vcd\n"
+        "  cfsim pio-read --iordy-past-tb 200 --iordy-every 50 -o tb.vcd\n"
+        "  cfsim udma-write --crc none -o nocrc.vcd\n"
+        "  cfsim mixed --sample-period 1 --late-read-every 20 --early-release-every 20 --data-margin 2 -o "
+        "setup.vcd\n"
+        "  cfsim pio-read --sample-period 1 --ringing-every 300 -o ringing.vcd\n"
         "  cfsim mdma --dmarq-with-strobe --write-data late -o mdma.vcd\n"
         "  cfsim mixed --ideal-timing -o ideal.vcd\n"
 
@@ -130,17 +135,20 @@ int main(int argc, char** argv) {
                             ->default_val(writeData)
                             ->check(CLI::IsMember({"setup", "strobe", "late"})));
     CLI::Option* iordyWait =
-        app.add_option("--iordy-wait", timing.iordyWaitNs,
-                       "IORDY wait states on register and PIO data cycles: the card negates IORDY tA after "
-                       "the strobe falls and asserts it again this many ns later (at most tB, 1250; PIO 0 "
-                       "to 4); read data is valid tRD before IORDY returns and the host then ends the pulse")
+        app.add_option(
+               "--iordy-wait", timing.iordyWaitNs,
+               "IORDY wait states on register and PIO data cycles: the card negates IORDY tA after "
+               "the strobe falls and asserts it again this many ns later (at most tB, 1250; PIO 0 "
+               "to 4; longer is the fault of IORDY held past tB); read data is valid tRD before IORDY "
+               "returns and the host then ends the pulse")
             ->check(CLI::PositiveNumber);
     realistic.push_back(iordyWait);
-    realistic.push_back(app.add_option("--iordy-every", timing.iordyEvery,
-                                       "With --iordy-wait: only every Nth register and PIO data cycle waits")
-                            ->default_val(timing.iordyEvery)
-                            ->check(CLI::Range(1u, 1000000u))
-                            ->needs(iordyWait));
+    realistic.push_back(
+        app.add_option("--iordy-every", timing.iordyEvery,
+                       "With --iordy-wait or --iordy-past-tb: only every Nth register and PIO "
+                       "data cycle waits")
+            ->default_val(timing.iordyEvery)
+            ->check(CLI::Range(1u, 1000000u)));
     realistic.push_back(app.add_flag("--iordy-with-strobe", timing.iordyWithStrobe,
                                      "With --iordy-wait: the card negates IORDY in the same sample as the "
                                      "strobe falls (without it tA later, which is the same sample only when "
@@ -173,6 +181,36 @@ int main(int argc, char** argv) {
                    "How close to the strobe edge the late or early data changes, in ns (at least one sample)")
         ->default_val(options.faults.dataMarginNs)
         ->check(CLI::PositiveNumber);
+    app.add_option(
+        "--late-read-every", options.faults.lateReadEvery,
+        "Timing fault: every Nth register, PIO or multiword DMA read cycle's data reaches the lines "
+        "only --data-margin before DIOR- rises (setup t5, multiword DMA tG, too short)");
+    app.add_option("--early-release-every", options.faults.earlyReleaseEvery,
+                   "Timing fault: the data lines change (the host lets go and they float to the word's "
+                   "complement) --data-margin after every Nth register, PIO or multiword DMA write cycle's "
+                   "DIOW- rises (hold t4, multiword DMA tH, too short)");
+    app.add_option(
+        "--ringing-every", options.faults.ringingEvery,
+        "Fault: every Nth strobe edge (register, PIO and multiword DMA strobes falling and rising, "
+        "Ultra DMA strobe edges) rings: the line bounces back --ringing-ns after it and returns as "
+        "long after that (extra words; in Ultra DMA the card counts them, so the burst CRC fails)");
+    app.add_option("--ringing-ns", options.faults.ringingNs,
+                   "How long each ringing bounce lasts, in ns (at least one sample)")
+        ->default_val(options.faults.ringingNs)
+        ->check(CLI::PositiveNumber);
+    app.add_option(
+           "--iordy-past-tb", options.faults.iordyPastTbNs,
+           "Timing fault: IORDY wait states (on every --iordy-every cycle) last tB (1250 ns) plus this "
+           "many ns, longer than a card may hold IORDY")
+        ->check(CLI::PositiveNumber);
+    std::string crcWord = "right";
+    app.add_option(
+           "--crc", crcWord,
+           "The word the host drives as it ends each Ultra DMA burst: right (the burst's CRC), bad (another "
+           "word) or none (no word: the lines keep the last data word); with bad or none the card "
+           "answers the command with ERR and ERROR ICRC ABRT")
+        ->default_val(crcWord)
+        ->check(CLI::IsMember({"right", "bad", "none"}));
     app.add_option("--repeat", repeat,
                    "Run the scenario this many times, one after another (for large captures)")
         ->default_val(repeat)
@@ -187,6 +225,9 @@ int main(int argc, char** argv) {
         return app.exit(error);
     }
 
+    options.faults.crcWord = crcWord == "bad"    ? fd::sim::Faults::CrcWord::Wrong
+                             : crcWord == "none" ? fd::sim::Faults::CrcWord::Missing
+                                                 : fd::sim::Faults::CrcWord::Right;
     timing.writeData = writeData == "late"     ? fd::sim::WriteData::Late
                        : writeData == "strobe" ? fd::sim::WriteData::Strobe
                                                : fd::sim::WriteData::Setup;

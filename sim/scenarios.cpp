@@ -75,8 +75,18 @@ IssuedCommand Dma(Bus& bus, uint8_t opcode, uint32_t lba, std::span<const uint16
     CheckWholeSectors(words);
     IssuedCommand command = StartDma(bus, opcode, lba, CountRegister(words));
     DmaData(bus, words, plan, opcode == kWriteDma);
-    bus.PollStatus(0, kStatusReady);
     command.data.assign(words.begin(), words.end());
+    if (plan.kind == DmaKind::Ultra && bus.options().faults.crcWord != Faults::CrcWord::Right) {
+        // The card checked the burst CRC and found it wrong: an interface CRC error.
+        bus.PollStatus(0, kStatusError);
+        bus.Idle(kCommandSettleNs);
+        bus.ReadRegister(Reg::Error, kErrorInterfaceCrc | kErrorAbort);
+        command.status = kStatusError;
+        command.error = kErrorInterfaceCrc | kErrorAbort;
+        command.outcome = Verdict::Error;
+        return command;
+    }
+    bus.PollStatus(0, kStatusReady);
     command.status = kStatusReady;
     return command;
 }

@@ -29,11 +29,12 @@ inline constexpr uint8_t kSetFeatures = 0xEF;
 inline constexpr uint8_t kSetTransferMode = 0x03;  // SET FEATURES subcommand
 
 // STATUS answers.
-inline constexpr uint8_t kStatusReady = 0x50;      // DRDY | DSC
-inline constexpr uint8_t kStatusDataReady = 0x58;  // DRDY | DSC | DRQ
-inline constexpr uint8_t kStatusError = 0x51;      // DRDY | DSC | ERR
-inline constexpr uint8_t kErrorAbort = 0x04;       // ABRT
-inline constexpr uint8_t kErrorIdNotFound = 0x10;  // IDNF
+inline constexpr uint8_t kStatusReady = 0x50;        // DRDY | DSC
+inline constexpr uint8_t kStatusDataReady = 0x58;    // DRDY | DSC | DRQ
+inline constexpr uint8_t kStatusError = 0x51;        // DRDY | DSC | ERR
+inline constexpr uint8_t kErrorAbort = 0x04;         // ABRT
+inline constexpr uint8_t kErrorIdNotFound = 0x10;    // IDNF
+inline constexpr uint8_t kErrorInterfaceCrc = 0x80;  // ICRC (BBK on older cards)
 
 // How a command ended on the bus: the verdict a decode of the capture must
 // reach (ok: STATUS without ERR read at the end; error: STATUS with ERR, then

@@ -64,7 +64,15 @@ void WriteTranscript(std::ostream& out, const Transcript& transcript) {
         out << " words=" << phase.words.size();
         if (phase.kind == PhaseKind::UdmaIn || phase.kind == PhaseKind::UdmaOut) {
             std::snprintf(hex, sizeof hex, "%04x", phase.crc);
-            out << " crc=" << hex << " ended-by=" << (phase.terminator == Terminator::Host ? "host" : "card");
+            out << " crc=" << hex;
+            // The CRC-word fault: what the host drove instead, or nothing.
+            if (!phase.crcDriven) {
+                out << " sent=none";
+            } else if (phase.crcSent != phase.crc) {
+                std::snprintf(hex, sizeof hex, "%04x", phase.crcSent);
+                out << " sent=" << hex;
+            }
+            out << " ended-by=" << (phase.terminator == Terminator::Host ? "host" : "card");
         }
         out << ':';
         for (const Transfer& word : phase.words) {

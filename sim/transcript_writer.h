@@ -1,7 +1,9 @@
 // Writes the synthesizer's transcript as text, one line per bus phase, so a
 // sample capture can travel with a record of what was put on the bus:
-//   <start>-<end> <kind> [<register>] words=<n> [crc=<hex>] [ended-by=card|host]: <hex>@<position>[*] ...
-// A word marked * shared its sample with a second strobe edge (fault).
+//   <start>-<end> <kind> [<register>] words=<n> [crc=<hex> [sent=<hex>|none] ended-by=card|host]:
+//   <hex>@<position>[*] ...
+// A word marked * shared its sample with a second strobe edge (fault);
+// sent= is the word the host drove instead of the CRC (fault).
 // Used by cfsim --transcript.
 #pragma once
 

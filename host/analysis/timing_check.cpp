@@ -54,6 +54,12 @@ public:
         return FirstAfter(p);
     }
     bool ChangesAt(uint32_t p) { return LastAtOrBefore(p) == p; }
+    // The change before the one at p (p must be a change).
+    std::optional<uint32_t> ChangeBefore(uint32_t p) {
+        Seek(p);
+        if (!changes_ || index_ < 2 || (*changes_)[index_ - 1] != p) return std::nullopt;
+        return (*changes_)[index_ - 2];
+    }
 
 private:
     const std::vector<uint32_t>* changes_;
@@ -79,6 +85,20 @@ std::string Number(double ns) {
     return text;
 }
 
+TimingWarning Warning(uint32_t position, const char* parameter, const char* meaning, TransferMode mode,
+                      double measuredNs, double allowedNs,
+                      TimingWarning::Limit limit = TimingWarning::Limit::Minimum) {
+    TimingWarning w;
+    w.position = position;
+    w.parameter = parameter;
+    w.meaning = meaning;
+    w.mode = mode;
+    w.measuredNs = measuredNs;
+    w.allowedNs = allowedNs;
+    w.limit = limit;
+    return w;
+}
+
 struct Edge {
     uint32_t fall = 0;
     uint32_t rise = 0;
@@ -86,7 +106,7 @@ struct Edge {
 
 class Checker {
 public:
-    Checker(const BusSignals& bus, const TimingOptions& options) : options_(options) {
+    Checker(const BusSignals& bus, const TimingOptions& options) : options_(options), bus_(bus) {
         for (int role = 0; role < kBusRoleCount; ++role)
             cursors_.emplace_back(bus[static_cast<size_t>(role)]);
         modes_[0] = options.pio;
@@ -113,7 +133,12 @@ public:
     }
 
     TimingReport Finish() {
-        for (auto& [key, note] : cannotJudge_) report_.notes.push_back(std::move(note));
+        // In the order of their names, as "PIO4 t6" < "UDMA4 tDH".
+        std::vector<std::pair<std::string, TimingNote>> unjudged;
+        for (auto& [key, entry] : cannotJudge_) unjudged.push_back(std::move(entry));
+        std::sort(unjudged.begin(), unjudged.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [name, note] : unjudged) report_.notes.push_back(std::move(note));
         for (auto& note : assumed_)
             if (note.cycles > 0) report_.notes.push_back(std::move(note));
         std::stable_sort(
@@ -144,25 +169,62 @@ private:
     // Judges one minimum. `samples` is the interval the capture shows, in positions.
     void Minimum(uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
                  uint64_t samples, double allowedNs) {
-        if (allowedNs <= 0) return;
+        if (allowedNs <= 0 || !CanJudge(position, mode, parameter, meaning, allowedNs, "at least")) return;
+        const double measured = Ns(samples);
+        if (measured + options_.samplePeriodNs <= allowedNs * (1 + 1e-9)) {
+            report_.warnings.push_back(Warning(position, parameter, meaning, mode, measured, allowedNs));
+        }
+    }
+    // Judges one maximum: reported when even the shortest true interval,
+    // a sample period less than the one seen, is longer.
+    void Maximum(uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
+                 uint64_t samples, double allowedNs) {
+        if (allowedNs <= 0 || !CanJudge(position, mode, parameter, meaning, allowedNs, "at most")) return;
+        const double measured = Ns(samples);
+        if (measured - options_.samplePeriodNs >= allowedNs * (1 - 1e-9)) {
+            report_.warnings.push_back(Warning(position, parameter, meaning, mode, measured, allowedNs,
+                                               TimingWarning::Limit::Maximum));
+        }
+    }
+    // Is a limit at least two sample periods long? If not, noted once per parameter.
+    bool CanJudge(uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
+                  double allowedNs, const char* bound) {
         const double period = options_.samplePeriodNs;
-        if (period * kSamplesPerLimit > allowedNs) {
-            const std::string key = ModeName(mode) + " " + parameter;
-            TimingNote& note = cannotJudge_[key];
-            if (note.cycles++ == 0) {
-                note.kind = TimingNote::Kind::CannotJudge;
-                note.position = position;
-                note.text = key + " (" + meaning + ", at least " + Number(allowedNs) +
-                            " ns) cannot be judged: the sample period is " + Number(period) +
-                            " ns, it needs " + Number(allowedNs / kSamplesPerLimit) + " ns or less";
-            }
-            return;
+        if (period * kSamplesPerLimit <= allowedNs) return true;
+        // Keyed by the parameter's (literal) name and the mode: asked for
+        // every cycle, so no text is made after the first.
+        const std::pair<const char*, int> id{parameter, static_cast<int>(mode.family) * 16 + mode.number};
+        auto& slot =
+            recentUnjudged_[(reinterpret_cast<uintptr_t>(parameter) ^ static_cast<uintptr_t>(id.second)) %
+                            recentUnjudged_.size()];
+        if (slot.second && slot.first == id) {
+            ++slot.second->second.cycles;
+            return false;
         }
-        const double unit = options_.nsPerPosition > 0 ? options_.nsPerPosition : period;
-        const double measured = static_cast<double>(samples) * unit;
-        if (measured + period <= allowedNs * (1 + 1e-9)) {
-            report_.warnings.push_back({position, parameter, meaning, mode, measured, allowedNs});
+        auto at = cannotJudge_.try_emplace(id).first;
+        slot = {id, &at->second};
+        auto& [key, note] = at->second;
+        if (note.cycles++ == 0) {
+            key = ModeName(mode) + " " + parameter;
+            note.kind = TimingNote::Kind::CannotJudge;
+            note.position = position;
+            note.text = key + " (" + meaning + ", " + bound + " " + Number(allowedNs) +
+                        " ns) cannot be judged: the sample period is " + Number(period) + " ns, it needs " +
+                        Number(allowedNs / kSamplesPerLimit) + " ns or less";
         }
+        return false;
+    }
+    // Can the capture judge a limit this long? (The data lines are asked
+    // only for limits it can: a question costs one look at each of 16.)
+    bool Judgeable(double allowedNs) const { return options_.samplePeriodNs * kSamplesPerLimit <= allowedNs; }
+    double Ns(uint64_t samples) const {
+        const double unit = options_.nsPerPosition > 0 ? options_.nsPerPosition : options_.samplePeriodNs;
+        return static_cast<double>(samples) * unit;
+    }
+    // Is an interval of `samples` surely shorter than `limitNs`? (Unjudgeable limits: no.)
+    bool SurelyShorter(uint64_t samples, double limitNs) const {
+        return options_.samplePeriodNs * kSamplesPerLimit <= limitNs &&
+               Ns(samples) + options_.samplePeriodNs <= limitNs * (1 + 1e-9);
     }
 
     std::optional<uint32_t> LastChange(int first, int last, uint32_t p) {
@@ -188,12 +250,14 @@ private:
         for (int role : {kIord, kIowr})
             if (cursors_[static_cast<size_t>(role)].ChangesAt(fall)) strobe = role;
         if (strobe < 0) return;
-        const auto rise = cursors_[static_cast<size_t>(strobe)].FirstAfter(fall);
+        Cursor& line = cursors_[static_cast<size_t>(strobe)];
+        const auto rise = line.FirstAfter(fall);
         const TransferMode mode = ModeFor(ModeFamily::Pio, fall);
         const PioTiming& t = PioMode(mode.number);
         ++report_.cyclesChecked;
         const bool data = record.fieldId == kPioRead || record.fieldId == kPioWrite;
         const bool read = strobe == kIord;
+        if (OnGlitch(strobe, ModeFamily::Pio, mode, fall, line.ChangeBefore(fall), rise, true)) return;
         if (const auto address = AddressLastChange(fall))
             Minimum(fall, mode, "t1", read ? "address valid to DIOR-" : "address valid to DIOW-",
                     fall - *address, t.t1);
@@ -205,6 +269,13 @@ private:
             if (const auto hold = NextChange(kCs1, kA2, *rise, true))
                 Minimum(fall, mode, "t9", read ? "DIOR- to address hold" : "DIOW- to address hold",
                         *hold - *rise, t.t9);
+            if (read)
+                DataSetupHold(fall, *rise, mode, "t5", "DIOR- data setup", t.t5, "t6", "DIOR- data hold",
+                              t.t6);
+            else
+                DataSetupHold(fall, *rise, mode, "t3", "DIOW- data setup", t.t3, "t4", "DIOW- data hold",
+                              t.t4);
+            WaitState(fall, *rise, mode, t, read);
         }
         if (previousRegister_) {
             Minimum(fall, mode, "t0", "PIO cycle time", fall - previousRegister_->fall, t.t0);
@@ -212,6 +283,111 @@ private:
                 Minimum(fall, mode, "t2i", "strobe recovery", fall - previousRegister_->rise, t.t2i);
         }
         previousRegister_ = Edge{fall, rise.value_or(fall)};
+    }
+
+    // Data setup before the strobe's negation, from the data lines' last
+    // change at or before it, and hold after it, to their first change.
+    void DataSetupHold(uint32_t fall, uint32_t rise, TransferMode mode, const char* setupName,
+                       const char* setupMeaning, double setupNs, const char* holdName,
+                       const char* holdMeaning, double holdNs) {
+        // The data lines are asked only for limits the capture can judge.
+        const auto setup = Judgeable(setupNs) ? LastChange(kD0, kD0 + 15, rise) : std::nullopt;
+        if (setup || !Judgeable(setupNs))
+            Minimum(fall, mode, setupName, setupMeaning, setup ? rise - *setup : 0, setupNs);
+        const auto hold = Judgeable(holdNs) ? NextChange(kD0, kD0 + 15, rise, false) : std::nullopt;
+        if (hold || !Judgeable(holdNs))
+            Minimum(fall, mode, holdName, holdMeaning, hold ? *hold - rise : 0, holdNs);
+    }
+
+    // An IORDY wait state outside DMA: the card negates IORDY while the
+    // strobe is asserted and asserts it again before the host ends it.
+    void WaitState(uint32_t fall, uint32_t rise, TransferMode mode, const PioTiming& t, bool read) {
+        if (t.tB <= 0) return;  // the mode has no flow control
+        Cursor& iordy = cursors_[kIordy];
+        const auto negated = iordy.FirstAtOrAfter(fall);
+        if (!negated || *negated >= rise || LevelAfter(kIordy, *negated) != 0) return;
+        const auto asserted = iordy.FirstAfter(*negated);
+        Maximum(fall, mode, "tA", "strobe asserted to IORDY negated", *negated - fall, t.tA);
+        if (!asserted) return;
+        Maximum(fall, mode, "tB", "IORDY pulse width", *asserted - *negated, t.tB);
+        if (!read || *asserted > rise) return;
+        // Read data valid no later than IORDY's return (tRD, at least 0):
+        // a data change a whole sample after it came surely after it.
+        const auto valid = LastChange(kD0, kD0 + 15, rise - 1);
+        if (valid && *valid > *asserted && *valid < rise) {
+            report_.warnings.push_back(Warning(fall, "tRD", "read data valid to IORDY asserted", mode,
+                                               -Ns(*valid - *asserted), t.tRd));
+        }
+    }
+
+    int LevelAfter(int role, uint32_t change) {
+        const Signal* signal = bus_[static_cast<size_t>(role)];
+        const auto& c = signal->changes;
+        const auto toggles = std::upper_bound(c.begin(), c.end(), change) - c.begin();
+        return (signal->initialLevel ^ static_cast<int>(toggles & 1)) & 1;
+    }
+
+    // Strobe glitches: a pulse (either level) of `strobe` shorter than any
+    // mode of the family allows is no bus cycle but ringing or noise. A run
+    // of such pulses is one glitch, reported once; the records on it get no
+    // other check. `before`, `at`, `after`: the strobe's changes around the
+    // record. `pulseCounts`: a record's own pulse is the one after it (PIO,
+    // multiword DMA), else the one before (Ultra DMA).
+    bool OnGlitch(int strobe, ModeFamily family, TransferMode mode, uint32_t at,
+                  std::optional<uint32_t> before, std::optional<uint32_t> after, bool pulseCounts) {
+        const double limit = GlitchLimit(family);
+        if (!CanJudge(at, mode, "glitch", "strobe pulse", limit, "at least")) return false;
+        const bool shortBefore = before && SurelyShorter(at - *before, limit);
+        const bool shortAfter = pulseCounts && after && SurelyShorter(*after - at, limit);
+        if (!shortBefore && !shortAfter) return false;
+        const uint32_t from = shortBefore ? *before : at;
+        const uint32_t to = shortAfter ? *after : at;
+        Glitch& last = glitches_[strobe == kIord ? 0 : strobe == kIowr ? 1 : 2];
+        if (last.index && from <= last.to) {
+            // The same run goes on.
+            last.to = std::max(last.to, to);
+            report_.warnings[*last.index].measuredNs = Ns(last.to - last.from);
+        } else {
+            last = {from, to, report_.warnings.size()};
+            static const char* const kMeaning[][3] = {
+                {"DIOR- pulse shorter than any PIO mode allows",
+                 "DIOR- pulse shorter than any multiword DMA mode allows",
+                 "HSTROBE pulse shorter than any Ultra DMA mode allows"},
+                {"DIOW- pulse shorter than any PIO mode allows",
+                 "DIOW- pulse shorter than any multiword DMA mode allows",
+                 "DIOW- pulse shorter than any Ultra DMA mode allows"},
+                {"IORDY pulse shorter than any PIO mode allows",
+                 "IORDY pulse shorter than any multiword DMA mode allows",
+                 "DSTROBE pulse shorter than any Ultra DMA mode allows"}};
+            const size_t line = strobe == kIord ? 0 : strobe == kIowr ? 1 : 2;
+            report_.warnings.push_back(Warning(from, "glitch", kMeaning[line][static_cast<int>(family)], mode,
+                                               Ns(to - from), limit));
+        }
+        if (shortAfter || !pulseCounts) report_.glitchWords.push_back(at);
+        return true;
+    }
+
+    // The shortest strobe pulse the family's fastest mode allows.
+    static double GlitchLimit(ModeFamily family) {
+        static const double kLimits[3] = {FastestPulse(ModeFamily::Pio), FastestPulse(ModeFamily::Mwdma),
+                                          FastestPulse(ModeFamily::Udma)};
+        return kLimits[static_cast<int>(family)];
+    }
+    static double FastestPulse(ModeFamily family) {
+        const int fastest = FastestMode(family).number;
+        switch (family) {
+            case ModeFamily::Pio: {
+                const PioTiming& t = PioMode(fastest);
+                return std::min({t.t2Data, t.t2Reg, t.t2i});
+            }
+            case ModeFamily::Mwdma: {
+                const MwdmaTiming& t = MwdmaMode(fastest);
+                return std::min({t.tD, t.tKR, t.tKW});
+            }
+            case ModeFamily::Udma:
+                break;
+        }
+        return UdmaMode(fastest).tCyc;
     }
 
     // True when DMACK stays put between two positions: one DMA envelope.
@@ -233,9 +409,19 @@ private:
         const TransferMode mode = ModeFor(ModeFamily::Mwdma, fall);
         const MwdmaTiming& t = MwdmaMode(mode.number);
         ++report_.cyclesChecked;
-        if (rise)
+        if (OnGlitch(strobe, ModeFamily::Mwdma, mode, fall,
+                     cursors_[static_cast<size_t>(strobe)].ChangeBefore(fall), rise, true))
+            return;
+        if (rise) {
             Minimum(fall, mode, "tD", read ? "DIOR- asserted pulse" : "DIOW- asserted pulse", *rise - fall,
                     t.tD);
+            if (read)
+                DataSetupHold(fall, *rise, mode, "tG", "DIOR- data setup", t.tG, "tF", "DIOR- data hold",
+                              t.tF);
+            else
+                DataSetupHold(fall, *rise, mode, "tG", "DIOW- data setup", t.tG, "tH", "DIOW- data hold",
+                              t.tH);
+        }
         if (previousMultiword_ && previousMultiword_->fall < fall &&
             SameEnvelope(previousMultiword_->fall, fall)) {
             Minimum(fall, mode, "t0", "multiword DMA cycle time", fall - previousMultiword_->fall, t.t0);
@@ -254,6 +440,10 @@ private:
         const UdmaTiming& t = UdmaMode(mode.number);
         ++report_.cyclesChecked;
         const bool in = record.fieldId == kUdmaRead;
+        const int strobe = in ? kIordy : kIord;
+        if (OnGlitch(strobe, ModeFamily::Udma, mode, edge,
+                     cursors_[static_cast<size_t>(strobe)].ChangeBefore(edge), std::nullopt, false))
+            return;
         auto& history = in ? udmaIn_ : udmaOut_;
         if (!history.empty() && (history.back() >= edge || !SameEnvelope(history.back(), edge)))
             history.clear();
@@ -264,24 +454,35 @@ private:
                 Minimum(edge, mode, "t2CYC", in ? "DSTROBE two-cycle time" : "HSTROBE two-cycle time",
                         edge - history.front(), t.t2Cyc);
         }
-        if (const auto setup = LastChange(kD0, kD0 + 15, edge)) {
-            Minimum(edge, mode, "tDS", "data setup before the strobe edge", edge - *setup, t.tDs);
-        }
-        if (const auto hold = NextChange(kD0, kD0 + 15, edge, false)) {
-            Minimum(edge, mode, "tDH", "data hold after the strobe edge", *hold - edge, t.tDh);
-        }
+        static constexpr const char* kSetup = "data setup before the strobe edge";
+        static constexpr const char* kHold = "data hold after the strobe edge";
+        const auto setup = Judgeable(t.tDs) ? LastChange(kD0, kD0 + 15, edge) : std::nullopt;
+        if (setup || !Judgeable(t.tDs)) Minimum(edge, mode, "tDS", kSetup, setup ? edge - *setup : 0, t.tDs);
+        const auto hold = Judgeable(t.tDh) ? NextChange(kD0, kD0 + 15, edge, false) : std::nullopt;
+        if (hold || !Judgeable(t.tDh)) Minimum(edge, mode, "tDH", kHold, hold ? *hold - edge : 0, t.tDh);
         if (history.size() == 2) history.erase(history.begin());
         history.push_back(edge);
     }
 
+    struct Glitch {
+        uint32_t from = 0, to = 0;
+        std::optional<size_t> index;  // its warning
+    };
+
     TimingOptions options_;
+    BusSignals bus_;
+    Glitch glitches_[3];  // the latest on IORD, IOWR, IORDY
     std::vector<Cursor> cursors_;
     std::optional<TransferMode> modes_[3];
     uint8_t features_ = 0;
     uint8_t sectorCount_ = 0;
     std::optional<Edge> previousRegister_, previousMultiword_;
     std::vector<uint32_t> udmaIn_, udmaOut_;  // the last two strobe edges of the burst
-    std::map<std::string, TimingNote> cannotJudge_;
+    std::map<std::pair<const char*, int>, std::pair<std::string, TimingNote>> cannotJudge_;
+    // Entries looked up without the map (a slot by the name's address and
+    // the mode): most cycles ask the same few in turn.
+    std::array<std::pair<std::pair<const char*, int>, std::pair<std::string, TimingNote>*>, 31>
+        recentUnjudged_{};
     TimingNote assumed_[3];
     TimingReport report_;
 };
@@ -289,8 +490,18 @@ private:
 }  // namespace
 
 std::string TimingWarning::Describe() const {
-    return ModeName(mode) + " " + parameter + " (" + meaning + "): " + Number(measuredNs) + " ns, at least " +
-           Number(allowedNs) + " ns";
+    if (limit == Limit::None) return parameter + " (" + meaning + "): " + detail;
+    return ModeName(mode) + " " + parameter + " (" + meaning + "): " + Number(measuredNs) + " ns, " +
+           (limit == Limit::Maximum ? "at most " : "at least ") + Number(allowedNs) + " ns";
+}
+
+void CountGlitchWords(std::vector<Transaction>& transactions, const TimingReport& report) {
+    const std::vector<uint32_t>& words = report.glitchWords;
+    for (Transaction& t : transactions) {
+        if (t.kind == Transaction::Kind::SoftwareReset) continue;
+        t.glitchWords = static_cast<uint64_t>(std::upper_bound(words.begin(), words.end(), t.end) -
+                                              std::lower_bound(words.begin(), words.end(), t.start));
+    }
 }
 
 TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus,

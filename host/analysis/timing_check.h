@@ -48,13 +48,20 @@ struct TimingOptions {
 };
 
 struct TimingWarning {
+    // What allowedNs is: a minimum, a maximum, or nothing (a finding such
+    // as a bad burst CRC, told by `detail`).
+    enum class Limit { Minimum, Maximum, None };
     uint32_t position = 0;  // the cycle's record (its strobe edge)
     std::string parameter;  // "t2", "tDS", ...
     std::string meaning;    // "DIOR- active (16-bit)"
     TransferMode mode;
     double measuredNs = 0;
-    double allowedNs = 0;  // a minimum
-    // "PIO4 t2 (DIOR- active, 16-bit): 45 ns, at least 70 ns"
+    double allowedNs = 0;
+    Limit limit = Limit::Minimum;
+    std::string detail;  // Limit::None: what was found
+    // "PIO4 t2 (DIOR- active, 16-bit): 45 ns, at least 70 ns",
+    // "PIO4 tB (IORDY pulse width): 1500 ns, at most 1250 ns",
+    // "CRC (Ultra DMA burst CRC): no crc word (data give 0x5E15) over 256 words in"
     std::string Describe() const;
 };
 
@@ -71,9 +78,16 @@ struct TimingReport {
     std::vector<TimingWarning> warnings;  // in position order
     std::vector<TimingNote> notes;
     uint64_t cyclesChecked = 0;
+    // Records that fell on strobe glitches (extra words a ringing strobe
+    // made), in position order.
+    std::vector<uint32_t> glitchWords;
 };
 
 TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus,
                          const TimingOptions& options);
+
+// Counts each transaction's words that fell on strobe glitches
+// (Transaction::glitchWords); transactions in start order.
+void CountGlitchWords(std::vector<Transaction>& transactions, const TimingReport& report);
 
 }  // namespace fd::host::analysis

@@ -81,6 +81,8 @@ std::string_view VerdictName(Verdict verdict) {
             return "ok";
         case Verdict::Error:
             return "error";
+        case Verdict::IcrcError:
+            return "icrc error";
         case Verdict::Aborted:
             return "aborted";
         case Verdict::Reset:

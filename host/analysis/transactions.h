@@ -22,13 +22,18 @@ struct Record {
 };
 
 enum class Verdict {
-    Ok,          // completed, STATUS without ERR
-    Error,       // completed, STATUS with ERR (or DF)
+    Ok,     // completed, STATUS without ERR
+    Error,  // completed, STATUS with ERR (or DF)
+    // An Ultra DMA burst of it carried a CRC word that does not match its
+    // data, or none: the card reports an interface CRC error (ICRC), whatever
+    // the capture shows of its end.
+    IcrcError,
     Aborted,     // a new COMMAND came before completion
     Reset,       // a software reset came before completion
     Incomplete,  // the capture ended (or began) inside it
 };
-std::string_view VerdictName(Verdict verdict);  // "ok", "error", "aborted", "reset", "incomplete"
+// "ok", "error", "icrc error", "aborted", "reset", "incomplete"
+std::string_view VerdictName(Verdict verdict);
 
 enum class DataPath { None, Pio, MultiwordDma, UltraDma };
 std::string_view DataPathName(DataPath path);
@@ -40,6 +45,21 @@ struct TaskFile {
     uint8_t cylinderLow = 0;
     uint8_t cylinderHigh = 0;
     uint8_t deviceHead = 0;
+};
+
+// One Ultra DMA burst (a DMACK- envelope) and its CRC check.
+struct UdmaBurstCrc {
+    enum class Result { Ok, Mismatch, NoWord };
+    uint32_t start = 0;  // DMACK- asserted
+    uint32_t end = 0;    // DMACK- negated: the CRC word is on DD
+    bool in = false;     // device to host
+    uint64_t words = 0;
+    uint16_t computed = 0;  // the CRC of the words the burst carried
+    uint16_t sent = 0;      // the word on DD at the negation
+    Result result = Result::Ok;
+    bool bad() const { return result != Result::Ok; }
+    // "crc ok", "crc mismatch: sent 0xB810, data gives 0x5E15", "no crc word"
+    std::string Describe() const;
 };
 
 struct Transaction {
@@ -76,6 +96,8 @@ struct Transaction {
     uint32_t blocks = 0;                    // Ultra DMA block markers (a sector starting) seen
     std::optional<IdentifyInfo> identify;   // IDENTIFY DEVICE with all 256 words
     std::vector<std::string> notes;         // what was odd about it ("moved 300 of 256 words")
+    std::vector<UdmaBurstCrc> bursts;       // its Ultra DMA bursts, when the bus was checked
+    uint64_t glitchWords = 0;               // words recorded at strobe glitches, when the bus was checked
     Verdict verdict = Verdict::Incomplete;
 
     uint64_t bytes() const { return words * 2; }

@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,12 +16,15 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <thread>
 
 #include "host/analysis/timing_check.h"
+#include "host/analysis/udma_crc.h"
 #include "host/cfdecode/plugin_host.h"
 #include "host/cfdecode/record_output.h"
 #include "host/cfdecode/signal_map.h"
 #include "host/cfdecode/strobe_checks.h"
+#include "host/cfdecode/timing_output.h"
 #include "host/cfdecode/transaction_output.h"
 #include "host/formats/capture_input.h"
 #include "host/formats/capture_reader.h"
@@ -28,6 +33,7 @@
 #include "host/html/timeline_page.h"
 #endif
 #include "host/model/capture_image.h"
+#include "host/model/two_jobs.h"
 #include "host/pipeline/windowed_decode.h"
 
 #if defined(_WIN32)
@@ -318,38 +324,50 @@ Waveform BusRoles(const Waveform& waveform, const ChannelPlan& plan) {
 }
 
 // The largest step every change of the bus is a multiple of: 1 for a
-// capture counted in samples.
+// capture counted in samples. Asked of every change of a long capture, so
+// divisibility by the step found so far is one multiplication (a number
+// divides by 2^k * m, m odd, when its low k bits are 0 and the rest times
+// m's inverse modulo 2^32 stays within 2^32 / m); gcd only when it fails.
 uint32_t TimeStep(const Waveform& bus) {
-    uint32_t step = 0;
+    uint32_t step = 0, shift = 0, inverse = 1, limit = 0xFFFFFFFFu;
+    auto divides = [&](uint32_t value) {
+        return (value & ((1u << shift) - 1)) == 0 && (value >> shift) * inverse <= limit;
+    };
     for (const Signal& signal : bus.signals) {
         for (uint32_t position : signal.changes) {
+            if (step != 0 && divides(position)) continue;
             step = std::gcd(step, position);
             if (step == 1) return 1;
+            if (step == 0) continue;
+            shift = static_cast<uint32_t>(std::countr_zero(step));
+            const uint32_t odd = step >> shift;
+            inverse = odd;  // Newton's iteration: each step doubles the bits that are right
+            for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;
+            limit = 0xFFFFFFFFu / odd;
         }
     }
     return step == 0 ? 1 : step;
 }
 
-// --timing: the report on stdout, one warning a line.
-// Positions are printed in the file's units (times timeStep).
-bool WriteTimingReport(std::FILE* out, const analysis::TimingReport& report, double secondsPerPosition,
-                       uint64_t timeStep, double samplePeriodNs) {
-    for (const analysis::TimingWarning& w : report.warnings) {
-        std::fprintf(out, "%10llu  %12.1f ns  %s\n", static_cast<unsigned long long>(w.position * timeStep),
-                     w.position * secondsPerPosition * 1e9, w.Describe().c_str());
-    }
-    for (const analysis::TimingNote& note : report.notes) std::fprintf(out, "note: %s\n", note.text.c_str());
-    std::fprintf(out, "%zu timing warnings in %llu cycles, judged at a sample period of %.4g ns\n",
-                 report.warnings.size(), static_cast<unsigned long long>(report.cyclesChecked),
-                 samplePeriodNs);
-    return std::fflush(out) == 0 && !std::ferror(out);
-}
-
 // The records or the transactions view, with the filters and the payload
 // dump. Returns false when writing stdout failed.
+// What the bus itself shows beyond the records: the timing findings and
+// each Ultra DMA burst's CRC.
+struct BusChecks {
+    bool done = false;
+    analysis::TimingReport report;
+    std::vector<analysis::UdmaBurstCrc> bursts;
+
+    void Attach(std::vector<analysis::Transaction>& transactions) const {
+        if (!done) return;
+        analysis::AttachBursts(transactions, bursts);
+        analysis::CountGlitchWords(transactions, report);
+    }
+};
+
 bool WriteViews(const Options& options, const RecordList& records,
                 const std::map<uint16_t, FieldPresentation>& fields, const TransactionFilter& filter,
-                uint64_t timeStep) {
+                uint64_t timeStep, const BusChecks& checks) {
     const OutputFormat format = options.format == "csv"    ? OutputFormat::Csv
                                 : options.format == "json" ? OutputFormat::Json
                                                            : OutputFormat::Text;
@@ -359,6 +377,7 @@ bool WriteViews(const Options& options, const RecordList& records,
     if (transactionsView || !filter.empty() || !options.dump.empty()) {
         const bool keepData = !options.dump.empty() || options.hex;
         transactions = analysis::AnalyzeRecords(ToAnalysisRecords(records), keepData);
+        checks.Attach(transactions);
     }
     if (!options.dump.empty()) {
         const size_t files = DumpPayloads(options.dump, transactions, filter);
@@ -529,7 +548,9 @@ int Run(const Options& options) {
     if (timing.secondsPerPosition > 0 && !(waveform.secondsPerPosition > 0))
         waveform.secondsPerPosition = timing.secondsPerPosition;
     const bool judging = options.timing || timing.html;
-    const Waveform bus = judging ? BusRoles(waveform, plan) : Waveform{};
+    // The transactions view shows the bursts' CRC and the glitch words: it reads the bus too.
+    const bool checking = judging || options.view == "transactions";
+    const Waveform bus = checking ? BusRoles(waveform, plan) : Waveform{};
 
     // Read before the image takes the signals over; said once the records
     // show which cycles they concern.
@@ -540,8 +561,25 @@ int Run(const Options& options) {
     // The signals' changes are taken over, so the capture is held once.
     std::vector<CaptureChannel> channels = CaptureChannels(waveform, plan);
     clock.Mark("capture");
+    // What the checks need of the bus alone (its step, the DMACK- envelopes)
+    // is found on the other core while the plug-in decodes.
+    analysis::BusSignals lines{};
+    for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
+        lines[role] = &bus.signals[role];
+    uint32_t busStep = 1;
+    std::vector<analysis::DmackEnvelope> envelopes;
     WindowedDecodeResult windows;
-    const RecordList records(DecodeInWindows(host, channels, waveform.endPosition, window, {}, &windows));
+    RecordList records;
+    RunTwoJobs(
+        [&] {
+            records = RecordList(DecodeInWindows(host, channels, waveform.endPosition, window, {}, &windows));
+        },
+        [&] {
+            if (!checking) return;
+            busStep = TimeStep(bus);
+            envelopes = analysis::FindDmackEnvelopes(lines);
+        },
+        [] {}, WithoutThread::RunAfter);
     clock.Mark("decode");
     if (!options.quiet && !windows.note.empty())
         std::fprintf(stderr, "cfdecode: note: %s: %s\n", captureName.c_str(), windows.note.c_str());
@@ -554,22 +592,40 @@ int Run(const Options& options) {
     const auto fields = host.Presentation(records);
     clock.Mark("fields");
 
-    if (judging) {
-        const std::vector<analysis::Record> plain = ToAnalysisRecords(records);
-        analysis::BusSignals lines{};
-        for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
-            lines[role] = &bus.signals[role];
+    BusChecks checks;
+    const std::vector<analysis::Record> plain =
+        checking ? ToAnalysisRecords(records) : std::vector<analysis::Record>{};
+    if (checking) {
         // Positions are in the file's time unit; the samples may lie further
         // apart (a VCD in nanoseconds of a 200 MS/s capture): the resolution
         // is the given sample rate, else the step all times are multiples of.
         timing.options.nsPerPosition = bus.secondsPerPosition * 1e9;
-        timing.options.samplePeriodNs =
-            options.samplerate.empty() ? static_cast<double>(TimeStep(bus)) * timing.options.nsPerPosition
-                                       : timing.secondsPerPosition * 1e9;
-        analysis::TimingReport report = analysis::CheckTiming(plain, lines, timing.options);
-        clock.Mark("timing");
+        timing.options.samplePeriodNs = options.samplerate.empty()
+                                            ? static_cast<double>(busStep) * timing.options.nsPerPosition
+                                            : timing.secondsPerPosition * 1e9;
+        // A CRC word read with a data line missing would seem wrong: not checked (a note says so).
+        const bool wholeBus = std::none_of(plan.missingRoles.begin(), plan.missingRoles.end(),
+                                           [](int role) { return role >= 10 && role < 26; });
+        // The bursts' CRC on the other core, beside the timing checks.
+        RunTwoJobs([&] { checks.report = analysis::CheckTiming(plain, lines, timing.options); },
+                   [&] {
+                       if (wholeBus) checks.bursts = analysis::CheckBurstCrcs(plain, envelopes);
+                   },
+                   [] {}, WithoutThread::RunAfter);
+
+        analysis::AddBurstFindings(checks.report, checks.bursts);
+        NoteMissingLines(checks.report, plan);
+        checks.done = true;
+        clock.Mark("checks");
+    }
+    if (judging) {
+        analysis::TimingReport& report = checks.report;
+        const OutputFormat timingFormat = options.format == "csv"    ? OutputFormat::Csv
+                                          : options.format == "json" ? OutputFormat::Json
+                                                                     : OutputFormat::Text;
         if (options.timing &&
-            !WriteTimingReport(stdout, report, bus.secondsPerPosition, step, timing.options.samplePeriodNs)) {
+            !WriteTimingReport(stdout, report,
+                               {timingFormat, bus.secondsPerPosition, step, timing.options.samplePeriodNs})) {
             std::fprintf(stderr, "cfdecode: cannot write the output\n");
             return kFailure;
         }
@@ -590,6 +646,7 @@ int Run(const Options& options) {
                 }
             }
             page.transactions = analysis::AnalyzeRecords(plain, false);
+            checks.Attach(page.transactions);
             const size_t warnings = report.warnings.size();
             page.timing = std::move(report);
             if (!WriteTimelinePage(timing.html->out, page))
@@ -614,7 +671,7 @@ int Run(const Options& options) {
 
     const bool written = [&] {
         try {
-            return WriteViews(options, records, fields, filter, step);
+            return WriteViews(options, records, fields, filter, step, checks);
         } catch (const ViewError& e) {
             throw BadInput{e.what()};
         }
@@ -735,8 +792,10 @@ int main(int argc, char** argv) {
                    "Write a self-contained timeline page (waveform, records, transactions, timing warnings) "
                    "instead of printing the records")
         ->type_name("FILE");
-    app.add_flag("--timing", options.timing,
-                 "Print the timing check instead of the records: one line per violation");
+    app.add_flag(
+        "--timing", options.timing,
+        "Print the timing check instead of the records: one line per finding (a limit broken, a strobe "
+        "glitch, a bad Ultra DMA burst CRC); with --format csv or json a row or object each");
     app.add_option(
            "--mode", options.modes,
            "Transfer modes in force from the capture's start, until a SET FEATURES in it selects another: "
@@ -784,7 +843,10 @@ int main(int argc, char** argv) {
         "and\n"
         "json: position, field_id, name, value (signed 64-bit), colour (#RRGGBB); json adds \"detail\".\n"
         "Transactions view: start and end, device, opcode and command, protocol, address, sector count,\n"
-        "bytes moved, final STATUS and ERROR, and the verdict: ok, error (STATUS with ERR or DF), aborted\n"
+        "bytes moved, final STATUS and ERROR, and the verdict: ok, error (STATUS with ERR or DF), icrc "
+        "error\n"
+        "(an Ultra DMA burst's CRC word wrong or missing: the card reports ICRC; the detail gives each\n"
+        "burst's CRC verdict and the words that fell on strobe glitches), aborted\n"
         "(a new command came first), reset (a software reset came first) or incomplete (the capture ended\n"
         "or began inside it). IDENTIFY DEVICE shows the card's model, serial, firmware, capacity and modes.\n"
         "--command, --lba and --errors choose transactions; in the records view they keep the records that\n"
@@ -816,13 +878,36 @@ int main(int argc, char** argv) {
         "into bits. X, Z or an empty cell is no data: the line keeps its level (counted in a note).\n"
         "\nTiming (--timing, --html): every register, multiword DMA cycle and Ultra DMA strobe edge is "
         "measured\n"
-        "and compared with the CF mode tables (PIO t0 t1 t2 t2i t9; MWDMA t0 tD tKR tKW; UDMA tCYC t2CYC tDS "
-        "tDH).\n"
+        "and compared with the CF mode tables: PIO t0 t1 t2 t2i t9, data setup and hold t3 t4 (DIOW-) t5 t6 "
+        "(DIOR-),\n"
+        "IORDY wait states tA tB tRD; MWDMA t0 tD tKR tKW, data tG tH tF; UDMA tCYC t2CYC tDS tDH. Setup "
+        "runs "
+        "from the\n"
+        "last change of any DD line to the strobe's negation, hold to the first change after it. A strobe "
+        "pulse\n"
+        "shorter than any mode allows (20 ns PIO and MWDMA, 13 ns UDMA) is one glitch finding, and its "
+        "records "
+        "get\n"
+        "no other check. Each Ultra DMA burst's CRC (seed 4ABAh, x^16+x^12+x^5+1, DD0 first) is compared "
+        "with "
+        "the\n"
+        "word on DD as DMACK- rises: a mismatch or no word is a CRC finding, and the command's verdict is "
+        "icrc "
+        "error.\n"
+        "--format csv or json: one row or object per finding and note.\n"
         "A change seen at sample n happened within the sample before it, so an interval of n samples is\n"
-        "reported only when n + 1 samples still fall short of the minimum, and a minimum shorter than two\n"
-        "sample periods is not judged: the report says it cannot be. The mode in force is the last SET "
-        "FEATURES\n"
-        "transfer mode seen, before it --mode, else the fastest mode of the family (noted in the report).\n"
+        "reported only when n + 1 samples still fall short of a minimum (n - 1 still exceed a maximum), and "
+        "a\n"
+        "limit shorter than two sample periods is not judged: the report says it cannot be. A line the "
+        "capture\n"
+        "lacks holds its idle level, so nothing is found on it: the report notes the checks it leaves "
+        "undone\n"
+        "(no DMACK-: no CRC; no IORDY: no wait states; a data line missing: no CRC). The mode in force is "
+        "the "
+        "last\n"
+        "SET FEATURES transfer mode seen, before it --mode, else the fastest mode of the family (noted in "
+        "the "
+        "report).\n"
         "Exit status: 0 decoded, 2 bad input (file, option), 1 other failure.");
 
     try {

@@ -52,12 +52,17 @@ std::string AddressText(const Transaction& t) {
     return fmt::format("CHS {}/{}/{}", t.cylinder, t.head, t.sector);
 }
 
-std::vector<std::string> DetailParts(const Transaction& t) {
+// "burst: crc ok", "3 bursts: crc ok", "burst 2 of 3: crc mismatch: sent 0xB810, data gives 0x5E15"
+std::vector<std::string> BurstParts(const Transaction& t) {
     std::vector<std::string> parts;
-    if (!t.subcommand.empty()) parts.push_back(t.subcommand);
-    if (t.diagnosticCode) parts.push_back("diagnostic " + analysis::DiagnosticCodeName(*t.diagnosticCode));
-    if (t.protocol == analysis::Protocol::Unknown && IsCommand(t)) parts.push_back("unknown opcode");
-    parts.insert(parts.end(), t.notes.begin(), t.notes.end());
+    const size_t n = t.bursts.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (t.bursts[i].bad())
+            parts.push_back(n == 1 ? "burst: " + t.bursts[i].Describe()
+                                   : fmt::format("burst {} of {}: {}", i + 1, n, t.bursts[i].Describe()));
+    }
+    if (parts.empty() && n > 0)
+        parts.push_back(n == 1 ? "burst: crc ok" : fmt::format("{} bursts: crc ok", n));
     return parts;
 }
 
@@ -70,11 +75,31 @@ std::string Joined(const std::vector<std::string>& parts, std::string_view separ
     return text;
 }
 
+// Every burst's verdict in order: "crc ok; no crc word (data give 0x5E15)".
+std::string BurstList(const Transaction& t) {
+    std::vector<std::string> parts;
+    for (const analysis::UdmaBurstCrc& b : t.bursts) parts.push_back(b.Describe());
+    return Joined(parts, "; ");
+}
+
+std::vector<std::string> DetailParts(const Transaction& t) {
+    std::vector<std::string> parts = BurstParts(t);
+    if (t.glitchWords)
+        parts.push_back(
+            fmt::format("{} word{} on strobe glitches", t.glitchWords, t.glitchWords == 1 ? "" : "s"));
+    if (!t.subcommand.empty()) parts.push_back(t.subcommand);
+    if (t.diagnosticCode) parts.push_back("diagnostic " + analysis::DiagnosticCodeName(*t.diagnosticCode));
+    if (t.protocol == analysis::Protocol::Unknown && IsCommand(t)) parts.push_back("unknown opcode");
+    parts.insert(parts.end(), t.notes.begin(), t.notes.end());
+    return parts;
+}
+
 std::string_view VerdictColour(Verdict verdict) {
     switch (verdict) {
         case Verdict::Ok:
             return "\x1b[32m";
         case Verdict::Error:
+        case Verdict::IcrcError:
             return "\x1b[1;31m";
         case Verdict::Aborted:
         case Verdict::Reset:
@@ -202,6 +227,23 @@ nlohmann::ordered_json TransactionJson(size_t number, const Transaction& t, uint
         j["diagnostic_code"] = *t.diagnosticCode;
         j["diagnostic"] = analysis::DiagnosticCodeName(*t.diagnosticCode);
     }
+    if (!t.bursts.empty()) {
+        nlohmann::ordered_json bursts = nlohmann::ordered_json::array();
+        for (const analysis::UdmaBurstCrc& b : t.bursts) {
+            bursts.push_back({{"start", b.start * timeStep},
+                              {"end", b.end * timeStep},
+                              {"direction", b.in ? "in" : "out"},
+                              {"words", b.words},
+                              {"crc", b.result == analysis::UdmaBurstCrc::Result::Ok         ? "ok"
+                                      : b.result == analysis::UdmaBurstCrc::Result::Mismatch ? "mismatch"
+                                                                                             : "no crc word"},
+                              {"crc_computed", b.computed},
+                              {"crc_sent", b.sent},
+                              {"text", b.Describe()}});
+        }
+        j["bursts"] = bursts;
+    }
+    if (t.glitchWords) j["glitch_words"] = t.glitchWords;
     j["verdict"] = analysis::VerdictName(t.verdict);
     if (!t.notes.empty()) j["notes"] = t.notes;
     if (t.identify) j["identify"] = IdentifyJson(*t.identify);
@@ -349,7 +391,8 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
             text =
                 "number,kind,start,end,device,opcode,name,protocol,data_path,direction,lba,cylinder,head,"
                 "sector,"
-                "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes\n";
+                "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes,bursts,"
+                "glitch_words\n";
             for (size_t i = 0; i < transactions.size(); ++i) {
                 const Transaction& t = transactions[i];
                 if (!filter.Matches(t)) continue;
@@ -358,7 +401,7 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
                     return present ? fmt::format("{}", value) : std::string();
                 };
                 text += fmt::format(
-                    "{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", i + 1,
+                    "{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", i + 1,
                     CsvQuoted(std::string(KindName(t.kind))), t.start * options.timeStep,
                     t.end * options.timeStep, number(t.device, command), number(t.opcode, command),
                     CsvQuoted(t.name), CsvQuoted(std::string(analysis::ProtocolName(t.protocol))),
@@ -373,7 +416,8 @@ bool WriteTransactions(std::FILE* out, const std::vector<Transaction>& transacti
                     t.status ? CsvQuoted(analysis::StatusBitNames(*t.status)) : "",
                     number(t.error.value_or(0), t.error.has_value()),
                     t.error ? CsvQuoted(analysis::ErrorBitNames(*t.error)) : "",
-                    analysis::VerdictName(t.verdict), CsvQuoted(Joined(DetailParts(t), "; ")));
+                    analysis::VerdictName(t.verdict), CsvQuoted(Joined(DetailParts(t), "; ")),
+                    CsvQuoted(BurstList(t)), t.glitchWords);
                 if (text.size() > (1u << 16) && !flush()) return false;
             }
             break;

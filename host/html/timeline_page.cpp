@@ -114,6 +114,16 @@ std::string Summary(const analysis::Transaction& t) {
     }
     if (t.status) text += ", status " + analysis::DescribeStatus(*t.status);
     if (t.error) text += ", error " + analysis::DescribeError(*t.error);
+    size_t bad = 0;
+    for (const analysis::UdmaBurstCrc& burst : t.bursts) {
+        if (!burst.bad()) continue;
+        text += ", burst " + std::to_string(&burst - t.bursts.data() + 1) + ": " + burst.Describe();
+        ++bad;
+    }
+    if (bad == 0 && !t.bursts.empty())
+        text += t.bursts.size() == 1 ? ", burst crc ok"
+                                     : ", " + std::to_string(t.bursts.size()) + " bursts crc ok";
+    if (t.glitchWords) text += ", " + std::to_string(t.glitchWords) + " words on strobe glitches";
     return text;
 }
 
@@ -135,13 +145,24 @@ json Timing(const analysis::TimingReport& report) {
     VarintWriter positions;
     json list = json::array();
     uint32_t last = 0;
+    using Limit = analysis::TimingWarning::Limit;
     for (const analysis::TimingWarning& w : report.warnings) {
-        const std::string key = analysis::ModeName(w.mode) + " " + w.parameter;
+        // A finding without a limit (a burst CRC) belongs to no mode.
+        const std::string key =
+            w.limit == Limit::None ? w.parameter : analysis::ModeName(w.mode) + " " + w.parameter;
         auto [at, added] = index.try_emplace(key, index.size());
-        if (added) parameters.push_back(json::array({key, w.meaning, w.allowedNs}));
+        if (added) {
+            const char* bound = w.limit == Limit::Minimum   ? "at least"
+                                : w.limit == Limit::Maximum ? "at most"
+                                                            : "";
+            parameters.push_back(json::array({key, w.meaning, w.allowedNs, bound}));
+        }
         positions.Put(w.position - last);
         last = w.position;
-        list.push_back(json::array({at->second, w.measuredNs}));
+        if (w.limit == Limit::None)
+            list.push_back(json::array({at->second, w.measuredNs, w.detail}));
+        else
+            list.push_back(json::array({at->second, w.measuredNs}));
     }
     json notes = json::array();
     for (const analysis::TimingNote& note : report.notes)

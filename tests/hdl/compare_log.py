@@ -13,7 +13,9 @@ lacks is a phantom. The markers the decoder adds to its own stream (START,
 the sector-start markers, COMPOSE) are not bus cycles and are not compared.
 Transactions: one per logged command, at its COMMAND write, with its
 opcode, protocol, verdict, byte count, final status and, for Ultra DMA, the
-addresses of the sectors after the first.
+addresses of the sectors after the first. Ultra DMA bursts: each CRC word
+the host logged must be a decoded burst ending where it was driven, with
+that word sent and found right, and each decoded burst must be logged.
 
 Prints what was compared, the counts of what was wrong, and the first
 mismatches in bus order with the command they fall in. Exit status 0 when
@@ -68,6 +70,8 @@ def fail_input(message):
 
 def read_log(path):
     expected, commands, ticks_per_ns, done = [], [], None, None
+    global CRC_WORDS
+    CRC_WORDS = []
     try:
         lines = open(path, encoding="utf-8").read().splitlines()
     except OSError as error:
@@ -96,7 +100,9 @@ def read_log(path):
                 command.end = (int(f[2]), f[3], int(f[4]), int(f[5], 16))
             elif f[0] == "done":
                 done = int(f[1])
-            elif f[0] != "crc":
+            elif f[0] == "crc":
+                CRC_WORDS.append((int(f[1]), int(f[2], 16)))
+            else:
                 raise ValueError(f[0])
         except (IndexError, KeyError, ValueError, StopIteration):
             fail_input(f"{path}, line {number}: cannot read '{line}'")
@@ -185,6 +191,34 @@ def protocol_text(t):
     return t["protocol"]
 
 
+CRC_WORDS = []  # (position, word) of each burst's CRC, as the host logged it
+
+
+def compare_bursts(transactions):
+    """Each logged CRC word against the decoded bursts, which end at the
+    DMACK- negation the host made after putting the word on DD."""
+    bursts = sorted((b["end"], b) for t in transactions for b in t.get("bursts", []))
+    problems = []
+    used = set()
+    for position, word in CRC_WORDS:
+        # The first decoded burst ending at or after the logged moment.
+        found = next(((end, b) for end, b in bursts if end >= position and end not in used), None)
+        if found is None:
+            problems.append(f"CRC 0x{word:04X} at {position}: no decoded burst ends there")
+            continue
+        end, b = found
+        used.add(end)
+        if b["crc"] != "ok" or b["crc_sent"] != word:
+            problems.append(f"CRC 0x{word:04X} at {position}: the burst ending at {end} gives {b['text']}")
+    for end, b in bursts:
+        if end not in used:
+            problems.append(f"decoded burst ending at {end} ({b['text']}) matches no CRC word in the log")
+    print(f"Ultra DMA bursts: {len(CRC_WORDS)} CRC words logged, {len(bursts)} decoded, {len(problems)} wrong")
+    for text in problems[:SHOW]:
+        print(f"  {text}")
+    return len(problems)
+
+
 def compare_transactions(commands, transactions):
     problems = []
     kinds = Counter(t["kind"] for t in transactions)
@@ -243,6 +277,7 @@ def main():
         fail_input(f"{sys.argv[1]}: a command has no end line")
     bad = compare_records(expected, records, commands, ticks_per_ns)
     bad += compare_transactions(commands, transactions)
+    bad += compare_bursts(transactions)
     print("hdl testbench: " + ("every cycle, word and command decoded as the host logged it" if not bad
                                else f"{bad} mismatches"))
     return 1 if bad else 0

@@ -168,7 +168,8 @@ TEST_F(TransactionsView, CsvHasOneRowPerCommand) {
     EXPECT_EQ(
         line,
         "number,kind,start,end,device,opcode,name,protocol,data_path,direction,lba,cylinder,head,sector,"
-        "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes");
+        "sector_count,features,words,bytes,status,status_bits,error,error_bits,verdict,notes,bursts,"
+        "glitch_words");
     std::vector<std::string> rows;
     while (std::getline(lines, line)) rows.push_back(line);
     ASSERT_EQ(rows.size(), 4u);

@@ -139,9 +139,9 @@ async function exercise(browser, html, name, { command, records }) {
 
 const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', headless: true, args: ['--no-sandbox'] });
 try {
-  // A small capture with timing faults at 1 GS/s.
+  // A small capture with timing faults at 1 GS/s, ringing strobes and no Ultra DMA CRC words.
   const faults = makePage('faults', ['mixed', '--sectors', '2', '--sample-period', '1', '--late-data-every', '97',
-    '--short-strobe-every', '150', '--seed', '5'], ['--mode', 'pio4']);
+    '--short-strobe-every', '150', '--ringing-every', '400', '--crc', 'none', '--seed', '5'], ['--mode', 'pio4']);
   const page = await exercise(browser, faults, 'faults', { command: 'WRITE DMA', records: 1000 });
   // Its warnings: the list, and a click that goes to one.
   await page.fill('#fd-search', '');
@@ -158,6 +158,23 @@ try {
   assert.ok(around.start < wanted && around.end > wanted, 'faults: the warning is in view');
   assert.ok(Math.abs((around.start + around.end) / 2 - wanted) < 1, 'faults: centred on it');
   await shot(page, 'faults-warning.png');
+  // The bus findings: a glitch row with its width, a CRC row with what was found.
+  for (const [word, says] of [['glitch', /pulse shorter than any .* mode allows: [0-9.]+ ns, at least/],
+    ['CRC', /Ultra DMA burst CRC: no crc word/]]) {
+    await page.fill('#fd-search', word);
+    const subs = await page.locator('.fd-row .fd-sub').allTextContents();
+    assert.ok(subs.length > 0 && subs.every((t) => says.test(t)), `faults: ${word} findings are listed: ${subs[0]}`);
+  }
+  await page.locator('.fd-row').first().click();
+  await frame(page);
+  await shot(page, 'faults-crc.png');
+  // The commands whose bursts had no CRC word carry the card's verdict.
+  await page.click('#fd-tab-transactions');
+  await page.fill('#fd-search', '');
+  await page.selectOption('#fd-verdict', 'icrc error');
+  const icrc = await page.evaluate(() => window.fdTimeline.rows().map((t) => t.summary));
+  assert.ok(icrc.length > 0 && icrc.every((s) => s.includes('no crc word')), `faults: icrc error commands: ${icrc[0]}`);
+  await page.selectOption('#fd-verdict', 'all verdicts');
   // The verdict filter and the warnings filter of the transaction list.
   await page.click('#fd-tab-transactions');
   await page.fill('#fd-search', '');

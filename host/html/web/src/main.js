@@ -38,7 +38,7 @@ function start() {
   const main = element('div', { id: 'fd-main' }, toolbar, plot);
   const search = element('input', { id: 'fd-search', type: 'search', placeholder: 'Search: command, LBA, status, parameter…' });
   const verdict = element('select', { id: 'fd-verdict', title: 'Verdict' });
-  for (const v of ['all verdicts', 'ok', 'error', 'aborted', 'reset', 'incomplete']) verdict.append(element('option', { value: v }, v));
+  for (const v of ['all verdicts', 'ok', 'error', 'icrc error', 'aborted', 'reset', 'incomplete']) verdict.append(element('option', { value: v }, v));
   const warnedOnly = element('input', { type: 'checkbox', id: 'fd-warned' });
   const warnedLabel = element('label', {}, warnedOnly, ' with timing warnings');
   const tabTransactions = element('button', { id: 'fd-tab-transactions', class: 'fd-active' }, `Transactions (${capture.transactions.length})`);
@@ -71,10 +71,12 @@ function start() {
   let mode = 'transactions';
   let rows = [];
   let selectedRow = -1;
-  const warningRows = capture.warnings.list.map(([parameter, measured], i) => {
-    const [key, meaning, allowed] = capture.warnings.parameters[parameter];
-    return { index: i, position: capture.warnings.positions[i], key, meaning, measured, allowed,
-      text: `${key} ${meaning} ${measured} ${allowed}`.toLowerCase() };
+  const warningRows = capture.warnings.list.map(([parameter, measured, detail], i) => {
+    const [key, meaning, allowed, bound = 'at least'] = capture.warnings.parameters[parameter];
+    // A finding with a limit says the measured and the allowed time; one without (a burst CRC) what was found.
+    const sub = detail !== undefined ? `${meaning}: ${detail}` : `${meaning}: ${Number(measured.toPrecision(4))} ns, ${bound} ${allowed} ns`;
+    return { index: i, position: capture.warnings.positions[i], key, meaning, measured, allowed, sub,
+      text: `${key} ${sub}`.toLowerCase() };
   });
   for (const t of capture.transactions) t.text = `${t.name} ${t.summary} ${t.verdict}`.toLowerCase();
 
@@ -105,14 +107,14 @@ function start() {
         row = element('div', { class: 'fd-row', 'data-index': String(i) },
           element('span', { class: 'fd-when' }, formatTime(r.start, spp)),
           element('span', { class: 'fd-name' }, r.name),
-          element('span', { class: `fd-verdict fd-v-${r.verdict}` }, r.verdict));
+          element('span', { class: `fd-verdict fd-v-${r.verdict.replace(/ /g, '-')}` }, r.verdict));
         if (r.warnings) row.append(element('span', { class: 'fd-warn' }, `⚠ ${r.warnings}`));
         row.append(element('div', { class: 'fd-sub' }, r.summary));
       } else {
         row = element('div', { class: 'fd-row', 'data-index': String(i) },
           element('span', { class: 'fd-when' }, formatTime(r.position, spp)),
           element('span', { class: 'fd-name' }, r.key),
-          element('div', { class: 'fd-sub' }, `${r.meaning}: ${Number(r.measured.toPrecision(4))} ns, at least ${r.allowed} ns`));
+          element('div', { class: 'fd-sub' }, r.sub));
       }
       if (i === selectedRow) row.classList.add('fd-selected');
       row.style.top = i * ROW + 'px';

@@ -10,6 +10,7 @@ const RULER = 26;
 const VERDICT_COLOURS = {
   ok: '#2e7d32',
   error: '#c62828',
+  'icrc error': '#ad1457',
   aborted: '#ef6c00',
   reset: '#6a1b9a',
   incomplete: '#757575',
@@ -473,9 +474,10 @@ export class TimelineView {
       ctx.closePath();
       ctx.fill();
       if (x + 6 > lastTextEnd) {
-        const [parameter, measured] = w.list[i];
-        const name = w.parameters[parameter][0].split(' ')[1];
-        const text = `${name} ${Number(measured.toPrecision(4))} ns`;
+        const [parameter, measured, detail] = w.list[i];
+        const key = w.parameters[parameter][0];
+        const name = key.includes(' ') ? key.split(' ')[1] : key;
+        const text = detail !== undefined ? name : `${name} ${Number(measured.toPrecision(4))} ns`;
         ctx.fillText(text, x + 6, top + height / 2);
         lastTextEnd = x + 6 + text.length * 6.2 + 6;
       }
