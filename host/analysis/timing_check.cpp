@@ -19,34 +19,35 @@ constexpr uint16_t kLastRegister = FdFieldDriveAddress;
 constexpr uint16_t kDmaRead = FdFieldDmaRead, kDmaWrite = FdFieldDmaWrite, kUdmaRead = FdFieldDataRead,
                    kUdmaWrite = FdFieldDataWrite;
 constexpr uint8_t kSetFeatures = 0xEF, kSetTransferMode = 0x03;
+constexpr const char* kGlitch = "glitch";
+constexpr const char* kGlitchMeaning = "strobe pulse";
 
 // A forward cursor over one signal's changes. Records come in position
 // order, so most questions move it a little forward; a question behind it
 // falls back to a bisection.
 class Cursor {
 public:
-    explicit Cursor(const Signal* signal) : changes_(signal ? &signal->changes : nullptr) {}
+    explicit Cursor(const Signal* signal)
+        : changes_(signal ? signal->changes.data() : nullptr), size_(signal ? signal->changes.size() : 0) {}
 
     // Moves to p: index_ becomes the number of changes at or before p.
     void Seek(uint32_t p) {
-        if (!changes_) return;
-        const auto& c = *changes_;
         if (p < at_) {
-            index_ = static_cast<size_t>(std::upper_bound(c.begin(), c.end(), p) - c.begin());
+            index_ = static_cast<size_t>(std::upper_bound(changes_, changes_ + size_, p) - changes_);
         } else {
-            while (index_ < c.size() && c[index_] <= p) ++index_;
+            while (index_ < size_ && changes_[index_] <= p) ++index_;
         }
         at_ = p;
     }
     std::optional<uint32_t> LastAtOrBefore(uint32_t p) {
         Seek(p);
-        if (!changes_ || index_ == 0) return std::nullopt;
-        return (*changes_)[index_ - 1];
+        if (index_ == 0) return std::nullopt;
+        return changes_[index_ - 1];
     }
     std::optional<uint32_t> FirstAfter(uint32_t p) {
         Seek(p);
-        if (!changes_ || index_ >= changes_->size()) return std::nullopt;
-        return (*changes_)[index_];
+        if (index_ >= size_) return std::nullopt;
+        return changes_[index_];
     }
     std::optional<uint32_t> FirstAtOrAfter(uint32_t p) {
         const auto last = LastAtOrBefore(p);
@@ -57,12 +58,13 @@ public:
     // The change before the one at p (p must be a change).
     std::optional<uint32_t> ChangeBefore(uint32_t p) {
         Seek(p);
-        if (!changes_ || index_ < 2 || (*changes_)[index_ - 1] != p) return std::nullopt;
-        return (*changes_)[index_ - 2];
+        if (index_ < 2 || changes_[index_ - 1] != p) return std::nullopt;
+        return changes_[index_ - 2];
     }
 
 private:
-    const std::vector<uint32_t>* changes_;
+    const uint32_t* changes_;
+    size_t size_;
     size_t index_ = 0;
     uint32_t at_ = 0;
 };
@@ -189,8 +191,13 @@ private:
     // Is a limit at least two sample periods long? If not, noted once per parameter.
     bool CanJudge(uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
                   double allowedNs, const char* bound) {
-        const double period = options_.samplePeriodNs;
-        if (period * kSamplesPerLimit <= allowedNs) return true;
+        if (Judgeable(allowedNs)) return true;
+        Unjudged(position, mode, parameter, meaning, allowedNs, bound);
+        return false;
+    }
+    // Counts a cycle in the note of a limit the capture cannot judge (made at the first).
+    TimingNote& Unjudged(uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
+                         double allowedNs, const char* bound) {
         // Keyed by the parameter's (literal) name and the mode: asked for
         // every cycle, so no text is made after the first.
         const std::pair<const char*, int> id{parameter, static_cast<int>(mode.family) * 16 + mode.number};
@@ -199,12 +206,13 @@ private:
                             recentUnjudged_.size()];
         if (slot.second && slot.first == id) {
             ++slot.second->second.cycles;
-            return false;
+            return slot.second->second;
         }
         auto at = cannotJudge_.try_emplace(id).first;
         slot = {id, &at->second};
         auto& [key, note] = at->second;
         if (note.cycles++ == 0) {
+            const double period = options_.samplePeriodNs;
             key = ModeName(mode) + " " + parameter;
             note.kind = TimingNote::Kind::CannotJudge;
             note.position = position;
@@ -212,7 +220,70 @@ private:
                         " ns) cannot be judged: the sample period is " + Number(period) + " ns, it needs " +
                         Number(allowedNs / kSamplesPerLimit) + " ns or less";
         }
-        return false;
+        return note;
+    }
+
+    // A minimum of the checks every Ultra DMA edge gets, worked out once
+    // per mode: whether the capture can judge it, and how short an
+    // interval surely falls short of it (the same comparison as Minimum's).
+    struct Limit {
+        double ns = 0;
+        bool judgeable = false;
+        uint64_t below = 0;          // intervals of fewer positions are surely too short
+        TimingNote* note = nullptr;  // its note, once counted as not judgeable
+    };
+    struct UltraLimits {
+        bool made = false;
+        Limit glitch, cycle, twoCycles, setup, hold;
+    };
+    Limit MakeLimit(double ns) const {
+        Limit limit;
+        limit.ns = ns;
+        limit.judgeable = Judgeable(ns);
+        const double period = options_.samplePeriodNs;
+        auto tooShort = [&](uint64_t samples) { return Ns(samples) + period <= ns * (1 + 1e-9); };
+        if (!tooShort(0)) return limit;
+        // From the quotient to where the comparison itself turns (intervals
+        // count 32-bit positions, so 2^33 is beyond any).
+        constexpr uint64_t kBeyond = uint64_t{1} << 33;
+        const double guess = (ns * (1 + 1e-9) - period) / Ns(1);
+        uint64_t n = guess >= static_cast<double>(kBeyond) ? kBeyond
+                     : guess > 0                           ? static_cast<uint64_t>(guess)
+                                                           : 0;
+        while (n > 0 && !tooShort(n)) --n;
+        while (n < kBeyond && tooShort(n + 1)) ++n;
+        limit.below = n + 1;
+        return limit;
+    }
+    UltraLimits& UltraFor(int number) {
+        UltraLimits& limits = ultraLimits_[static_cast<size_t>(number)];
+        if (!limits.made) {
+            const UdmaTiming& t = UdmaMode(number);
+            limits = {true,
+                      MakeLimit(GlitchLimit(ModeFamily::Udma)),
+                      MakeLimit(t.tCyc),
+                      MakeLimit(t.t2Cyc),
+                      MakeLimit(t.tDs),
+                      MakeLimit(t.tDh)};
+        }
+        return limits;
+    }
+    // Minimum() with the limit worked out.
+    void Minimum(uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
+                 uint64_t samples, Limit& limit) {
+        if (limit.ns <= 0) return;
+        if (!limit.judgeable) {
+            Count(limit, position, mode, parameter, meaning, "at least");
+        } else if (samples < limit.below) {
+            report_.warnings.push_back(Warning(position, parameter, meaning, mode, Ns(samples), limit.ns));
+        }
+    }
+    void Count(Limit& limit, uint32_t position, TransferMode mode, const char* parameter, const char* meaning,
+               const char* bound) {
+        if (limit.note)
+            ++limit.note->cycles;
+        else
+            limit.note = &Unjudged(position, mode, parameter, meaning, limit.ns, bound);
     }
     // Can the capture judge a limit this long? (The data lines are asked
     // only for limits it can: a question costs one look at each of 16.)
@@ -240,6 +311,15 @@ private:
             found = Earlier(found, includeP ? cursor.FirstAtOrAfter(p) : cursor.FirstAfter(p));
         }
         return found;
+    }
+    // The data lines' last change at or before p and first after it, in one
+    // pass over their cursors.
+    void DataAround(uint32_t p, std::optional<uint32_t>& last, std::optional<uint32_t>& next) {
+        for (int role = kD0; role < kD0 + 16; ++role) {
+            Cursor& cursor = cursors_[static_cast<size_t>(role)];
+            last = Later(last, cursor.LastAtOrBefore(p));
+            next = Earlier(next, cursor.FirstAfter(p));
+        }
     }
     // Address lines: CS1, CS0, A0..A2 are roles 2 to 6.
     std::optional<uint32_t> AddressLastChange(uint32_t p) { return LastChange(kCs1, kA2, p); }
@@ -291,10 +371,10 @@ private:
                        const char* setupMeaning, double setupNs, const char* holdName,
                        const char* holdMeaning, double holdNs) {
         // The data lines are asked only for limits the capture can judge.
-        const auto setup = Judgeable(setupNs) ? LastChange(kD0, kD0 + 15, rise) : std::nullopt;
+        std::optional<uint32_t> setup, hold;
+        if (Judgeable(setupNs) || Judgeable(holdNs)) DataAround(rise, setup, hold);
         if (setup || !Judgeable(setupNs))
             Minimum(fall, mode, setupName, setupMeaning, setup ? rise - *setup : 0, setupNs);
-        const auto hold = Judgeable(holdNs) ? NextChange(kD0, kD0 + 15, rise, false) : std::nullopt;
         if (hold || !Judgeable(holdNs))
             Minimum(fall, mode, holdName, holdMeaning, hold ? *hold - rise : 0, holdNs);
     }
@@ -336,7 +416,7 @@ private:
     bool OnGlitch(int strobe, ModeFamily family, TransferMode mode, uint32_t at,
                   std::optional<uint32_t> before, std::optional<uint32_t> after, bool pulseCounts) {
         const double limit = GlitchLimit(family);
-        if (!CanJudge(at, mode, "glitch", "strobe pulse", limit, "at least")) return false;
+        if (!CanJudge(at, mode, kGlitch, kGlitchMeaning, limit, "at least")) return false;
         const bool shortBefore = before && SurelyShorter(at - *before, limit);
         const bool shortAfter = pulseCounts && after && SurelyShorter(*after - at, limit);
         if (!shortBefore && !shortAfter) return false;
@@ -434,35 +514,55 @@ private:
         previousMultiword_ = Edge{fall, rise.value_or(fall)};
     }
 
+    // Asked of every word of a burst: the limits are worked out once per
+    // mode, the strobe and DMACK- cursors move forward, the data lines are
+    // asked only when the capture can judge tDS or tDH.
     void Ultra(const Record& record) {
         const uint32_t edge = record.position;
         const TransferMode mode = ModeFor(ModeFamily::Udma, edge);
-        const UdmaTiming& t = UdmaMode(mode.number);
+        UltraLimits& limits = UltraFor(mode.number);
         ++report_.cyclesChecked;
         const bool in = record.fieldId == kUdmaRead;
         const int strobe = in ? kIordy : kIord;
-        if (OnGlitch(strobe, ModeFamily::Udma, mode, edge,
-                     cursors_[static_cast<size_t>(strobe)].ChangeBefore(edge), std::nullopt, false))
-            return;
-        auto& history = in ? udmaIn_ : udmaOut_;
-        if (!history.empty() && (history.back() >= edge || !SameEnvelope(history.back(), edge)))
-            history.clear();
-        if (!history.empty()) {
+        // A glitch: the pulse before the edge shorter than any mode allows
+        // (OnGlitch tells the rest).
+        if (!limits.glitch.judgeable) {
+            Count(limits.glitch, edge, mode, kGlitch, kGlitchMeaning, "at least");
+        } else if (const auto before = cursors_[static_cast<size_t>(strobe)].ChangeBefore(edge);
+                   before && edge - *before < limits.glitch.below) {
+            if (OnGlitch(strobe, ModeFamily::Udma, mode, edge, before, std::nullopt, false)) return;
+        }
+        LastEdges& history = in ? udmaIn_ : udmaOut_;
+        if (history.count > 0 && (history.Last() >= edge || !SameEnvelope(history.Last(), edge)))
+            history.count = 0;
+        if (history.count > 0) {
             Minimum(edge, mode, "tCYC", in ? "DSTROBE edge to edge" : "HSTROBE edge to edge",
-                    edge - history.back(), t.tCyc);
-            if (history.size() == 2)
+                    edge - history.Last(), limits.cycle);
+            if (history.count == 2)
                 Minimum(edge, mode, "t2CYC", in ? "DSTROBE two-cycle time" : "HSTROBE two-cycle time",
-                        edge - history.front(), t.t2Cyc);
+                        edge - history.edges[0], limits.twoCycles);
         }
         static constexpr const char* kSetup = "data setup before the strobe edge";
         static constexpr const char* kHold = "data hold after the strobe edge";
-        const auto setup = Judgeable(t.tDs) ? LastChange(kD0, kD0 + 15, edge) : std::nullopt;
-        if (setup || !Judgeable(t.tDs)) Minimum(edge, mode, "tDS", kSetup, setup ? edge - *setup : 0, t.tDs);
-        const auto hold = Judgeable(t.tDh) ? NextChange(kD0, kD0 + 15, edge, false) : std::nullopt;
-        if (hold || !Judgeable(t.tDh)) Minimum(edge, mode, "tDH", kHold, hold ? *hold - edge : 0, t.tDh);
-        if (history.size() == 2) history.erase(history.begin());
-        history.push_back(edge);
+        std::optional<uint32_t> setup, hold;
+        if (limits.setup.judgeable || limits.hold.judgeable) DataAround(edge, setup, hold);
+        if (setup || !limits.setup.judgeable)
+            Minimum(edge, mode, "tDS", kSetup, setup ? edge - *setup : 0, limits.setup);
+        if (hold || !limits.hold.judgeable)
+            Minimum(edge, mode, "tDH", kHold, hold ? *hold - edge : 0, limits.hold);
+        history.Push(edge);
     }
+
+    // The last two strobe edges of a burst.
+    struct LastEdges {
+        uint32_t edges[2] = {0, 0};
+        int count = 0;
+        uint32_t Last() const { return edges[count - 1]; }
+        void Push(uint32_t edge) {
+            if (count == 2) edges[0] = edges[1];
+            edges[count == 2 ? 1 : count++] = edge;
+        }
+    };
 
     struct Glitch {
         uint32_t from = 0, to = 0;
@@ -477,7 +577,8 @@ private:
     uint8_t features_ = 0;
     uint8_t sectorCount_ = 0;
     std::optional<Edge> previousRegister_, previousMultiword_;
-    std::vector<uint32_t> udmaIn_, udmaOut_;  // the last two strobe edges of the burst
+    LastEdges udmaIn_, udmaOut_;
+    std::array<UltraLimits, kUdmaModes> ultraLimits_{};
     std::map<std::pair<const char*, int>, std::pair<std::string, TimingNote>> cannotJudge_;
     // Entries looked up without the map (a slot by the name's address and
     // the mode): most cycles ask the same few in turn.
@@ -504,17 +605,33 @@ void CountGlitchWords(std::vector<Transaction>& transactions, const TimingReport
     }
 }
 
+struct TimingChecker::Impl {
+    Checker checker;
+};
+
+TimingChecker::TimingChecker(const BusSignals& bus, const TimingOptions& options) {
+    if (options.samplePeriodNs > 0) impl_ = std::make_unique<Impl>(Impl{Checker(bus, options)});
+}
+
+TimingChecker::~TimingChecker() = default;
+
+void TimingChecker::Add(std::span<const Record> records) {
+    if (!impl_) return;
+    for (const Record& record : records) impl_->checker.Add(record);
+}
+
+TimingReport TimingChecker::Finish() {
+    if (impl_) return impl_->checker.Finish();
+    TimingReport report;
+    report.notes.push_back({TimingNote::Kind::PeriodUnknown, 0, 0,
+                            "the sample period is unknown, so no timing is judged (give the sample rate)"});
+    return report;
+}
+
 TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus,
                          const TimingOptions& options) {
-    if (!(options.samplePeriodNs > 0)) {
-        TimingReport report;
-        report.notes.push_back(
-            {TimingNote::Kind::PeriodUnknown, 0, 0,
-             "the sample period is unknown, so no timing is judged (give the sample rate)"});
-        return report;
-    }
-    Checker checker(bus, options);
-    for (const Record& record : records) checker.Add(record);
+    TimingChecker checker(bus, options);
+    checker.Add(records);
     return checker.Finish();
 }
 

@@ -20,7 +20,9 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,24 @@ struct TimingReport {
 
 TimingReport CheckTiming(const std::vector<Record>& records, const BusSignals& bus,
                          const TimingOptions& options);
+
+// The same checks fed a slice of records at a time (cfdecode converts the
+// plug-in's records slice by slice): records in position order across the
+// calls, then Finish once. The bus lines must outlive it.
+class TimingChecker {
+public:
+    TimingChecker(const BusSignals& bus, const TimingOptions& options);
+    ~TimingChecker();
+    TimingChecker(const TimingChecker&) = delete;
+    TimingChecker& operator=(const TimingChecker&) = delete;
+
+    void Add(std::span<const Record> records);
+    TimingReport Finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;  // null when the sample period is unknown
+};
 
 // Counts each transaction's words that fell on strobe glitches
 // (Transaction::glitchWords); transactions in start order.

@@ -123,44 +123,56 @@ std::vector<DmackEnvelope> FindDmackEnvelopes(const BusSignals& bus) {
 
 std::vector<UdmaBurstCrc> CheckBurstCrcs(const std::vector<Record>& records,
                                          const std::vector<DmackEnvelope>& envelopes) {
-    std::vector<UdmaBurstCrc> bursts;
-    size_t at = 0;
-    for (const DmackEnvelope& envelope : envelopes) {
-        while (at < records.size() && records[at].position <= envelope.start) ++at;
-        // Both directions are folded at once; the burst's direction picks one.
-        uint16_t crc[2] = {kUdmaCrcSeed, kUdmaCrcSeed};
-        uint64_t words[2] = {0, 0};
-        uint32_t lastEdge[2] = {0, 0};
-        bool multiword = false;
-        for (; at < records.size() && records[at].position < envelope.end; ++at) {
-            const Record& r = records[at];
-            if (r.fieldId == kDmaReadField || r.fieldId == kDmaWriteField) multiword = true;
-            if (r.fieldId != kUdmaReadField && r.fieldId != kUdmaWriteField) continue;
-            const int in = r.fieldId == kUdmaReadField ? 1 : 0;
-            crc[in] = UdmaCrcStep(crc[in], static_cast<uint16_t>(r.value & 0xFFFF));
-            ++words[in];
-            lastEdge[in] = r.position;
-        }
-        if (multiword || words[0] + words[1] == 0) continue;
-        const int in = words[1] >= words[0] ? 1 : 0;
+    BurstCrcChecker checker(envelopes);
+    checker.Add(records);
+    return checker.Finish();
+}
+
+void BurstCrcChecker::Add(std::span<const Record> records) {
+    for (const Record& r : records) {
+        // The envelopes that end at or before this record are done.
+        while (envelope_ < envelopes_.size() && r.position >= envelopes_[envelope_].end) Close();
+        if (envelope_ == envelopes_.size()) return;
+        if (r.position <= envelopes_[envelope_].start) continue;
+        if (r.fieldId == kDmaReadField || r.fieldId == kDmaWriteField) multiword_ = true;
+        if (r.fieldId != kUdmaReadField && r.fieldId != kUdmaWriteField) continue;
+        const int in = r.fieldId == kUdmaReadField ? 1 : 0;
+        crc_[in] = UdmaCrcStep(crc_[in], static_cast<uint16_t>(r.value & 0xFFFF));
+        ++words_[in];
+        lastEdge_[in] = r.position;
+    }
+}
+
+std::vector<UdmaBurstCrc> BurstCrcChecker::Finish() {
+    while (envelope_ < envelopes_.size()) Close();
+    return std::move(bursts_);
+}
+
+void BurstCrcChecker::Close() {
+    const DmackEnvelope& envelope = envelopes_[envelope_++];
+    const int in = words_[1] >= words_[0] ? 1 : 0;
+    if (!multiword_ && words_[0] + words_[1] != 0) {
         UdmaBurstCrc burst;
         burst.start = envelope.start;
         burst.end = envelope.end;
         burst.in = in == 1;
-        burst.words = words[in];
-        burst.computed = crc[in];
+        burst.words = words_[in];
+        burst.computed = crc_[in];
         burst.sent = envelope.word;
         // Lines that have not moved since the last word's edge still hold
         // that word: the host put no CRC word on them (unless the CRC
         // happens to equal it, which no capture can tell apart).
-        const bool unchanged = !envelope.lastDataChange || *envelope.lastDataChange <= lastEdge[in];
+        const bool unchanged = !envelope.lastDataChange || *envelope.lastDataChange <= lastEdge_[in];
         if (burst.sent == burst.computed)
             burst.result = UdmaBurstCrc::Result::Ok;
         else
             burst.result = unchanged ? UdmaBurstCrc::Result::NoWord : UdmaBurstCrc::Result::Mismatch;
-        bursts.push_back(burst);
+        bursts_.push_back(burst);
     }
-    return bursts;
+    crc_[0] = crc_[1] = kUdmaCrcSeed;
+    words_[0] = words_[1] = 0;
+    lastEdge_[0] = lastEdge_[1] = 0;
+    multiword_ = false;
 }
 
 void AttachBursts(std::vector<Transaction>& transactions, const std::vector<UdmaBurstCrc>& bursts) {

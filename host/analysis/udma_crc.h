@@ -44,6 +44,27 @@ std::vector<DmackEnvelope> FindDmackEnvelopes(const BusSignals& bus);
 std::vector<UdmaBurstCrc> CheckBurstCrcs(const std::vector<Record>& records,
                                          const std::vector<DmackEnvelope>& envelopes);
 
+// The same fed a slice of records at a time: records in position order
+// across the calls, then Finish once. The envelopes must outlive it.
+class BurstCrcChecker {
+public:
+    explicit BurstCrcChecker(const std::vector<DmackEnvelope>& envelopes) : envelopes_(envelopes) {}
+    void Add(std::span<const Record> records);
+    std::vector<UdmaBurstCrc> Finish();
+
+private:
+    void Close();  // the current envelope's verdict; on to the next
+
+    const std::vector<DmackEnvelope>& envelopes_;
+    size_t envelope_ = 0;
+    // Both directions are folded at once; the burst's direction picks one.
+    uint16_t crc_[2] = {kUdmaCrcSeed, kUdmaCrcSeed};
+    uint64_t words_[2] = {0, 0};
+    uint32_t lastEdge_[2] = {0, 0};
+    bool multiword_ = false;
+    std::vector<UdmaBurstCrc> bursts_;
+};
+
 // Hands each burst to the command whose span holds its words; a command
 // with a bad burst (mismatch or no CRC word) that the capture shows ending
 // ok, in error or not at all gets the verdict IcrcError.
