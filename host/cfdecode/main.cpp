@@ -304,21 +304,24 @@ TimingRequest CheckTimingOptions(const Options& options, uint64_t samplerate) {
     return request;
 }
 
-// The 26 bus roles as the plug-in is given them, kept for the timing checks
-// and the page before the capture image takes the signals over.
-Waveform BusRoles(const Waveform& waveform, const ChannelPlan& plan) {
+// The 26 bus roles as the plug-in is given them (the roles come first in
+// the capture's channels): the timing checks read their changes in place.
+analysis::BusSignals BusLines(const std::vector<CaptureChannel>& channels) {
+    analysis::BusSignals lines{};
+    for (size_t role = 0; role < lines.size() && role < channels.size(); ++role)
+        lines[role] = &channels[role].signal;
+    return lines;
+}
+
+// The bus roles named for the page, their changes taken from the channels
+// once the checks are done.
+Waveform BusWaveform(std::vector<CaptureChannel>& channels, const Waveform& waveform) {
     Waveform bus;
     bus.endPosition = waveform.endPosition;
     bus.secondsPerPosition = waveform.secondsPerPosition;
-    for (int role = 0; role < fd::kBusRoleCount && role < static_cast<int>(plan.channels.size()); ++role) {
-        const PlannedChannel& channel = plan.channels[static_cast<size_t>(role)];
-        if (channel.signal >= 0) {
-            Signal signal = waveform.signals[static_cast<size_t>(channel.signal)];
-            signal.name = RoleName(role);
-            bus.signals.push_back(std::move(signal));
-        } else {
-            bus.signals.push_back({RoleName(role), channel.idleLevel, {}});
-        }
+    for (int role = 0; role < fd::kBusRoleCount && role < static_cast<int>(channels.size()); ++role) {
+        Signal& signal = channels[static_cast<size_t>(role)].signal;
+        bus.signals.push_back({RoleName(role), signal.initialLevel, std::move(signal.changes)});
     }
     return bus;
 }
@@ -328,13 +331,14 @@ Waveform BusRoles(const Waveform& waveform, const ChannelPlan& plan) {
 // divisibility by the step found so far is one multiplication (a number
 // divides by 2^k * m, m odd, when its low k bits are 0 and the rest times
 // m's inverse modulo 2^32 stays within 2^32 / m); gcd only when it fails.
-uint32_t TimeStep(const Waveform& bus) {
+uint32_t TimeStep(const analysis::BusSignals& bus) {
     uint32_t step = 0, shift = 0, inverse = 1, limit = 0xFFFFFFFFu;
     auto divides = [&](uint32_t value) {
         return (value & ((1u << shift) - 1)) == 0 && (value >> shift) * inverse <= limit;
     };
-    for (const Signal& signal : bus.signals) {
-        for (uint32_t position : signal.changes) {
+    for (const Signal* signal : bus) {
+        if (!signal) continue;
+        for (uint32_t position : signal->changes) {
             if (step != 0 && divides(position)) continue;
             step = std::gcd(step, position);
             if (step == 1) return 1;
@@ -550,7 +554,6 @@ int Run(const Options& options) {
     const bool judging = options.timing || timing.html;
     // The transactions view shows the bursts' CRC and the glitch words: it reads the bus too.
     const bool checking = judging || options.view == "transactions";
-    const Waveform bus = checking ? BusRoles(waveform, plan) : Waveform{};
 
     // Read before the image takes the signals over; said once the records
     // show which cycles they concern.
@@ -563,9 +566,7 @@ int Run(const Options& options) {
     clock.Mark("capture");
     // What the checks need of the bus alone (its step, the DMACK- envelopes)
     // is found on the other core while the plug-in decodes.
-    analysis::BusSignals lines{};
-    for (size_t role = 0; role < lines.size() && role < bus.signals.size(); ++role)
-        lines[role] = &bus.signals[role];
+    const analysis::BusSignals lines = BusLines(channels);
     uint32_t busStep = 1;
     std::vector<analysis::DmackEnvelope> envelopes;
     WindowedDecodeResult windows;
@@ -576,7 +577,7 @@ int Run(const Options& options) {
         },
         [&] {
             if (!checking) return;
-            busStep = TimeStep(bus);
+            busStep = TimeStep(lines);
             envelopes = analysis::FindDmackEnvelopes(lines);
         },
         [] {}, WithoutThread::RunAfter);
@@ -587,19 +588,21 @@ int Run(const Options& options) {
         for (const std::string& line : StrobeWarnings(strobes, records, step))
             std::fprintf(stderr, "cfdecode: warning: %s: %s\n", captureName.c_str(), line.c_str());
     }
-    // The capture's transitions are not needed any more.
-    std::vector<CaptureChannel>().swap(channels);
+    // The capture's transitions are not needed any more, but for the bus
+    // lines the checks read.
+    if (checking)
+        channels.resize(std::min<size_t>(channels.size(), fd::kBusRoleCount));
+    else
+        std::vector<CaptureChannel>().swap(channels);
     const auto fields = host.Presentation(records);
     clock.Mark("fields");
 
     BusChecks checks;
-    const std::vector<analysis::Record> plain =
-        checking ? ToAnalysisRecords(records) : std::vector<analysis::Record>{};
     if (checking) {
         // Positions are in the file's time unit; the samples may lie further
         // apart (a VCD in nanoseconds of a 200 MS/s capture): the resolution
         // is the given sample rate, else the step all times are multiples of.
-        timing.options.nsPerPosition = bus.secondsPerPosition * 1e9;
+        timing.options.nsPerPosition = waveform.secondsPerPosition * 1e9;
         timing.options.samplePeriodNs = options.samplerate.empty()
                                             ? static_cast<double>(busStep) * timing.options.nsPerPosition
                                             : timing.secondsPerPosition * 1e9;
@@ -607,11 +610,22 @@ int Run(const Options& options) {
         const bool wholeBus = std::none_of(plan.missingRoles.begin(), plan.missingRoles.end(),
                                            [](int role) { return role >= 10 && role < 26; });
         // The bursts' CRC on the other core, beside the timing checks.
-        RunTwoJobs([&] { checks.report = analysis::CheckTiming(plain, lines, timing.options); },
-                   [&] {
-                       if (wholeBus) checks.bursts = analysis::CheckBurstCrcs(plain, envelopes);
-                   },
-                   [] {}, WithoutThread::RunAfter);
+        // Both read the plug-in's records a slice at a time.
+        RunTwoJobs(
+            [&] {
+                analysis::TimingChecker checker(lines, timing.options);
+                ForEachAnalysisSlice(records,
+                                     [&](std::span<const analysis::Record> slice) { checker.Add(slice); });
+                checks.report = checker.Finish();
+            },
+            [&] {
+                if (!wholeBus) return;
+                analysis::BurstCrcChecker checker(envelopes);
+                ForEachAnalysisSlice(records,
+                                     [&](std::span<const analysis::Record> slice) { checker.Add(slice); });
+                checks.bursts = checker.Finish();
+            },
+            [] {}, WithoutThread::RunAfter);
 
         analysis::AddBurstFindings(checks.report, checks.bursts);
         NoteMissingLines(checks.report, plan);
@@ -623,9 +637,9 @@ int Run(const Options& options) {
         const OutputFormat timingFormat = options.format == "csv"    ? OutputFormat::Csv
                                           : options.format == "json" ? OutputFormat::Json
                                                                      : OutputFormat::Text;
-        if (options.timing &&
-            !WriteTimingReport(stdout, report,
-                               {timingFormat, bus.secondsPerPosition, step, timing.options.samplePeriodNs})) {
+        if (options.timing && !WriteTimingReport(stdout, report,
+                                                 {timingFormat, waveform.secondsPerPosition, step,
+                                                  timing.options.samplePeriodNs})) {
             std::fprintf(stderr, "cfdecode: cannot write the output\n");
             return kFailure;
         }
@@ -634,6 +648,7 @@ int Run(const Options& options) {
             TimelineInput page;
             page.title = options.capture == "-" ? captureName
                                                 : std::filesystem::path(options.capture).filename().string();
+            const Waveform bus = BusWaveform(channels, waveform);
             page.bus = &bus;
             page.samplePeriodNs = timing.options.samplePeriodNs;
             page.records.reserve(records.size());
@@ -645,7 +660,7 @@ int Run(const Options& options) {
                     page.fields[r.fieldId] = {f.name, ColourHex(r.colour), f.radix, f.width, f.shown};
                 }
             }
-            page.transactions = analysis::AnalyzeRecords(plain, false);
+            page.transactions = analysis::AnalyzeRecords(ToAnalysisRecords(records), false);
             checks.Attach(page.transactions);
             const size_t warnings = report.warnings.size();
             page.timing = std::move(report);

@@ -344,6 +344,20 @@ std::vector<analysis::Record> ToAnalysisRecords(const RecordList& records) {
     return converted;
 }
 
+void ForEachAnalysisSlice(const RecordList& records,
+                          const std::function<void(std::span<const analysis::Record>)>& use) {
+    constexpr size_t kSlice = 4096;
+    std::vector<analysis::Record> slice(std::min(kSlice, records.size()));
+    for (size_t from = 0; from < records.size(); from += kSlice) {
+        const size_t count = std::min(kSlice, records.size() - from);
+        for (size_t i = 0; i < count; ++i) {
+            const DecodedRecord r = records[from + i];
+            slice[i] = {static_cast<uint32_t>(r.position), r.value, r.fieldId};
+        }
+        use(std::span<const analysis::Record>(slice.data(), count));
+    }
+}
+
 std::vector<DecodedRecord> RecordsWithin(const RecordList& records,
                                          const std::vector<Transaction>& transactions,
                                          const TransactionFilter& filter) {

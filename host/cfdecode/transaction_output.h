@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +42,10 @@ private:
 };
 
 std::vector<analysis::Record> ToAnalysisRecords(const RecordList& records);
+// The same a slice at a time, each slice handed to `use` (a slice stays in
+// the cache, where converting all at once writes fresh memory).
+void ForEachAnalysisSlice(const RecordList& records,
+                          const std::function<void(std::span<const analysis::Record>)>& use);
 
 // The records that lie within a chosen transaction (from its first set-up
 // access to its completion), for the records view under a filter.
