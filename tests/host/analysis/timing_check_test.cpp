@@ -12,6 +12,7 @@
 #include <set>
 
 #include "host/analysis/timing_check.h"
+#include "host/analysis/udma_crc.h"
 #include "sim/bus.h"
 #include "sim/scenarios.h"
 #include "tests/support/register_fields.h"
@@ -369,6 +370,58 @@ TEST(TimingCheck, ModeInForceFollowsSetFeaturesAfterTheGivenMode) {
     for (const TimingWarning& w : report.warnings) {
         EXPECT_LE(w.position, command + 20) << w.Describe();
         EXPECT_EQ(ModeName(w.mode), "PIO0");
+    }
+}
+
+// cfdecode feeds the checks and the burst CRCs a slice of records at a
+// time: any slicing gives the report and the bursts of one pass.
+TEST(TimingCheck, SlicedRecordsGiveTheReportOfOnePass) {
+    const auto text = [](const TimingReport& report) {
+        std::string all = Warnings(report) + std::to_string(report.cyclesChecked) + "\n";
+        for (const TimingNote& note : report.notes)
+            all += std::to_string(note.position) + " " + std::to_string(note.cycles) + " " + note.text + "\n";
+        for (uint32_t word : report.glitchWords) all += std::to_string(word) + " ";
+        return all;
+    };
+    const auto bursts = [](const std::vector<UdmaBurstCrc>& list) {
+        std::string all;
+        for (const UdmaBurstCrc& b : list)
+            all += std::to_string(b.start) + "-" + std::to_string(b.end) + " " + b.Describe() + "\n";
+        return all;
+    };
+    for (const double period : {1.0, 5.0}) {
+        fd::sim::Options options;
+        options.samplePeriodNs = period;
+        options.faults.ringingEvery = 5;
+        options.faults.glitchCount = 6;
+        options.faults.crcWord = fd::sim::Faults::CrcWord::Wrong;
+        const Capture capture = Synthesize(options, [](Bus& bus) {
+            fd::sim::ScenarioParams params;
+            params.sectors = 2;
+            params.burstWords = 100;
+            for (const char* name : {"pio-read", "udma-read", "udma-write", "mdma"})
+                fd::sim::RunScenario(bus, name, params);
+        });
+        TimingOptions timing;
+        timing.samplePeriodNs = period;
+        const std::string whole = text(CheckTiming(capture.records, capture.bus, timing));
+        const auto envelopes = FindDmackEnvelopes(capture.bus);
+        const std::string wholeBursts = bursts(CheckBurstCrcs(capture.records, envelopes));
+        ASSERT_NE(whole.find("glitch"), std::string::npos);
+        ASSERT_NE(wholeBursts.find("mismatch"), std::string::npos);
+        for (const size_t slice : {size_t{1}, size_t{3}, size_t{64}}) {
+            SCOPED_TRACE("period " + std::to_string(period) + ", slices of " + std::to_string(slice));
+            TimingChecker checker(capture.bus, timing);
+            BurstCrcChecker crcs(envelopes);
+            const std::span<const Record> records(capture.records);
+            for (size_t from = 0; from < records.size(); from += slice) {
+                const auto part = records.subspan(from, std::min(slice, records.size() - from));
+                checker.Add(part);
+                crcs.Add(part);
+            }
+            EXPECT_EQ(text(checker.Finish()), whole);
+            EXPECT_EQ(bursts(crcs.Finish()), wholeBursts);
+        }
     }
 }
 
