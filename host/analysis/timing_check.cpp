@@ -10,8 +10,6 @@
 namespace fd::host::analysis {
 namespace {
 
-enum Role : int { kDmarq = 0, kDmack, kCs1, kCs0, kA0, kA1, kA2, kIord, kIowr, kIordy, kD0 };
-
 // Field ids of the records the checks look at (FdFieldId).
 constexpr uint16_t kPioRead = FdFieldPioRead, kPioWrite = FdFieldPioWrite, kFeatures = FdFieldFeatures,
                    kSectorCount = FdFieldSectorCount, kCommand = FdFieldCommand;

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "plugin/interface/host_abi.h"
+
 namespace fd::host::analysis {
 namespace {
 
-constexpr int kDmackRole = 1;
-constexpr int kFirstDataRole = 10;
-constexpr uint16_t kUdmaReadField = 4026, kUdmaWriteField = 4032;
-constexpr uint16_t kDmaReadField = 4017, kDmaWriteField = 4018;
+constexpr uint16_t kUdmaReadField = FdFieldDataRead, kUdmaWriteField = FdFieldDataWrite;
+constexpr uint16_t kDmaReadField = FdFieldDmaRead, kDmaWriteField = FdFieldDmaWrite;
 
 // A line's level from a position on (the model's toggle rule; the analysis
 // library does not link the model's code).
@@ -93,7 +93,7 @@ std::string UdmaBurstCrc::Describe() const {
 
 std::vector<DmackEnvelope> FindDmackEnvelopes(const BusSignals& bus) {
     std::vector<DmackEnvelope> envelopes;
-    const Signal* dmack = bus[kDmackRole];
+    const Signal* dmack = bus[kDmack];
     if (!dmack) return envelopes;
     int level = dmack->initialLevel & 1;
     bool opened = false;  // asserted from the capture's start: no whole burst
@@ -109,7 +109,7 @@ std::vector<DmackEnvelope> FindDmackEnvelopes(const BusSignals& bus) {
         opened = false;
         DmackEnvelope envelope{fall, change, 0, std::nullopt};
         for (int bit = 0; bit < 16; ++bit) {
-            const Signal* line = bus[static_cast<size_t>(kFirstDataRole + bit)];
+            const Signal* line = bus[static_cast<size_t>(kD0 + bit)];
             if (!line) continue;
             envelope.word |= static_cast<uint16_t>(LevelFrom(*line, change - 1) << bit);
             const auto last = std::upper_bound(line->changes.begin(), line->changes.end(), change - 1);

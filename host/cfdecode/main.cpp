@@ -607,8 +607,9 @@ int Run(const Options& options) {
                                             ? static_cast<double>(busStep) * timing.options.nsPerPosition
                                             : timing.secondsPerPosition * 1e9;
         // A CRC word read with a data line missing would seem wrong: not checked (a note says so).
-        const bool wholeBus = std::none_of(plan.missingRoles.begin(), plan.missingRoles.end(),
-                                           [](int role) { return role >= 10 && role < 26; });
+        const bool wholeBus = std::none_of(plan.missingRoles.begin(), plan.missingRoles.end(), [](int role) {
+            return role >= fd::kD0 && role < fd::kBusRoleCount;
+        });
         // The bursts' CRC on the other core, beside the timing checks.
         // Both read the plug-in's records a slice at a time.
         RunTwoJobs(

@@ -7,9 +7,6 @@
 namespace fd::host {
 namespace {
 
-constexpr int kDmack = 1;
-constexpr int kIord = 7;
-constexpr int kIowr = 8;
 // Field ids of the register, PIO data and multiword DMA cycles.
 constexpr uint16_t kFirstCycleField = FdFieldPioRead;
 constexpr uint16_t kLastCycleField = FdFieldDmaWrite;

@@ -24,7 +24,6 @@ const char* LimitName(TimingWarning::Limit limit) {
 }  // namespace
 
 void NoteMissingLines(analysis::TimingReport& report, const ChannelPlan& plan) {
-    constexpr int kDmack = 1, kIordy = 9, kD0 = 10;
     bool data = false;
     for (int role : plan.missingRoles) {
         if (role == kDmack)
@@ -35,7 +34,7 @@ void NoteMissingLines(analysis::TimingReport& report, const ChannelPlan& plan) {
             report.notes.push_back({analysis::TimingNote::Kind::CannotJudge, 0, 0,
                                     "no IORDY line: no wait state is seen (tA, tB, tRD), nor a DSTROBE or "
                                     "DDMARDY- edge"});
-        data = data || (role >= kD0 && role < kD0 + 16);
+        data = data || (role >= kD0 && role < kBusRoleCount);
     }
     if (data)
         report.notes.push_back(

@@ -28,6 +28,11 @@ inline constexpr int kBusRoleCount = 26;
 inline constexpr int kControlRoleCount = 10;  // DMARQ .. IORDY; D0 .. D15 follow
 inline constexpr int kDataRoleCount = kBusRoleCount - kControlRoleCount;
 
+// A role's place in the binding order, which is also its index in kBusRoles
+// below; D1 .. D15 follow D0.
+enum BusRoleIndex : int { kDmarq, kDmack, kCs1, kCs0, kA0, kA1, kA2, kIord, kIowr, kIordy, kD0 };
+static_assert(kD0 == kControlRoleCount);
+
 inline constexpr std::array<BusRole, kBusRoleCount> kBusRoles = {{
     {"DMARQ", {"DMARQ", "DRQ", "DMAREQ"}, 0},
     {"DMACK", {"DMACK", "DACK"}, 1},
@@ -56,5 +61,7 @@ inline constexpr std::array<BusRole, kBusRoleCount> kBusRoles = {{
     {"D14", {}, 0},
     {"D15", {}, 0},
 }};
+static_assert(kBusRoles[kDmack].name == "DMACK" && kBusRoles[kIord].name == "IORD" &&
+              kBusRoles[kIordy].name == "IORDY" && kBusRoles[kD0].name == "D0");
 
 }  // namespace fd
